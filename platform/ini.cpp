@@ -1,0 +1,56 @@
+#include <cctype>
+
+#include "platform/files.h"
+#include "platform/registry.h"
+
+namespace korvel::plat {
+namespace {
+
+std::string trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
+}
+
+bool same_ci(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+}  // namespace
+
+// Section and key names compare without case, as the Windows profile functions do.
+std::string read_ini_string(const std::string& file, const std::string& section, const std::string& key,
+                            const std::string& def) {
+  std::string text;
+  if (!read_file(file, text, 1u << 20)) return def;
+  bool in_section = false;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = trim(text.substr(pos, end - pos));
+    pos = end + 1;
+    if (line.empty() || line[0] == ';') continue;
+    if (line.front() == '[') {
+      const size_t close = line.find(']');
+      in_section = close != std::string::npos && same_ci(trim(line.substr(1, close - 1)), section);
+      continue;
+    }
+    if (!in_section) continue;
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    if (same_ci(trim(line.substr(0, eq)), key)) {
+      std::string value = trim(line.substr(eq + 1));
+      if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+      return value;
+    }
+  }
+  return def;
+}
+
+}  // namespace korvel::plat
