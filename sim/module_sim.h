@@ -1,0 +1,117 @@
+// A line of simulated modules on a byte stream: requests in, answer frames out, every byte logged.
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/faults.h"
+#include "sim/module.h"
+#include "sim/wire.h"
+
+namespace korvel::sim {
+
+inline constexpr int kStations = 100;  // station numbers 0..99
+
+// What the line should do after a request: send bytes (after a delay), or vanish for a while.
+struct Reply {
+  int station = -1;
+  std::string bytes;       // may be empty (a vanish)
+  uint32_t delay_ms = 0;   // wait before the first byte
+  uint32_t vanish_ms = 0;  // > 0: close the line for this long instead of answering
+  std::string note;        // faults applied, for the log
+};
+
+// One entry of the wire log.
+struct WireEvent {
+  enum class Dir : uint8_t { Received, Sent, Line };
+  Dir dir = Dir::Received;
+  uint64_t at_ms = 0;  // the simulator's time
+  int station = -1;    // -1 when no station could be read
+  std::string bytes;   // exact bytes (Received: the frame with its CR; Sent: what went out)
+  std::string note;    // Received: request kind and outcome; Sent: faults applied; Line: what happened
+};
+
+// Everything a module was sent that it does not answer.
+struct ModuleRecord {
+  std::vector<std::string> writes;  // payloads of "%" requests, in order
+  int password_writes = 0;          // how many were the password write
+  int requests = 0;                 // valid requests addressed to it
+};
+
+// Serves stations 0..99; unconfigured ones stay silent. Thread-safe: configuration, faults and the
+// log may be changed and read from any thread while another thread feeds bytes.
+class ModuleSim {
+ public:
+  ModuleSim() = default;
+
+  // --- configuration ---
+  void set_module(int station, ModuleConfig config);  // ignored outside 0..99
+  void remove_module(int station);
+  bool has_module(int station) const;
+  std::optional<ModuleConfig> module(int station) const;
+  // Convenience setters for a configured station; false when it is not configured.
+  bool set_pv(int station, Signal v);
+  bool set_ao(int station, Signal v);
+  bool set_alarm(int station, int bits);
+  bool set_param(int station, int param, Signal v);
+  // Loads the stations of test_line::kStations (others are left as they are).
+  void load_test_line();
+
+  // --- faults ---
+  void add_fault(int station, Fault f);
+  void clear_faults(int station);  // -1: every station
+  std::vector<Fault> faults(int station) const;
+
+  // --- serving ---
+  // Takes bytes from the line; for each complete request frame (up to CR) decides the reply.
+  // now_ms is the simulator's time (values that change over time are taken at it).
+  std::vector<Reply> feed(std::string_view bytes, uint64_t now_ms);
+  // Records that the bytes of a reply went out (the line calls this once they are written).
+  void record_sent(const Reply& r, uint64_t now_ms);
+  // Records a line event (closed, reopened ...).
+  void record_line(std::string note, uint64_t now_ms);
+  // feed() plus record_sent() of every reply, ignoring delays and vanishes: the answer bytes.
+  std::string exchange(std::string_view bytes, uint64_t now_ms);
+  // Forgets a partly received frame.
+  void reset_input();
+
+  // --- what happened ---
+  std::vector<WireEvent> log() const;
+  size_t log_size() const;
+  void clear_log();
+  // Waits until the log holds at least n entries; false after timeout_ms.
+  bool wait_log(size_t n, int timeout_ms) const;
+  // Keeps at most n entries (the oldest go first); 0, the default, keeps everything.
+  void set_log_limit(size_t n);
+  // Called with every new entry, under the simulator's lock (keep it short; do not call back).
+  void set_log_sink(std::function<void(const WireEvent&)> sink);
+  ModuleRecord record(int station) const;
+
+ private:
+  struct Station {
+    ModuleConfig config;
+    std::vector<Fault> faults;
+    ModuleRecord record;
+  };
+
+  std::optional<Reply> serve_frame(std::string_view frame, uint64_t now_ms);
+  std::string answer_text(const Station& s, const Request& req, uint64_t now_ms) const;
+  void push_log(WireEvent e);
+
+  mutable std::mutex mu_;
+  mutable std::condition_variable log_cv_;
+  std::map<int, Station> stations_;
+  std::string pending_;
+  bool discarding_ = false;  // an over-long frame is dropped up to its CR
+  std::vector<WireEvent> log_;
+  size_t log_limit_ = 0;
+  std::function<void(const WireEvent&)> sink_;
+};
+
+}  // namespace korvel::sim

@@ -1,0 +1,194 @@
+#include "sim/runner.h"
+
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+namespace korvel::sim {
+namespace {
+
+constexpr int kReadWaitMs = 500;    // the serving loop also wakes on stop() and drop_line()
+constexpr int kWriteWaitMs = 2000;  // a reader that takes nothing for this long has gone
+constexpr int kRetryMs = 200;       // between attempts to bring a lost line back
+
+// Points link at target in one step, so a reader never sees the link missing.
+void relink(const std::string& target, const std::string& link) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path tmp = link + ".new";
+  fs::remove(tmp, ec);
+  fs::create_symlink(target, tmp, ec);
+  if (!ec) fs::rename(tmp, link, ec);
+}
+
+}  // namespace
+
+bool Runner::start(RunnerOptions opts, std::string* err) {
+  if (running()) {
+    if (err) *err = "the simulator already runs";
+    return false;
+  }
+  opts_ = std::move(opts);
+  started_ = std::chrono::steady_clock::now();
+  stopping_ = false;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!open_line(err)) return false;
+  }
+  sim_.record_line("line open: " + slave_path(), now());
+  thread_ = std::thread([this] { run(); });
+  return true;
+}
+
+void Runner::stop() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    stopping_ = true;
+    pty_.wake();
+  }
+  cv_.notify_all();
+  if (thread_.joinable()) thread_.join();
+  std::lock_guard<std::mutex> lock(mu_);
+  pty_.close();
+  if (!opts_.link.empty() && opts_.device.empty()) {
+    std::error_code ec;
+    if (std::filesystem::is_symlink(opts_.link, ec)) std::filesystem::remove(opts_.link, ec);
+  }
+}
+
+std::string Runner::path() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return !opts_.link.empty() && opts_.device.empty() ? opts_.link : path_;
+}
+
+std::string Runner::slave_path() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return path_;
+}
+
+void Runner::drop_line(uint32_t ms) {
+  std::lock_guard<std::mutex> lock(mu_);
+  drop_ms_ = ms == 0 ? 1 : ms;
+  pty_.wake();
+}
+
+void Runner::set_timing(const LineTiming& t) {
+  std::lock_guard<std::mutex> lock(mu_);
+  opts_.timing = t;
+}
+
+uint64_t Runner::now() const {
+  if (opts_.clock) return opts_.clock();
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_)
+          .count());
+}
+
+bool Runner::open_line(std::string* err) {
+  bool ok = false;
+  if (opts_.device.empty()) {
+    ok = pty_.open_pair(err);
+    if (ok && !opts_.link.empty()) relink(pty_.path(), opts_.link);
+  } else {
+    plat::LineParams params;
+    params.baud = opts_.timing.baud;
+    params.data_bits = opts_.timing.data_bits;
+    params.parity = opts_.timing.parity;
+    params.stop_bits = opts_.timing.stop_halves >= 4 ? 2 : 1;
+    ok = pty_.open_path(opts_.device, &params, err);
+  }
+  if (ok) path_ = pty_.path();
+  return ok;
+}
+
+bool Runner::wait_until(std::chrono::steady_clock::time_point t) {
+  std::unique_lock<std::mutex> lock(mu_);
+  cv_.wait_until(lock, t, [this] { return stopping_.load(); });
+  return !stopping_;
+}
+
+void Runner::vanish(uint32_t ms) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    pty_.close();
+  }
+  sim_.reset_input();
+  sim_.record_line("line closed for " + std::to_string(ms) + " ms", now());
+  if (!wait_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms))) return;
+  bool told = false;
+  for (;;) {
+    std::string why;
+    bool ok = false;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (stopping_) return;
+      ok = open_line(&why);
+    }
+    if (ok) break;
+    if (!told) sim_.record_line("line cannot be reopened: " + why, now());
+    told = true;
+    if (!wait_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(kRetryMs))) return;
+  }
+  ++reopens_;
+  const std::string p = slave_path();
+  sim_.record_line("line back: " + p, now());
+  if (opts_.on_reopen) opts_.on_reopen(p);
+}
+
+bool Runner::send(const std::string& bytes) {
+  uint64_t char_us = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    char_us = opts_.timing.char_us();
+  }
+  if (char_us == 0) return pty_.write(bytes.data(), bytes.size(), kWriteWaitMs);
+  // Dribble: character i leaves at its own time slot, so the whole frame takes as long as on a
+  // real line even when one slot is missed.
+  const auto t0 = std::chrono::steady_clock::now();
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (i > 0 && !wait_until(t0 + std::chrono::microseconds(char_us * i))) return false;
+    if (!pty_.write(&bytes[i], 1, kWriteWaitMs)) return false;
+  }
+  return true;
+}
+
+void Runner::run() {
+  std::vector<char> buf(1024);
+  while (!stopping_) {
+    uint32_t drop = 0;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      drop = std::exchange(drop_ms_, 0);
+    }
+    if (drop > 0) {
+      vanish(drop);
+      continue;
+    }
+    const long n = pty_.read(buf.data(), buf.size(), kReadWaitMs);
+    if (n < 0) {
+      // A device that went away (or a closed line): try to get it back.
+      sim_.record_line("line lost", now());
+      vanish(kRetryMs);
+      continue;
+    }
+    if (n == 0) continue;
+    for (const Reply& r : sim_.feed(std::string_view(buf.data(), static_cast<size_t>(n)), now())) {
+      if (stopping_) break;
+      if (r.vanish_ms > 0) {
+        vanish(r.vanish_ms);
+        break;  // what else was asked went with the line
+      }
+      if (r.delay_ms > 0 &&
+          !wait_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(r.delay_ms))) {
+        break;
+      }
+      if (send(r.bytes)) {
+        sim_.record_sent(r, now());
+      } else if (!stopping_) {
+        sim_.record_line("answer to station " + std::to_string(r.station) + " not written", now());
+      }
+    }
+  }
+}
+
+}  // namespace korvel::sim
