@@ -32,7 +32,8 @@ void civil_from_days(long z, int& y, int& m, int& d) {
 
 double encode_datetime(const DateTimeParts& p) {
   const double day = static_cast<double>(days_from_civil(p.year, p.month, p.day));
-  const double frac = (p.hour * 3600000.0 + p.minute * 60000.0 + p.second * 1000.0 + p.millisecond) / 86400000.0;
+  const double frac =
+      (p.hour * 3600000.0 + p.minute * 60000.0 + p.second * 1000.0 + p.millisecond) / 86400000.0;
   return day + frac;
 }
 

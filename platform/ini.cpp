@@ -46,7 +46,8 @@ std::string read_ini_string(const std::string& file, const std::string& section,
     if (eq == std::string::npos) continue;
     if (same_ci(trim(line.substr(0, eq)), key)) {
       std::string value = trim(line.substr(eq + 1));
-      if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+      if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        value = value.substr(1, value.size() - 2);
       return value;
     }
   }

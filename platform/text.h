@@ -13,8 +13,8 @@ std::string gbk_to_utf8(std::string_view gbk);
 }  // namespace korvel::plat
 
 // A source literal (UTF-8) as GBK bytes, converted once on first use at this call site.
-#define GBK(lit)                                                                   \
-  ([]() -> const std::string& {                                                    \
+#define GBK(lit)                                                                     \
+  ([]() -> const std::string& {                                                      \
     static const std::string korvel_gbk_literal_ = ::korvel::plat::utf8_to_gbk(lit); \
-    return korvel_gbk_literal_;                                                    \
+    return korvel_gbk_literal_;                                                      \
   }())

@@ -7,8 +7,8 @@
 namespace korvel::plat {
 
 struct FileVersion {
-  uint16_t number[4] = {0, 0, 0, 0};      // fixed version block: major, minor, release, build
-  uint16_t language = 0, codepage = 0;   // first pair of the translation table
+  uint16_t number[4] = {0, 0, 0, 0};           // fixed version block: major, minor, release, build
+  uint16_t language = 0, codepage = 0;         // first pair of the translation table
   std::map<std::string, std::string> strings;  // string table: key → GBK value
 };
 

@@ -9,7 +9,9 @@
 
 namespace korvel::plat {
 
-char path_separator() { return '/'; }
+char path_separator() {
+  return '/';
+}
 
 std::string native_path(const std::string& path) {
   std::string p = path;
@@ -19,12 +21,12 @@ std::string native_path(const std::string& path) {
 }
 
 bool file_exists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(native_path(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool directory_exists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(native_path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -43,12 +45,14 @@ bool create_directories(const std::string& path) {
 }
 
 int64_t file_size(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(native_path(path).c_str(), &st) != 0) return -1;
   return static_cast<int64_t>(st.st_size);
 }
 
-bool delete_file(const std::string& path) { return ::unlink(native_path(path).c_str()) == 0; }
+bool delete_file(const std::string& path) {
+  return ::unlink(native_path(path).c_str()) == 0;
+}
 
 bool create_empty_file(const std::string& path) {
   int fd = ::open(native_path(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);

@@ -14,6 +14,8 @@ char* host_strdup(const std::string& text) {
   return p;
 }
 
-void host_free(void* p) { std::free(p); }
+void host_free(void* p) {
+  std::free(p);
+}
 
 }  // namespace korvel::plat

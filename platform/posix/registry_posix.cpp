@@ -28,9 +28,12 @@ ProcessorDescription processor_description() {
     std::string key = line.substr(0, colon);
     while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.pop_back();
     std::string value = colon + 2 <= line.size() ? line.substr(colon + 2) : std::string();
-    if (key == "model name" || key == "Model") d.name = value;
-    else if (key == "vendor_id" || key == "CPU implementer") d.vendor = value;
-    else if (key == "cpu family" || key == "CPU architecture") d.identifier = "Family " + value;
+    if (key == "model name" || key == "Model")
+      d.name = value;
+    else if (key == "vendor_id" || key == "CPU implementer")
+      d.vendor = value;
+    else if (key == "cpu family" || key == "CPU architecture")
+      d.identifier = "Family " + value;
   }
   return d;
 }

@@ -29,7 +29,9 @@ std::string cpuinfo_value(const std::string& text, const char* key) {
   return {};
 }
 
-uint32_t to_u32(const std::string& s) { return static_cast<uint32_t>(std::strtoul(s.c_str(), nullptr, 10)); }
+uint32_t to_u32(const std::string& s) {
+  return static_cast<uint32_t>(std::strtoul(s.c_str(), nullptr, 10));
+}
 
 // Reads "Key:   1234 kB" from /proc/meminfo in bytes; -1 when missing.
 int64_t meminfo_bytes(const std::string& text, const char* key) {
@@ -70,7 +72,8 @@ ComputerFacts computer_facts() {
     const uint32_t model = to_u32(cpuinfo_value(text, "model\t"));
     const uint32_t stepping = to_u32(cpuinfo_value(text, "stepping"));
     c.processor_revision = ((model & 0xff) << 8) | (stepping & 0xff);
-    if (c.architecture == "Intel") c.processor_type = c.processor_level >= 5 ? 586 : c.processor_level * 100 + 86;
+    if (c.architecture == "Intel")
+      c.processor_type = c.processor_level >= 5 ? 586 : c.processor_level * 100 + 86;
     // The OS already knows the clock; measuring it would cost every banner a second.
     c.frequency_mhz = std::strtod(cpuinfo_value(text, "cpu MHz").c_str(), nullptr);
   }
@@ -79,7 +82,7 @@ ComputerFacts computer_facts() {
 
 MemoryFacts memory_facts() {
   MemoryFacts m;
-  struct sysinfo si{};
+  struct sysinfo si {};
   if (sysinfo(&si) == 0) {
     const int64_t unit = si.mem_unit ? si.mem_unit : 1;
     m.total_physical = static_cast<int64_t>(si.totalram) * unit;
@@ -105,6 +108,8 @@ MemoryFacts memory_facts() {
   return m;
 }
 
-uint32_t logical_drives() { return 0; }
+uint32_t logical_drives() {
+  return 0;
+}
 
 }  // namespace korvel::plat

@@ -35,8 +35,12 @@ std::string convert(std::string_view in, const char* to, const char* from, std::
 
 }  // namespace
 
-std::string utf8_to_gbk(std::string_view utf8) { return convert(utf8, "GBK", "UTF-8", "?"); }
+std::string utf8_to_gbk(std::string_view utf8) {
+  return convert(utf8, "GBK", "UTF-8", "?");
+}
 
-std::string gbk_to_utf8(std::string_view gbk) { return convert(gbk, "UTF-8", "GBK", "\xEF\xBF\xBD"); }
+std::string gbk_to_utf8(std::string_view gbk) {
+  return convert(gbk, "UTF-8", "GBK", "\xEF\xBF\xBD");
+}
 
 }  // namespace korvel::plat

@@ -17,7 +17,9 @@ thread_local Holder t_holder;
 
 }  // namespace
 
-void* thread_slot_get() { return t_holder.value; }
+void* thread_slot_get() {
+  return t_holder.value;
+}
 
 void thread_slot_set(void* value, SlotDeleter deleter) {
   t_holder.value = value;

@@ -1,0 +1,376 @@
+// The fifteen exports. Each is a thin shim: check the host's pointers, catch everything,
+// hand out texts as host-owned copies.
+#include "driver/DLLMain.h"
+
+#include <cstring>
+#include <memory>
+
+#include "driver/DLLTools.h"
+#include "driver/KorvelPLNK.h"
+#include "driver/getfileinfo.h"
+#include "driver/records.h"
+#include "platform/clock.h"
+#include "platform/hoststring.h"
+#include "platform/text.h"
+#include "platform/thread_slot.h"
+#include "protocol/DLLRealize.h"
+
+namespace korvel {
+namespace {
+
+void destroy_instance(void* p) {
+  delete static_cast<TBaseDLLObject*>(p);
+}
+
+void put_msg(char** msg, const std::string& text) {
+  if (msg != nullptr) *msg = plat::host_strdup(text);
+}
+
+// Hands out the pending status text and clears it.
+std::string take_event(TBaseDLLObject* obj) {
+  std::string text = obj->sErrEvent;
+  obj->sErrEvent.clear();
+  return text;
+}
+
+const std::string& no_instance_text() {
+  return GBK("通讯设备初始化失败");
+}
+
+void set_short(uint8_t* field, const std::string& text) {
+  const size_t n = text.size() > 255 ? 255 : text.size();
+  field[0] = static_cast<uint8_t>(n);
+  std::memcpy(field + 1, text.data(), n);
+}
+
+struct AddrTemplate {
+  const char* prefix;
+  const char* hint;
+  uint8_t dataType, flag;
+  double maxValue, minValue;
+};
+const AddrTemplate kTemplates[kTagAddrTemplateCount] = {
+    {"PV", "模块测量值", 0, 0, 99999, -99999},
+    {"PV_ALARM", "模块报警状态", 1, 0, 1, 0},
+    {"PARM", "读取|设置模块参数值", 0, 0, 65535, 0},
+    {"AO", "读取|设置模块输出值", 0, 0, 65535, 0},
+    {"SetPassWord", "是否允许修改参数值", 1, 1, 1, 0},
+    {"CommLink", "通信线路状态(-系统标签-)", 0, 0, 5, 0},
+    {"DeviceLink", "设备通讯连接状态(-系统标签-)", 0, 0, 5, 0},
+};
+
+// Library load: vocabulary, host texts and the log file name are fixed before any call.
+struct LibraryLoad {
+  LibraryLoad() {
+    try {
+      Vocabulary();
+      SetLogFileName(ComputeLogFileName());
+    } catch (...) {
+    }
+  }
+} g_library_load;
+
+}  // namespace
+
+TBaseDLLObject* ThreadInstance() {
+  return static_cast<TBaseDLLObject*>(plat::thread_slot_get());
+}
+
+TBaseDLLObject* CreateThreadInstance() {
+  // An earlier instance on this thread would be unreachable (keeping its port open): end it.
+  if (TBaseDLLObject* old = ThreadInstance()) {
+    plat::thread_slot_set(nullptr, nullptr);
+    delete old;
+  }
+  auto* obj = new TDLLObject(true);
+  plat::thread_slot_set(obj, destroy_instance);
+  return obj;
+}
+
+void DestroyThreadInstance() {
+  if (TBaseDLLObject* old = ThreadInstance()) {
+    plat::thread_slot_set(nullptr, nullptr);
+    delete old;
+  }
+}
+
+void FillTagAddrInfo(int index, TTagAddrInfo& out) {
+  const AddrTemplate& t = kTemplates[index];
+  std::memset(&out, 0, sizeof out);
+  set_short(out.Prefix, plat::utf8_to_gbk(t.prefix));
+  set_short(out.Hint, plat::utf8_to_gbk(t.hint));
+  out.DataType = t.dataType;
+  out.Flag = t.flag;
+  out.MaxValue = t.maxValue;
+  out.MinValue = t.minValue;
+  out.Reserved532 = 0;
+}
+
+const TDLLTag* FindTag(const TBaseDLLObject& obj, int32_t tagID) {
+  if (tagID < 0 || static_cast<size_t>(tagID) >= obj.TagIDMap.size()) return nullptr;
+  const int32_t pos = obj.TagIDMap[static_cast<size_t>(tagID)];
+  if (pos < 0 || static_cast<size_t>(pos) >= obj.TagList.size()) return nullptr;
+  const TDLLTag* tag = obj.TagList[static_cast<size_t>(pos)].get();
+  return tag->TagID == tagID ? tag : nullptr;
+}
+
+void ReportChangedTags(TBaseDLLObject& obj, int32_t& count, TTagValue* buf) {
+  const uint32_t tick = static_cast<uint32_t>(plat::tick_ms());
+  for (const auto& tagPtr : obj.TagList) {
+    TDLLTag& tag = *tagPtr;
+    if (tag.Value == tag.LastValue && tag.Status == tag.LastStatus) continue;
+    TTagValue& rec = buf[count++];
+    tag.LastValue = tag.Value;
+    tag.ReportTick = tick;
+    rec.TagID = tag.TagID;
+    rec.Time = tag.TimeStamp;
+    rec.DataType = tag.TagType;
+    rec.Status = tag.Status;
+    tag.LastStatus = tag.Status;
+    switch (tag.TagType) {
+      case 0:
+        rec.Data.dbl = tag.Value.toDouble();
+        break;
+      case 1:
+        rec.Data.bln = tag.Value.toBool() ? 1 : 0;
+        break;
+      case 2:
+        rec.Data.str = plat::host_strdup(tag.Value.toString());
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+WizardGlobals& Wizard() {
+  static WizardGlobals globals;
+  return globals;
+}
+
+}  // namespace korvel
+
+using namespace korvel;
+
+extern "C" {
+
+KORVEL_API int32_t KORVEL_CALL GetPDBLen(void) {
+  return kPDBLen;
+}
+
+KORVEL_API void* KORVEL_CALL FullPDB(void* block) {
+  FillPDBDefaults(static_cast<PDB*>(block));
+  return block;
+}
+
+KORVEL_API int32_t KORVEL_CALL DLLEdDev(intptr_t hostWindow, void* block) {
+  if (block == nullptr) return 2;
+  try {
+    PDB* host = static_cast<PDB*>(block);
+    WizardGlobals& w = Wizard();
+    CheckPDB(host);
+    CopyPDB(*host, w.Work);
+    w.HostBlock = host;
+    w.Changed = CheckPDB(&w.Work);
+    w.NextPage = 9;
+    w.History.clear();
+    const intptr_t previousOwner = w.OwnerWindow;
+    w.OwnerWindow = hostWindow;
+    // The page loop runs on this thread; each page leaves the number of the next one.
+    int page = 1;
+    while (page % 128 != 0 && page % 128 != 9) {
+      w.NextPage = 9;
+      RunWizardPage(page % 128);
+      page = w.NextPage;
+    }
+    const int32_t result = w.Changed ? 1 : 2;
+    w.OwnerWindow = previousOwner;
+    w.HostBlock = nullptr;
+    return result;
+  } catch (...) {
+    Wizard().HostBlock = nullptr;
+    return 2;
+  }
+}
+
+KORVEL_API KBool KORVEL_CALL DLLTestDev(void* block, KBool show) {
+  if (block == nullptr) return 0;
+  bool result = false;
+  try {
+    auto copy = std::make_unique<PDB>();
+    std::memcpy(copy.get(), block, sizeof(PDB));
+    result = RunDeviceTest(*copy, show != 0);
+  } catch (...) {
+    result = false;
+  }
+  try {
+    DestroyThreadInstance();
+  } catch (...) {
+  }
+  return result ? 1 : 0;
+}
+
+KORVEL_API KBool KORVEL_CALL TagEdAddr(void* block, char** addr, KBool skipCheck, char** msg) {
+  if (msg != nullptr) *msg = nullptr;
+  if (addr == nullptr) {
+    put_msg(msg, no_instance_text());
+    return 0;
+  }
+  bool result = false;
+  std::string message;
+  std::string text = *addr != nullptr ? std::string(*addr) : std::string();
+  try {
+    std::unique_ptr<TDLLObject> temp;
+    try {
+      temp = std::make_unique<TDLLObject>(false);
+    } catch (...) {
+    }
+    if (!temp || block == nullptr) {
+      message = no_instance_text();
+    } else if (!skipCheck) {
+      result = temp->CheckTagAddr(static_cast<const PDB*>(block), text);
+      message = take_event(temp.get());
+    } else {
+      result = true;
+    }
+  } catch (...) {
+    result = false;
+  }
+  put_msg(msg, message);
+  *addr = plat::host_strdup(text);
+  return result ? 1 : 0;
+}
+
+KORVEL_API void KORVEL_CALL GetTagAddrList(int32_t /*ignored*/, int32_t* count, TTagAddrInfo* items) {
+  if (count == nullptr) return;
+  if (items == nullptr) {
+    *count = kTagAddrTemplateCount;
+    return;
+  }
+  const int n = *count < 0 ? 0 : (*count > kTagAddrTemplateCount ? kTagAddrTemplateCount : *count);
+  for (int i = 0; i < n; ++i) FillTagAddrInfo(i, items[i]);
+}
+
+KORVEL_API uint16_t KORVEL_CALL DetectScanTime(void) {
+  TBaseDLLObject* obj = ThreadInstance();
+  return obj != nullptr ? static_cast<uint16_t>(obj->ScanTime & 0xFFFF) : 1000;
+}
+
+KORVEL_API KBool KORVEL_CALL IniDriver(int32_t count, TTagInfo** tags, void* block, char** msg) {
+  if (msg != nullptr) *msg = nullptr;
+  if (tags == nullptr) {
+    put_msg(msg, GBK("无效的标签列表。"));
+    return 0;
+  }
+  if (block == nullptr) {
+    put_msg(msg, GBK("无效的参数信息。"));
+    return 0;
+  }
+  try {
+    TBaseDLLObject* obj = CreateThreadInstance();
+    std::vector<const TTagInfo*> list;
+    for (int32_t i = 0; i < count; ++i)
+      if (tags[i] != nullptr) list.push_back(tags[i]);  // a null entry names no tag
+    CheckPDB(static_cast<PDB*>(block));
+    const bool ok = obj->IniDLLObj(static_cast<const PDB*>(block), list);
+    put_msg(msg, take_event(obj));
+    return ok ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+KORVEL_API KBool KORVEL_CALL IniDriverEx(intptr_t event) {
+  if (TBaseDLLObject* obj = ThreadInstance()) obj->NotifyEvent = event;
+  return 1;
+}
+
+KORVEL_API KBool KORVEL_CALL OnDataRead(int32_t* count, TTagValue* buf, char** msg) {
+  if (count != nullptr) *count = 0;
+  std::string message;
+  TBaseDLLObject* obj = ThreadInstance();
+  if (obj == nullptr || buf == nullptr || count == nullptr) {
+    message = no_instance_text();
+  } else {
+    try {
+      obj->ReadExecute();
+      message = take_event(obj);
+      ReportChangedTags(*obj, *count, buf);
+    } catch (...) {
+      // A failed walk reports what it has; the host keeps polling.
+    }
+  }
+  put_msg(msg, message);
+  return 1;
+}
+
+KORVEL_API KBool KORVEL_CALL OnDataWrite(int32_t count, TTagValue* recs, char** msg) {
+  bool result = false;
+  std::string message;
+  TBaseDLLObject* obj = ThreadInstance();
+  if (obj == nullptr || count <= 0 || recs == nullptr) {
+    message = no_instance_text();
+  } else {
+    try {
+      for (int32_t i = 0; i < count; ++i) {
+        const TTagValue& rec = recs[i];
+        const TDLLTag* tag = FindTag(*obj, rec.TagID);
+        if (tag == nullptr) {
+          result = false;  // an identifier the table does not know names no tag
+          continue;
+        }
+        if (rec.DataType != tag->TagType) continue;
+        Variant value;
+        switch (rec.DataType) {
+          case 0:
+            value = Variant(rec.Data.dbl);
+            break;
+          case 1:
+            value = Variant(rec.Data.bln != 0);
+            break;
+          default:
+            value = Variant(std::string(rec.Data.str != nullptr ? rec.Data.str : ""));
+            break;
+        }
+        result = obj->WriteExecute(rec.TagID, value);
+      }
+      message = take_event(obj);
+    } catch (...) {
+      result = false;
+    }
+  }
+  put_msg(msg, message);
+  return result ? 1 : 0;
+}
+
+KORVEL_API KBool KORVEL_CALL GetDeviceStatus(char** msg) {
+  TBaseDLLObject* obj = ThreadInstance();
+  put_msg(msg, obj != nullptr ? take_event(obj) : no_instance_text());
+  return 1;
+}
+
+KORVEL_API void KORVEL_CALL WriteLog(KBool enable, char** msg) {
+  TBaseDLLObject* obj = ThreadInstance();
+  std::string message;
+  if (obj == nullptr) {
+    message = no_instance_text();
+  } else if (!obj->sErrEvent.empty()) {
+    obj->SetEnLog(enable != 0);
+    message = take_event(obj);
+  }
+  put_msg(msg, message);
+}
+
+KORVEL_API KBool KORVEL_CALL FreeDriver(void) {
+  if (TBaseDLLObject* obj = ThreadInstance()) {
+    try {
+      obj->Stop();
+    } catch (...) {
+    }
+  }
+  return 1;
+}
+
+KORVEL_API void KORVEL_CALL ReleaseDriver(void) {}
+
+}  // extern "C"

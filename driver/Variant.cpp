@@ -1,0 +1,168 @@
+#include "driver/Variant.h"
+
+#include <strings.h>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/text.h"
+
+namespace korvel {
+namespace {
+
+bool parse_number(const std::string& s, double& out) {
+  if (s.empty()) return false;
+  const char* b = s.c_str();
+  char* e = nullptr;
+  errno = 0;
+  out = std::strtod(b, &e);
+  while (*e == ' ') ++e;
+  return e != b && *e == '\0' && errno != ERANGE && std::isfinite(out);
+}
+
+// A host BSTR is UTF-16; the driver keeps GBK.
+std::string wide_to_gbk(const char16_t* w) {
+  if (w == nullptr) return {};
+  std::string utf8;
+  for (size_t i = 0; w[i] != 0 && i < 65536; ++i) {
+    uint32_t c = w[i];
+    if (c >= 0xD800 && c < 0xDC00 && w[i + 1] >= 0xDC00 && w[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (w[i + 1] - 0xDC00);
+      ++i;
+    }
+    if (c < 0x80) {
+      utf8 += static_cast<char>(c);
+    } else if (c < 0x800) {
+      utf8 += static_cast<char>(0xC0 | (c >> 6));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      utf8 += static_cast<char>(0xE0 | (c >> 12));
+      utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      utf8 += static_cast<char>(0xF0 | (c >> 18));
+      utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return plat::utf8_to_gbk(utf8);
+}
+
+}  // namespace
+
+double Variant::toDouble(bool* ok) const {
+  if (ok) *ok = true;
+  switch (kind_) {
+    case Kind::Int:
+      return static_cast<double>(i_);
+    case Kind::Double:
+      return d_;
+    case Kind::Bool:
+      return i_ ? -1.0 : 0.0;
+    case Kind::String: {
+      double v = 0;
+      if (parse_number(s_, v)) return v;
+      if (strcasecmp(s_.c_str(), "true") == 0) return -1.0;
+      if (strcasecmp(s_.c_str(), "false") == 0) return 0.0;
+      if (ok) *ok = false;
+      return 0;
+    }
+    case Kind::Empty:
+      return 0;
+  }
+  return 0;
+}
+
+int64_t Variant::toInt(bool* ok) const {
+  if (kind_ == Kind::Int) {
+    if (ok) *ok = true;
+    return i_;
+  }
+  const double d = toDouble(ok);
+  if (!(d > -9.2e18 && d < 9.2e18)) {
+    if (ok) *ok = false;
+    return 0;
+  }
+  return static_cast<int64_t>(std::nearbyint(d));
+}
+
+bool Variant::toBool(bool* ok) const {
+  if (ok) *ok = true;
+  switch (kind_) {
+    case Kind::Int:
+    case Kind::Bool:
+      return i_ != 0;
+    case Kind::Double:
+      return d_ != 0;
+    case Kind::String: {
+      if (strcasecmp(s_.c_str(), "true") == 0) return true;
+      if (strcasecmp(s_.c_str(), "false") == 0) return false;
+      double v = 0;
+      if (parse_number(s_, v)) return v != 0;
+      if (ok) *ok = false;
+      return false;
+    }
+    case Kind::Empty:
+      return false;
+  }
+  return false;
+}
+
+std::string Variant::toString() const {
+  char buf[64];
+  switch (kind_) {
+    case Kind::Int:
+      std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(i_));
+      return buf;
+    case Kind::Double:
+      std::snprintf(buf, sizeof buf, "%.15g", d_);
+      return buf;
+    case Kind::Bool:
+      return i_ ? "True" : "False";
+    case Kind::String:
+      return s_;
+    case Kind::Empty:
+      return {};
+  }
+  return {};
+}
+
+bool operator==(const Variant& a, const Variant& b) {
+  using K = Variant::Kind;
+  if (a.kind_ == K::Empty || b.kind_ == K::Empty) return a.kind_ == b.kind_;
+  if (a.kind_ == K::String || b.kind_ == K::String) {
+    if (a.kind_ == K::String && b.kind_ == K::String) return a.s_ == b.s_;
+    return false;  // a text and a number are always reported as a change
+  }
+  if (a.kind_ != K::Double && b.kind_ != K::Double) {
+    const int64_t x = a.kind_ == K::Bool ? (a.i_ ? -1 : 0) : a.i_;
+    const int64_t y = b.kind_ == K::Bool ? (b.i_ ? -1 : 0) : b.i_;
+    return x == y;
+  }
+  return a.toDouble() == b.toDouble();
+}
+
+Variant Variant::fromOle(const OleVariant& v) {
+  switch (v.vt) {
+    case VT_I2:
+      return Variant(static_cast<int>(v.iVal));
+    case VT_I4:
+      return Variant(static_cast<int>(v.lVal));
+    case VT_R4:
+      return Variant(static_cast<double>(v.fltVal));
+    case VT_R8:
+      return Variant(v.dblVal);
+    case VT_BOOL:
+      return Variant(v.boolVal != 0);
+    case VT_LPSTR:
+      return Variant(v.pszVal);
+    case VT_BSTR:
+      return Variant(wide_to_gbk(reinterpret_cast<const char16_t*>(v.pszVal)));
+    default:
+      return Variant();
+  }
+}
+
+}  // namespace korvel

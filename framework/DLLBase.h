@@ -1,0 +1,308 @@
+// TBaseDLLObject: the generic driver object — tag table, addresses, run states, commands and
+// scheduling, execution, logging. The protocol classes derive from it and override the virtual
+// protocol operations.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/PDB.h"
+#include "driver/Variant.h"
+#include "driver/records.h"
+#include "platform/event.h"
+
+namespace korvel {
+
+// Status-word bits set by the address check at initialisation.
+constexpr uint32_t kStatusAddrChecked = 0x00080000;
+constexpr uint32_t kStatusAddrFailed = 0x00040000;
+
+// Tag kinds (index into the kind table).
+enum TagKind : int32_t {
+  tkPV = 0,
+  tkPVAlarm = 1,
+  tkParm = 2,
+  tkAO = 3,
+  tkSetPassWord = 4,
+  kTagKindCount = 5
+};
+
+// Per-tag run-time record of an instance.
+struct TDLLTag {
+  int32_t TagID = 0;
+  int32_t TagIndex = 0;
+  std::string TagName;
+  std::string TagAddr;
+  uint8_t TagType = 0;  // 0 real, 1 boolean, 2 string
+  std::string InternalKey;
+  int32_t AddrType = -1;
+  int32_t ScanPeriod = 0;
+  int32_t Reserved[3] = {0, 0, 0};
+  double TimeStamp = 0;
+  uint32_t ReportTick = 0;
+  Variant Value, LastValue, OldValue;
+  uint32_t LastStatus = 0;
+  double RawValue = 0;
+  int32_t BitAddr = 0;
+  int32_t ChannelAddr = 0;
+  int32_t Address = -1;
+  int32_t ThirdSeg = 0, FourSeg = 0, FiveSeg = 0;
+  uint8_t DevType = 2;
+  uint32_t Status = 0;
+  uint8_t AddrValid = 0;
+  uint8_t IsInternal = 0;
+  int32_t ReadTotal = 0, ReadErrors = 0, WriteTotal = 0, WriteErrors = 0;
+  uint8_t WriteOnly = 0;
+};
+
+// One request frame for one module, serving one or more tags; chained through NextCommand.
+struct TCommand {
+  uint16_t CmdKind = 0;   // bit 2: serves tags; bit 8: transient, released when its chain ends
+  uint8_t RetryMode = 0;  // 1 send again, 2 give up, 3 skip to the next command of the chain
+  std::vector<int32_t> TagIndex;
+  std::string AskStr;
+  std::string AnswerMainStr;
+  std::string InternalKey;
+  int32_t AddrType = -1;
+  bool IsWrite = false;
+  int32_t StartAddr = 0, EndAddr = 0;
+  int32_t HighChannel = 0, LowChannel = 0;
+  bool FrameReady = false;
+  std::string AnswerStr;
+  int32_t DeviceAddr = 0;
+  int32_t Period = 0;
+  int64_t DueIn = 0;
+  uint64_t LastSendTick = 0;
+  int32_t RawValue = 0;
+  Variant WriteValue;
+  float SuccessRatio = 1.0f;
+  TCommand* NextCommand = nullptr;
+  uint64_t CreateTick = 0;  // full clock width: the expiry test must stay right past 2^32 ms
+  std::vector<Variant> Values;
+  int32_t FailCount = 0;
+  int32_t Attempts = 0;
+  int32_t Successes = 0;
+};
+
+// Per-module run record.
+struct TDevRunInfo {
+  TCommand* BestCommand = nullptr;
+  uint32_t TimeoutCount = 0;
+  bool ProbeActive = false;
+  bool DeviceFault = false;
+};
+
+enum TRunStatus : uint8_t {
+  rsStart = 0,
+  rsUnLinked = 1,
+  rsSysError = 2,
+  rsSysErrorUnLinked = 3,
+  rsReady = 4,
+  rsStopping = 5,
+  rsIniting = 6,
+  rsLinking = 7,
+  rsUnLinking = 8,
+  rsReading = 10,
+  rsWriting = 11,
+  rsParm = 12,
+  rsRail = 13,
+  rsResvLink1 = 14,
+  rsResvLink2 = 15,
+  rsResvLink3 = 16,
+};
+
+enum TRunEvent : uint8_t {
+  opNone = 0,
+  opInit = 1,
+  opInitACK,
+  opInitNAK,
+  opClrInitError,
+  opLink = 5,
+  opLinkACK,
+  opLinkNAK,
+  opClrLinkError,
+  opUnLink = 9,
+  opUnLinkACK,
+  opUnLinkNAK,
+  opClrUnLinkError,
+  opReadCmd = 13,
+  opReadACK,
+  opReadNAK,
+  opClrReadError,
+  opWriteCmd = 17,
+  opWriteACK,
+  opWriteNAK,
+  opClrWriteError,
+  opParmCmd = 21,
+  opParmACK,
+  opParmNAK,
+  opClrParmError,
+  opStop = 25,
+  opStopACK,
+  opStopNAK,
+  opClrStopError,
+  opRailCmd = 29,
+  opRailACK,
+  opRailNAK,
+  opClrRailError,
+  opResvLink1 = 33,
+  opResvLink1ACK,
+  opResvLink1NAK,
+  opClrResvLink1Error,
+  opResvLink2 = 37,
+  opResvLink2ACK,
+  opResvLink2NAK,
+  opClrResvLink2Error,
+  opResvLink3 = 41,
+  opResvLink3ACK,
+  opResvLink3NAK,
+  opClrResvLink3Error,
+};
+
+// Process-wide settings shared by all instances (no lock, as the host expects).
+extern int32_t CommTimeOut;       // answer time-out in ms
+extern int32_t WriteRetryBudget;  // remaining repetitions of a failing write
+extern bool WritePriority;        // writes are taken before reads
+
+// The process-wide log file name ("" until first computed).
+std::string LogFileName();
+void SetLogFileName(const std::string& name);
+// Computes the log file name from the host's settings (host directory, "Sentrel.ini",
+// DefaultPROJECT of [WORKING]).
+std::string ComputeLogFileName();
+
+class TBaseDLLObject {
+ public:
+  explicit TBaseDLLObject(bool firstInstance);
+  virtual ~TBaseDLLObject();
+  TBaseDLLObject(const TBaseDLLObject&) = delete;
+  TBaseDLLObject& operator=(const TBaseDLLObject&) = delete;
+
+  // ---- initialisation and tag table
+  virtual bool IniParm(const PDB* block);
+  virtual TDLLTag* CreatInternalTag(const TTagInfo& info);
+  virtual std::string GetTagTypeStr(const std::string& name, const std::string& addr);
+  virtual bool CheckAddrValid(TDLLTag* tag);
+  virtual bool IniDLLObj(const PDB* block, const std::vector<const TTagInfo*>& list);
+  virtual bool AddTagLists(const std::vector<const TTagInfo*>& list, std::vector<int32_t>& results);
+  virtual uint8_t GetDevType(int32_t devNo);
+  bool IniTagList(const std::vector<const TTagInfo*>& list);
+  int32_t GetTagTypeIndex(const std::string& name, const std::string& addr);
+
+  // ---- addresses
+  virtual int32_t GetDevAddr(const std::string& name, const std::string& addr);
+  virtual int32_t GetChannelAddr(const std::string& name, const std::string& addr, uint8_t devType);
+  virtual int32_t GetBitAddr(const std::string& name, const std::string& addr, uint8_t devType);
+  virtual int32_t GetThirdSeg(const std::string& name, const std::string& addr, uint8_t devType);
+  virtual int32_t GetFourSeg(const std::string& name, const std::string& addr, uint8_t devType);
+  virtual int32_t GetFiveSeg(const std::string& name, const std::string& addr, uint8_t devType);
+  // Checks an address for the host's tag editor and rewrites it into its normal form.
+  virtual bool CheckTagAddr(const PDB* block, std::string& addr);
+
+  // ---- protocol operations (the protocol classes override these)
+  virtual void Refresh();
+  virtual int32_t GetInterval();
+  virtual bool ValidTagValFrm(TDLLTag* tag, const Variant& value);
+  virtual void SyncTagValue(TCommand* cmd);
+  virtual TCommand* CreatCommand(TDLLTag* tag, std::vector<TCommand*>& list, bool isWrite);
+  virtual bool NeedCreatCommand(std::vector<TCommand*>& list, TDLLTag* tag, bool isWrite);
+  virtual void OptimizeCommParm();
+  virtual std::string GetAskStr(TCommand* cmd, TDLLTag* tag, bool isWrite);
+  virtual std::string GetAnswerMainStr(TCommand* cmd, TDLLTag* tag, bool isWrite);
+  virtual void RealComm(TCommand* cmd);
+  virtual void FreeCommand(TCommand*& cmd);
+  virtual bool GetResult();
+  virtual void GetNextCommand();
+  virtual void GetCommandNext();
+
+  // ---- execution (called by the exports)
+  virtual bool WriteExecute(int32_t tagID, const Variant& value);
+  virtual void ReadExecute();
+  virtual void ReadExecuteEx();
+
+  // ---- logging, messages and statistics
+  // Appends text to the log file (callers check the switches).
+  void SetLogMsg(const std::string& text);
+  // Appends date-time + text (text normally starts with "：").
+  void LogLine(const std::string& text);
+  // The "异常！" line of a failed operation, written when ErrorLog is on.
+  void LogException(const char* className, const char* method, bool withCR = true);
+  virtual void SetEnLog(bool value);
+  virtual void WriteCommEvent(const std::string& text);
+  virtual void WriteDevMsg(const std::string& text);
+  virtual void CheckLogFile();
+  virtual void Stop();
+
+  // Runs body; an exception gives `neutral` and the "异常！" line of className.method.
+  template <class R, class F>
+  R Guarded(const char* className, const char* method, R neutral, F&& body) noexcept {
+    try {
+      return body();
+    } catch (...) {
+      LogExceptionNoThrow(className, method);
+      return neutral;
+    }
+  }
+  template <class F>
+  void Guarded(const char* className, const char* method, F&& body) noexcept {
+    try {
+      body();
+    } catch (...) {
+      LogExceptionNoThrow(className, method);
+    }
+  }
+
+  bool EnLog = true;
+  bool LogAllowed = false;
+  std::string sErrEvent;
+  std::string DevMsg;
+  int32_t DetailLogCount = 1000;
+
+  // ---- instance state
+  bool FirstInstance;
+  PDB Parm{};
+  bool ParmReady = false;
+  bool TagListReady = false;
+  bool Stopped = false;
+  std::vector<std::unique_ptr<TDLLTag>> TagList;
+  std::vector<TCommand*> CommandList;
+  std::vector<TCommand*> PendingWrites;
+  std::vector<int32_t> TagIDMap;
+  int32_t TagCount = 0;
+  int32_t MinDevID = 99;
+  int32_t ScanTime = 500;
+  plat::HostEvent NotifyEvent = 0;
+
+  // ---- run state
+  uint8_t RunStatus = rsStart;
+  uint8_t RunEvent = opNone;
+  bool CommEnabled = true;
+  bool LastCommOK = false;
+  uint8_t CommStatus = 0;
+  uint8_t DevStatus[kMaxDevices] = {};
+  uint32_t DevFailCount[kMaxDevices];
+  bool DevEnabled[kMaxDevices];
+  TDevRunInfo DevRun[kMaxDevices];
+  uint64_t SendTick = 0;
+  TCommand* CurCommand = nullptr;
+  TCommand* HeadCommand = nullptr;
+  int32_t ReadCommCount = 0, WriteCommCount = 0;
+  double ReadTimeoutCount = 0, WriteTimeoutCount = 0;
+  int32_t ReadFailCount = 0, WriteFailCount = 0;
+  double StartDateTime = 0;
+  uint64_t StartTick = 0;
+
+ protected:
+  // Writes the start banner; LogAllowed becomes true when it was written completely.
+  void WriteBanner();
+  // The five memory lines of the banner and the stop report.
+  void WriteMemoryLines();
+  // Releases the command lists, the tag table and the write queue.
+  void ReleaseTagTable();
+
+ private:
+  void LogExceptionNoThrow(const char* className, const char* method) noexcept;
+};
+
+}  // namespace korvel

@@ -1,0 +1,253 @@
+// Logging, messages and run statistics of TBaseDLLObject.
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+#include "driver/getfileinfo.h"
+#include "framework/DLLBase.h"
+#include "platform/clock.h"
+#include "platform/datetime.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "tools/XSysInfo.h"
+
+namespace korvel {
+namespace {
+
+constexpr int64_t kMaxLogSize = 500000;
+constexpr const char* kLogBase = "KorvelPLNK";
+
+std::mutex g_log_name_mutex;
+std::string g_log_name;
+
+std::string dir_of(const std::string& path) {
+  const size_t cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+std::string without_extension(const std::string& path) {
+  const size_t dot = path.find_last_of('.');
+  const size_t sep = path.find_last_of("/\\");
+  if (dot == std::string::npos || (sep != std::string::npos && dot < sep)) return path;
+  return path.substr(0, dot);
+}
+
+std::string now_text() {
+  return plat::datetime_text(plat::now_datetime());
+}
+
+std::string rotated_name(const std::string& current) {
+  return dir_of(current) + kLogBase + plat::rotation_stamp(plat::now_datetime()) + ".LOG";
+}
+
+// Rounds halves to even, as the statistics report does.
+long long round_even(double v) {
+  return static_cast<long long>(std::nearbyint(v));
+}
+
+std::string general(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.15g", v);
+  return buf;
+}
+
+}  // namespace
+
+std::string LogFileName() {
+  std::lock_guard<std::mutex> lock(g_log_name_mutex);
+  return g_log_name;
+}
+
+void SetLogFileName(const std::string& name) {
+  std::lock_guard<std::mutex> lock(g_log_name_mutex);
+  g_log_name = name;
+}
+
+std::string ComputeLogFileName() {
+  const char sep = plat::path_separator();
+  const std::string hostDir = HostDirectory();
+  const std::string ini = hostDir + "Sentrel.ini";
+  if (!plat::file_exists(ini))
+    return plat::native_path(std::string(".") + sep + "Debug" + sep + kLogBase + ".Log");
+  const std::string project = plat::read_ini_string(ini, "WORKING", "DefaultPROJECT", std::string(".") + sep);
+  // The project directory is the value up to its last separator (the whole value when it ends with one).
+  const std::string projectDir = dir_of(project);
+  return plat::native_path(projectDir + "Debug" + sep + kLogBase + ".Log");
+}
+
+void TBaseDLLObject::SetLogMsg(const std::string& text) {
+  try {
+    std::string name = LogFileName();
+    if (name.empty()) {
+      name = ComputeLogFileName();
+      SetLogFileName(name);
+    }
+    const std::string dir = dir_of(name);
+    if (!dir.empty() && !plat::directory_exists(dir)) plat::create_directories(dir);
+    if (plat::file_size(name) > kMaxLogSize) {
+      name = rotated_name(name);
+      SetLogFileName(name);
+      plat::create_empty_file(name);
+    }
+    plat::append_shared(name, text);
+  } catch (...) {
+    // A lost log line must never disturb the driver.
+  }
+}
+
+void TBaseDLLObject::LogLine(const std::string& text) {
+  SetLogMsg(now_text() + text);
+}
+
+void TBaseDLLObject::LogException(const char* className, const char* method, bool withCR) {
+  if (!Parm.ErrorLog) return;
+  SetLogMsg(now_text() + GBK("：") + className + "." + method + GBK("异常！") + (withCR ? "\r" : "") + "\n");
+}
+
+void TBaseDLLObject::LogExceptionNoThrow(const char* className, const char* method) noexcept {
+  try {
+    LogException(className, method);
+  } catch (...) {
+  }
+}
+
+void TBaseDLLObject::SetEnLog(bool value) {
+  EnLog = value && LogAllowed;
+}
+
+void TBaseDLLObject::WriteCommEvent(const std::string& text) {
+  Guarded("TBaseDLLObject", "WriteCommEvent", [&] { sErrEvent = text; });
+}
+
+void TBaseDLLObject::WriteDevMsg(const std::string& text) {
+  Guarded("TBaseDLLObject", "WriteDevMsg", [&] { DevMsg = text; });
+}
+
+void TBaseDLLObject::CheckLogFile() {
+  try {
+    std::string name = LogFileName();
+    if (name.empty()) {
+      name = ComputeLogFileName();
+      SetLogFileName(name);
+    }
+    if (plat::file_size(name) > kMaxLogSize) {
+      SetLogFileName(rotated_name(name));  // the next append creates it
+    } else if (!plat::file_exists(name)) {
+      const std::string dir = dir_of(name);
+      if (!dir.empty()) plat::create_directories(dir);
+      plat::create_empty_file(name);
+    }
+    const std::string base = without_extension(name);
+    const double today = std::floor(plat::now_datetime());
+    for (int age = 30; age <= 100; ++age) {
+      const std::string old = base + plat::date_text(today - age) + ".LOG";
+      if (plat::file_exists(old)) plat::delete_file(old);
+    }
+  } catch (...) {
+  }
+}
+
+void TBaseDLLObject::WriteMemoryLines() {
+  TXSystemInformation info;
+  const TMemoryInfo& m = info.Memory();
+  const int64_t mb = 1048576;
+  LogLine(GBK("：已使用内存 = ") + std::to_string(m.MemoryLoad) + " %\r\n");
+  LogLine(GBK("：总物理内存 = ") + std::to_string(m.TotalPhysical / mb) + " MB\r\n");
+  LogLine(GBK("：可用物理内存 = ") + std::to_string(m.AvailablePhysical / mb) + " MB\r\n");
+  LogLine(GBK("：总虚拟内存 = ") + std::to_string(m.TotalVirtual / mb) + " MB\r\n");
+  LogLine(GBK("：可用虚拟内存 = ") + std::to_string(m.AvailableVirtual / mb) + " MB\r\n");
+}
+
+void TBaseDLLObject::WriteBanner() {
+  try {
+    const plat::ProcessorDescription cpu = plat::processor_description();
+    if (cpu.available) {
+      const std::string text = cpu.name.empty() ? cpu.vendor + cpu.identifier : cpu.name;
+      LogLine(GBK("：[") + text + "]\r\n");
+    }
+    {
+      TXSystemInformation info;
+      LogLine(GBK("：[") + info.OperatingSystem().Platform + "] \r\n");
+    }
+    WriteMemoryLines();
+    const TfileInfo& host = HostInfo();
+    const TfileInfo& lib = Vocabulary();
+    LogLine(GBK("：启动") + host[fiFileDescription] + GBK("[文件版本") + host[fiFileVersion] + "]  ...\r\n");
+    LogLine(GBK("：启动驱动程序") + lib[fiDeviceName] + "  ...\r\n");
+    LogLine(GBK("：驱动程序版本") + lib[fiFileVersion] + "  ...\r\n");
+    LogAllowed = true;
+  } catch (...) {
+    LogAllowed = false;
+  }
+}
+
+void TBaseDLLObject::Stop() {
+  if (!TagListReady) return;
+  try {
+    const uint64_t endTick = plat::tick_ms();
+    const double runTime = static_cast<double>(endTick - StartTick);
+    SetLogMsg("\r\n");
+    for (TCommand* cmd : CommandList) {
+      if (cmd != nullptr && cmd->NextCommand != nullptr) FreeCommand(cmd->NextCommand);
+    }
+    for (const auto& tag : TagList) {
+      long long period = 0, rate = 0;
+      if (tag->ReadTotal > 0) {
+        const double r = tag->ReadErrors * 100.0 / tag->ReadTotal;
+        rate = r < 0 ? 0 : round_even(r);
+        period = round_even(runTime / tag->ReadTotal);
+      }
+      SetLogMsg(now_text() + GBK("：标签") + tag->TagName + GBK("，地址=") + tag->TagAddr +
+                GBK("，读扫描周期(毫秒)=") + std::to_string(period) + GBK("，读操作失败率= ") +
+                std::to_string(rate) + "%");
+      if (tag->WriteOnly) {
+        const long long w = tag->WriteTotal > 0 ? round_even(tag->WriteErrors * 100.0 / tag->WriteTotal) : 0;
+        SetLogMsg(GBK("，写操作总次数=") + std::to_string(tag->WriteTotal) + GBK("，写操作失败率= ") +
+                  std::to_string(w) + "%\r\n");
+      } else {
+        SetLogMsg("\r\n");
+      }
+    }
+    WriteMemoryLines();
+    SetLogMsg("\r\n" + now_text() + GBK("：本次运行总时间（毫秒）=") + general(runTime) + "\r\n");
+    ReleaseTagTable();
+    const double writeRate = WriteCommCount ? WriteTimeoutCount * 100.0 / WriteCommCount : 0.0;
+    const double readRate = ReadCommCount ? ReadTimeoutCount * 100.0 / ReadCommCount : 0.0;
+    LogLine(GBK("：读操作失败总次数= ") + std::to_string(ReadFailCount) + "\r\n");
+    LogLine(GBK("：写操作失败总次数= ") + std::to_string(WriteFailCount) + "\r\n");
+    LogLine(GBK("：写通讯总次数= ") + std::to_string(WriteCommCount) + "\r\n");
+    LogLine(GBK("：通讯写超时总次数= ") + general(WriteTimeoutCount) + "\r\n");
+    LogLine(GBK("：通讯写超时率= ") + general(writeRate) + "%\r\n");
+    LogLine(GBK("：读通讯总次数= ") + std::to_string(ReadCommCount) + "\r\n");
+    LogLine(GBK("：通讯读超时次数= ") + general(ReadTimeoutCount) + "\r\n");
+    LogLine(GBK("：通讯读超时率= ") + general(readRate) + "%\r\n");
+    const TfileInfo& host = HostInfo();
+    const TfileInfo& lib = Vocabulary();
+    LogLine(GBK("：启动") + host[fiFileDescription] + GBK("[文件版本") + host[fiFileVersion] + "]  ...\r\n");
+    LogLine(GBK("：") + lib[fiDeviceName] + GBK("驱动程序版本") + lib[fiFileVersion] + GBK("退出运行！") +
+            "\r\n");
+    SetLogMsg(std::string(60, '-') + "\r\n");
+    Stopped = true;
+    TagListReady = false;
+  } catch (...) {
+    LogExceptionNoThrow("TBaseDLLObject", "Stop");
+  }
+}
+
+void TBaseDLLObject::ReleaseTagTable() {
+  // A write taken from the queue is owned through HeadCommand until its chain ends.
+  if (HeadCommand != nullptr && (HeadCommand->CmdKind & 8)) FreeCommand(HeadCommand);
+  CurCommand = nullptr;
+  HeadCommand = nullptr;
+  for (TDevRunInfo& d : DevRun) d.BestCommand = nullptr;
+  for (TCommand*& cmd : CommandList) FreeCommand(cmd);
+  CommandList.clear();
+  for (TCommand*& cmd : PendingWrites) FreeCommand(cmd);
+  PendingWrites.clear();
+  TagList.clear();
+  TagIDMap.clear();
+  TagCount = 0;
+}
+
+}  // namespace korvel
