@@ -16,5 +16,7 @@ set_target_properties(KorvelPLNK PROPERTIES PREFIX "" OUTPUT_NAME KorvelPLNK
 # Whole archive: the exports live in a static library and must all reach the shared object.
 target_link_libraries(KorvelPLNK PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,korvel_exports>")
 if(NOT WIN32)
-  target_link_options(KorvelPLNK PRIVATE -Wl,--no-undefined)
+  # Only the fifteen exports leave the library.
+  target_link_options(KorvelPLNK PRIVATE -Wl,--no-undefined -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/KorvelPLNK.map)
+  set_property(TARGET KorvelPLNK APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/KorvelPLNK.map)
 endif()
