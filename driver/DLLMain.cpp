@@ -2,6 +2,7 @@
 // hand out texts as host-owned copies.
 #include "driver/DLLMain.h"
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 
@@ -18,8 +19,11 @@
 namespace korvel {
 namespace {
 
+std::atomic<int> g_slot_instances{0};
+
 void destroy_instance(void* p) {
   delete static_cast<TBaseDLLObject*>(p);
+  --g_slot_instances;
 }
 
 void put_msg(char** msg, const std::string& text) {
@@ -78,11 +82,9 @@ TBaseDLLObject* ThreadInstance() {
 
 TBaseDLLObject* CreateThreadInstance() {
   // An earlier instance on this thread would be unreachable (keeping its port open): end it.
-  if (TBaseDLLObject* old = ThreadInstance()) {
-    plat::thread_slot_set(nullptr, nullptr);
-    delete old;
-  }
+  DestroyThreadInstance();
   auto* obj = new TDLLObject(true);
+  ++g_slot_instances;
   plat::thread_slot_set(obj, destroy_instance);
   return obj;
 }
@@ -90,8 +92,12 @@ TBaseDLLObject* CreateThreadInstance() {
 void DestroyThreadInstance() {
   if (TBaseDLLObject* old = ThreadInstance()) {
     plat::thread_slot_set(nullptr, nullptr);
-    delete old;
+    destroy_instance(old);
   }
+}
+
+int SlotInstanceCount() {
+  return g_slot_instances.load();
 }
 
 void FillTagAddrInfo(int index, TTagAddrInfo& out) {

@@ -15,6 +15,8 @@ TBaseDLLObject* ThreadInstance();
 TBaseDLLObject* CreateThreadInstance();
 // Destroys the calling thread's instance, if any, and clears the slot.
 void DestroyThreadInstance();
+// Instances living in thread slots across the process (destroyed ones are not counted).
+int SlotInstanceCount();
 
 void FillTagAddrInfo(int index, TTagAddrInfo& out);
 

@@ -1,0 +1,200 @@
+// The naming vocabulary, the host paths and the log file: place, rotation, clean-up, banner.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "driver/getfileinfo.h"
+#include "framework/DLLBase.h"
+#include "platform/datetime.h"
+#include "platform/env.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "protocol/DLLRealize.h"
+
+using namespace korvel;
+namespace fs = std::filesystem;
+
+namespace {
+
+class HostSetup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("korvel_log_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    saved_path_ = plat::get_env("ORVANE_PATH");
+    saved_log_ = LogFileName();
+  }
+  void TearDown() override {
+    if (saved_path_.empty())
+      plat::unset_env("ORVANE_PATH");
+    else
+      plat::set_env("ORVANE_PATH", saved_path_);
+    ReloadVocabulary();
+    SetLogFileName(saved_log_);
+    fs::remove_all(root_);
+  }
+  // A host installation: directory with Sentrel.ini whose DefaultPROJECT is project.
+  void host_with_project(const std::string& project) {
+    fs::create_directories(root_ / "host");
+    std::ofstream(root_ / "host" / "Sentrel.ini") << "[WORKING]\r\nDefaultPROJECT=" << project << "\r\n";
+    plat::set_env("ORVANE_PATH", (root_ / "host").string() + "/");
+    ReloadVocabulary();
+  }
+  static std::string read(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+  }
+  fs::path root_;
+  std::string saved_path_, saved_log_;
+};
+
+}  // namespace
+
+TEST(Vocabulary, ThisLibrarysWordsAndDefaults) {
+  const TfileInfo& v = Vocabulary();
+  EXPECT_EQ(v[fiNumericVersion], "4.8.3.0");
+  EXPECT_EQ(v[fiFileVersion], "4.8.3.0");
+  EXPECT_EQ(v[fiDeviceName], GBK("Korvel智能模块"));
+  EXPECT_EQ(v[fiDevTypeName], GBK("智能模块"));
+  EXPECT_EQ(v[fiDevIDName], GBK("设备号"));
+  EXPECT_EQ(v[fiChIDName], GBK("通道地址"));
+  EXPECT_EQ(v[fiOriginalFileName], "KORVELPLNK.DLL");  // key looked up without case
+  EXPECT_EQ(v[fiSlotIDName], GBK("槽号"));             // missing key: default
+  EXPECT_EQ(v[fiFourSegName], GBK("第四段地址"));
+  EXPECT_EQ(v[fiCompanyName], "");
+  // The host program carries no version information here: its record stays empty.
+  EXPECT_EQ(HostInfo()[fiFileDescription], "");
+  EXPECT_FALSE(Branding().hasBitmap);
+}
+
+TEST_F(HostSetup, HostDirectoryNeedsSentrelIni) {
+  plat::unset_env("ORVANE_PATH");
+  EXPECT_EQ(HostDirectory(), "../");
+  fs::create_directories(root_ / "host");
+  plat::set_env("ORVANE_PATH", "  " + (root_ / "host").string() + "  ");
+  EXPECT_EQ(HostDirectory(), "../") << "no Sentrel.ini there";
+  std::ofstream(root_ / "host" / "Sentrel.ini") << "[WORKING]\n";
+  EXPECT_EQ(HostDirectory(), (root_ / "host").string() + "/");
+  // A value naming the host program keeps its directory part; Windows separators are read too.
+  plat::set_env("ORVANE_PATH", (root_ / "host").string() + "\\Tavlin.exe");
+  EXPECT_EQ(HostDirectory(), (root_ / "host").string() + "/");
+  ReloadVocabulary();
+  EXPECT_EQ(Vocabulary()[fiHostDir], (root_ / "host").string() + "/");
+}
+
+TEST_F(HostSetup, LogPathRules) {
+  plat::unset_env("ORVANE_PATH");
+  EXPECT_EQ(ComputeLogFileName(), "./Debug/KorvelPLNK.Log");
+
+  host_with_project((root_ / "Work" / "Plant1").string());
+  EXPECT_EQ(ComputeLogFileName(), (root_ / "Work" / "Debug" / "KorvelPLNK.Log").string());
+  host_with_project((root_ / "Work" / "Plant1").string() + "/");
+  EXPECT_EQ(ComputeLogFileName(), (root_ / "Work" / "Plant1" / "Debug" / "KorvelPLNK.Log").string());
+  host_with_project("D:\\Work\\Plant1\\");
+  EXPECT_EQ(ComputeLogFileName(), "D:/Work/Plant1/Debug/KorvelPLNK.Log");
+
+  // Without the key the project is the current directory.
+  fs::create_directories(root_ / "host");
+  std::ofstream(root_ / "host" / "Sentrel.ini", std::ios::trunc) << "[OTHER]\nDefaultPROJECT=x\n";
+  EXPECT_EQ(ComputeLogFileName(), "./Debug/KorvelPLNK.Log");
+}
+
+TEST_F(HostSetup, CreatingAnInstanceCreatesTheLogAndWritesTheBanner) {
+  const fs::path log = root_ / "p" / "Debug" / "KorvelPLNK.Log";
+  SetLogFileName(log.string());
+  { TDLLObject obj(false); }
+  ASSERT_TRUE(fs::exists(log));
+  const std::string text = read(log);
+  EXPECT_NE(text.find(GBK("：启动驱动程序") + GBK("Korvel智能模块") + "  ...\r\n"), std::string::npos);
+  EXPECT_NE(text.find(GBK("：驱动程序版本") + "4.8.3.0  ...\r\n"), std::string::npos);
+  EXPECT_NE(text.find(GBK("：已使用内存 = ")), std::string::npos);
+  EXPECT_NE(text.find(GBK("：总物理内存 = ")), std::string::npos);
+  EXPECT_NE(text.find(GBK("：可用虚拟内存 = ")), std::string::npos);
+  // With every switch off and no tag table, an instance writes its banner and nothing else.
+  size_t lines = 0;
+  for (size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2)) ++lines;
+  EXPECT_GE(lines, 9u);
+  EXPECT_LE(lines, 10u);
+  // Every line starts with the date-time and its text with the full-width colon.
+  const std::string first = text.substr(0, text.find("\r\n"));
+  EXPECT_EQ(first.substr(19, 2), GBK("："));
+  EXPECT_EQ(first[4], '-');
+  EXPECT_EQ(first[10], ' ');
+}
+
+TEST_F(HostSetup, RotationAboveHalfAMillionBytes) {
+  const fs::path dir = root_ / "Debug";
+  const fs::path log = dir / "KorvelPLNK.Log";
+  SetLogFileName(log.string());
+  TDLLObject obj(false);
+  fs::resize_file(log, 500000);
+  obj.SetLogMsg("kept");
+  EXPECT_EQ(LogFileName(), log.string()) << "500000 bytes are still appended to";
+  EXPECT_EQ(fs::file_size(log), 500004u);
+
+  fs::resize_file(log, 500001);
+  obj.SetLogMsg("moved");
+  const std::string rotated = LogFileName();
+  ASSERT_NE(rotated, log.string());
+  EXPECT_EQ(fs::file_size(log), 500001u);
+  EXPECT_EQ(read(rotated), "moved");
+  // KorvelPLNKyyyy-mm-dd-hh-nn-ss.LOG in the same directory.
+  const std::string name = fs::path(rotated).filename().string();
+  EXPECT_EQ(name.substr(0, 10), "KorvelPLNK");
+  EXPECT_EQ(name.size(), 10u + 19u + 4u);
+  EXPECT_EQ(name.substr(name.size() - 4), ".LOG");
+  EXPECT_EQ(fs::path(rotated).parent_path(), dir);
+}
+
+TEST_F(HostSetup, DayLogsThirtyToAHundredDaysOldAreDeleted) {
+  const fs::path dir = root_ / "Debug";
+  fs::create_directories(dir);
+  SetLogFileName((dir / "KorvelPLNK.Log").string());
+  const double today = std::floor(plat::now_datetime());
+  auto day_log = [&](int age) { return dir / ("KorvelPLNK" + plat::date_text(today - age) + ".LOG"); };
+  for (int age : {29, 30, 64, 100, 101}) std::ofstream(day_log(age)) << "old";
+  { TDLLObject obj(false); }
+  EXPECT_TRUE(fs::exists(day_log(29)));
+  EXPECT_FALSE(fs::exists(day_log(30)));
+  EXPECT_FALSE(fs::exists(day_log(64)));
+  EXPECT_FALSE(fs::exists(day_log(100)));
+  EXPECT_TRUE(fs::exists(day_log(101)));
+}
+
+TEST_F(HostSetup, UnwritableLogPlaceLosesLinesQuietly) {
+  std::ofstream(root_ / "plainfile") << "x";
+  SetLogFileName((root_ / "plainfile" / "Debug" / "KorvelPLNK.Log").string());
+  TDLLObject obj(false);
+  obj.SetLogMsg("lost");
+  obj.Parm.ErrorLog = 1;
+  obj.LogException("TBaseDLLObject", "IniTagList");
+  EXPECT_FALSE(fs::exists(root_ / "plainfile" / "Debug"));
+  EXPECT_TRUE(obj.LogAllowed) << "composing the banner succeeded; only the file is missing";
+}
+
+TEST_F(HostSetup, ExceptionLinePatternAndLogSwitch) {
+  const fs::path log = root_ / "Debug" / "KorvelPLNK.Log";
+  SetLogFileName(log.string());
+  TDLLObject obj(false);
+  fs::resize_file(log, 0);
+  obj.LogException("TBaseDLLObject", "IniTagList");
+  EXPECT_EQ(read(log), "") << "ErrorLog off";
+  obj.Parm.ErrorLog = 1;
+  obj.LogException("TBaseDLLObject", "IniTagList");
+  const std::string text = read(log);
+  EXPECT_EQ(text.substr(19), GBK("：TBaseDLLObject.IniTagList异常！") + "\r\n");
+  // EnLog follows the setter only while the banner was written.
+  obj.SetEnLog(true);
+  EXPECT_TRUE(obj.EnLog);
+  obj.LogAllowed = false;
+  obj.SetEnLog(true);
+  EXPECT_FALSE(obj.EnLog);
+}
