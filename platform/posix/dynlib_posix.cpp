@@ -1,0 +1,72 @@
+#include <dlfcn.h>
+
+#include <climits>
+#include <cstdlib>
+
+#include "platform/dynlib.h"
+
+namespace korvel::plat {
+
+DynLib::~DynLib() {
+  close();
+}
+
+DynLib::DynLib(DynLib&& other) noexcept : handle_(other.handle_), error_(std::move(other.error_)) {
+  other.handle_ = nullptr;
+}
+
+DynLib& DynLib::operator=(DynLib&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = other.handle_;
+    error_ = std::move(other.error_);
+    other.handle_ = nullptr;
+  }
+  return *this;
+}
+
+bool DynLib::open(const std::string& path) {
+  close();
+  error_.clear();
+  if (path.empty()) {
+    error_ = "empty path";
+    return false;
+  }
+  dlerror();
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle_) {
+    const char* e = dlerror();
+    error_ = e ? e : "dlopen failed";
+    return false;
+  }
+  return true;
+}
+
+void DynLib::close() {
+  if (handle_) dlclose(handle_);
+  handle_ = nullptr;
+}
+
+void* DynLib::symbol(const char* name) const {
+  if (!handle_ || !name) return nullptr;
+  return dlsym(handle_, name);
+}
+
+std::string module_path_of(const void* address) {
+  Dl_info info{};
+  if (!address || dladdr(address, &info) == 0 || !info.dli_fname || !*info.dli_fname) return {};
+  // The program itself may be reported by the name it was started with; make it absolute.
+  char resolved[PATH_MAX];
+  if (realpath(info.dli_fname, resolved)) return resolved;
+  return info.dli_fname;
+}
+
+std::string module_dir_of(const void* address) {
+  std::string path = module_path_of(address);
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return {};
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace korvel::plat

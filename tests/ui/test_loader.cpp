@@ -1,0 +1,121 @@
+// Loading shared objects, and what the windows do when no Qt backend can be had.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "platform/dynlib.h"
+#include "ui/Backend.h"
+
+namespace ui = korvel::ui;
+namespace plat = korvel::plat;
+
+namespace {
+
+// Sets or clears environment variables for one test and puts them back afterwards.
+class EnvGuard {
+ public:
+  void Set(const char* name, const char* value) {
+    Save(name);
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~EnvGuard() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+      if (it->second)
+        setenv(it->first.c_str(), it->second->c_str(), 1);
+      else
+        unsetenv(it->first.c_str());
+    }
+  }
+
+ private:
+  void Save(const char* name) {
+    const char* v = std::getenv(name);
+    saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+  }
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+void LocalFunction() {}
+
+}  // namespace
+
+TEST(DynLib, FindsTheDirectoryOfTheModuleHoldingAnAddress) {
+  char exe[4096] = {};
+  ASSERT_NE(realpath("/proc/self/exe", exe), nullptr);
+  std::string exe_path = exe;
+  EXPECT_EQ(plat::module_path_of(reinterpret_cast<const void*>(&LocalFunction)), exe_path);
+  EXPECT_EQ(plat::module_dir_of(reinterpret_cast<const void*>(&LocalFunction)),
+            exe_path.substr(0, exe_path.find_last_of('/')));
+  EXPECT_EQ(plat::module_path_of(nullptr), "");
+  EXPECT_EQ(plat::module_dir_of(nullptr), "");
+}
+
+TEST(DynLib, OpensLooksUpAndReportsFailures) {
+  plat::DynLib lib;
+  EXPECT_FALSE(lib.open("/nonexistent/dir/nothing.so"));
+  EXPECT_FALSE(lib.is_open());
+  EXPECT_NE(lib.error().find("nothing.so"), std::string::npos);
+  EXPECT_EQ(lib.symbol("cos"), nullptr);
+  EXPECT_FALSE(lib.open(""));
+
+  ASSERT_TRUE(lib.open("libm.so.6")) << lib.error();
+  auto* cos_fn = reinterpret_cast<double (*)(double)>(lib.symbol("cos"));
+  ASSERT_NE(cos_fn, nullptr);
+  EXPECT_DOUBLE_EQ(cos_fn(0.0), 1.0);
+  EXPECT_EQ(lib.symbol("no_such_symbol_here"), nullptr);
+  EXPECT_EQ(lib.symbol(nullptr), nullptr);
+  EXPECT_NE(plat::module_path_of(reinterpret_cast<const void*>(cos_fn)).find("libm"), std::string::npos);
+
+  plat::DynLib moved = std::move(lib);
+  EXPECT_FALSE(lib.is_open());
+  EXPECT_TRUE(moved.is_open());
+  moved.close();
+  EXPECT_FALSE(moved.is_open());
+}
+
+TEST(WindowsWithoutDisplay, ReturnAtOnceWithNothingShown) {
+  EnvGuard env;
+  env.Set("DISPLAY", nullptr);
+  env.Set("WAYLAND_DISPLAY", nullptr);
+  env.Set("QT_QPA_PLATFORM", nullptr);
+  if (!ui::RetryQtBackend()) GTEST_SKIP() << "a Qt backend already runs in this process";
+  ui::set_backend(nullptr);
+
+  EXPECT_FALSE(ui::Available());
+  EXPECT_EQ(ui::QtBackendError(), "no display");
+  ui::TForm f("TStartFrm");
+  int shows = 0;
+  f.OnShow = [&] { ++shows; };
+  EXPECT_EQ(f.ShowModal(), ui::mrNone);
+  EXPECT_EQ(shows, 0);
+  EXPECT_EQ(ui::MessageBox("text", "caption"), ui::mrNone);
+  auto& dlg = f.Add<ui::TSaveDialog>("SaveDialog1");
+  EXPECT_FALSE(dlg.Execute());
+  ui::Printer().BeginDoc();
+  ui::Printer().Writeln("x");
+  EXPECT_FALSE(ui::Printer().EndDoc());
+  ui::RetryQtBackend();
+}
+
+TEST(WindowsWithoutDisplay, MissingBackendFileIsReportedNotFatal) {
+  EnvGuard env;
+  env.Set("QT_QPA_PLATFORM", "offscreen");
+  if (!ui::RetryQtBackend()) GTEST_SKIP() << "a Qt backend already runs in this process";
+  ui::set_backend(nullptr);
+  ui::SetQtBackendPath("/nonexistent/korvel_qt.so");
+  EXPECT_FALSE(ui::Available());
+  EXPECT_NE(ui::QtBackendError().find("/nonexistent/korvel_qt.so"), std::string::npos);
+  ui::TForm f("TStartFrm");
+  EXPECT_EQ(f.ShowModal(), ui::mrNone);
+  std::string err;
+  EXPECT_FALSE(ui::RenderToPng(f, "/tmp/never.png", &err));
+  EXPECT_FALSE(err.empty());
+  ui::SetQtBackendPath({});
+  ui::RetryQtBackend();
+}

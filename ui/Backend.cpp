@@ -1,0 +1,183 @@
+#include "ui/Backend.h"
+
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/dynlib.h"
+#include "ui/QtEntry.h"
+
+namespace korvel::ui {
+namespace {
+
+bool HasEnv(const char* name) {
+  const char* v = std::getenv(name);
+  return v && *v;
+}
+
+// The Qt backend's shared object, loaded once per process and never unloaded.
+class QtLoader {
+ public:
+  static QtLoader& Get() {
+    static QtLoader loader;
+    return loader;
+  }
+
+  void SetPath(std::string path) {
+    std::lock_guard lock(mutex_);
+    path_ = std::move(path);
+  }
+
+  std::string Error() {
+    std::lock_guard lock(mutex_);
+    return error_;
+  }
+
+  // The backend, or nullptr when windows cannot be shown (the reason goes to Error()).
+  Backend* GetBackend() {
+    std::lock_guard lock(mutex_);
+    if (tried_backend_) return backend_;
+    tried_backend_ = true;
+    // Without any display there is nothing to connect to: do not load a toolkit at all.
+    if (!HasEnv("DISPLAY") && !HasEnv("WAYLAND_DISPLAY") && !HasEnv("QT_QPA_PLATFORM")) {
+      error_ = "no display";
+      return nullptr;
+    }
+    if (!LoadLocked()) return nullptr;
+    auto create = reinterpret_cast<QtCreateBackendFn>(lib_.symbol(kQtCreateBackendSymbol));
+    if (!create) {
+      error_ = "the Qt backend has no entry point";
+      return nullptr;
+    }
+    char err[512] = {};
+    backend_ = create(kBackendAbi, err, sizeof err);
+    if (!backend_) error_ = err[0] ? err : "the Qt backend could not start";
+    return backend_;
+  }
+
+  bool Retry() {
+    std::lock_guard lock(mutex_);
+    if (backend_) return false;
+    tried_backend_ = false;
+    load_failed_ = false;
+    error_.clear();
+    return true;
+  }
+
+  bool Render(TForm& form, const std::string& path, std::string* error) {
+    QtRenderPngFn render = nullptr;
+    {
+      std::lock_guard lock(mutex_);
+      if (!LoadLocked()) {
+        if (error) *error = error_;
+        return false;
+      }
+      render = reinterpret_cast<QtRenderPngFn>(lib_.symbol(kQtRenderPngSymbol));
+    }
+    if (!render) {
+      if (error) *error = "the Qt backend has no render entry point";
+      return false;
+    }
+    char err[512] = {};
+    bool ok = render(kBackendAbi, &form, path.c_str(), err, sizeof err) != 0;
+    if (!ok && error) *error = err;
+    return ok;
+  }
+
+ private:
+  bool LoadLocked() {
+    if (lib_.is_open()) return true;
+    if (load_failed_) return false;
+    std::string path = path_;
+    if (path.empty() && HasEnv("KORVEL_QT_BACKEND")) path = std::getenv("KORVEL_QT_BACKEND");
+    if (path.empty()) {
+      // Next to the library (or program) that holds this code.
+      std::string dir = plat::module_dir_of(reinterpret_cast<const void*>(&QtBackendError));
+      if (dir.empty()) {
+        error_ = "cannot locate the library directory";
+        load_failed_ = true;
+        return false;
+      }
+      path = dir + "/" + kQtBackendFile;
+    }
+    if (!lib_.open(path)) {
+      error_ = "cannot load " + path + ": " + lib_.error();
+      load_failed_ = true;
+      return false;
+    }
+    return true;
+  }
+
+  std::mutex mutex_;
+  std::string path_;
+  std::string error_;
+  plat::DynLib lib_;
+  bool load_failed_ = false;
+  bool tried_backend_ = false;
+  Backend* backend_ = nullptr;  // owned by the loaded object, lives as long as the process
+};
+
+// The default backend: the Qt one when it can be had, else nothing.
+class DefaultBackend final : public Backend {
+ public:
+  bool Available() override { return Qt() != nullptr; }
+  int ShowModal(TForm& form) override { return Qt() ? Qt()->ShowModal(form) : mrNone; }
+  int MessageBox(const MessageBoxParams& p) override { return Qt() ? Qt()->MessageBox(p) : mrNone; }
+  bool SaveDialog(TSaveDialog& d) override { return Qt() && Qt()->SaveDialog(d); }
+  bool PrintDialog(TPrintDialog& d) override { return Qt() && Qt()->PrintDialog(d); }
+  bool Print(const PrintDocument& doc) override { return Qt() && Qt()->Print(doc); }
+  ScreenSize Screen() override { return Qt() ? Qt()->Screen() : ScreenSize{}; }
+  void ProcessMessages() override {
+    if (Qt()) Qt()->ProcessMessages();
+  }
+
+ private:
+  static Backend* Qt() { return QtLoader::Get().GetBackend(); }
+};
+
+DefaultBackend g_default;
+Backend* g_current = nullptr;
+
+}  // namespace
+
+Backend& backend() {
+  return g_current ? *g_current : g_default;
+}
+
+void set_backend(Backend* b) {
+  g_current = b;
+}
+
+bool Available() {
+  return backend().Available();
+}
+
+int MessageBox(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons,
+               const TForm* owner) {
+  return backend().MessageBox(MessageBoxParams{text, caption, icon, buttons, owner});
+}
+
+void ShowMessage(const std::string& text) {
+  MessageBox(text, {}, MsgIcon::None, MsgButtons::Ok);
+}
+
+ScreenSize Screen() {
+  return backend().Screen();
+}
+
+void SetQtBackendPath(std::string path) {
+  QtLoader::Get().SetPath(std::move(path));
+}
+
+std::string QtBackendError() {
+  return QtLoader::Get().Error();
+}
+
+bool RetryQtBackend() {
+  return QtLoader::Get().Retry();
+}
+
+bool RenderToPng(TForm& form, const std::string& png_path, std::string* error) {
+  return QtLoader::Get().Render(form, png_path, error);
+}
+
+}  // namespace korvel::ui

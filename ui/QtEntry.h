@@ -1,0 +1,21 @@
+// The entry points of the Qt backend's shared object (ui/qt/), looked up by name after loading.
+#pragma once
+
+#include <cstddef>
+
+namespace korvel::ui {
+
+class Backend;
+class TForm;
+
+inline constexpr const char* kQtBackendFile = "korvel_qt.so";
+inline constexpr const char* kQtCreateBackendSymbol = "korvel_qt_create_backend";
+inline constexpr const char* kQtRenderPngSymbol = "korvel_qt_render_png";
+
+// Creates (once) the backend, and the application object when the host has none. Returns nullptr
+// with a reason in err when abi differs or no window can be shown (no usable display).
+using QtCreateBackendFn = Backend* (*)(int abi, char* err, std::size_t err_len);
+// Lays form out and renders it into a PNG file; 1 on success, else 0 with a reason in err.
+using QtRenderPngFn = int (*)(int abi, TForm* form, const char* png_path, char* err, std::size_t err_len);
+
+}  // namespace korvel::ui
