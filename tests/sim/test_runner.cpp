@@ -4,8 +4,10 @@
 #include <atomic>
 #include <filesystem>
 
+#include "platform/env.h"
 #include "platform/pty.h"
 #include "sim/runner.h"
+#include "sim/sim_line.h"
 
 namespace korvel::sim {
 namespace {
@@ -215,6 +217,23 @@ TEST_F(RunnerTest, SimulatorTimeComesFromTheGivenClock) {
   now = 750;
   ASSERT_TRUE(write_text(port, "#01HD\r"));
   EXPECT_EQ(read_answer(port), answer_frame(1, "=75A"));
+}
+
+TEST(SimLine, MapsTheDriversPortWhileItLives) {
+  {
+    SimLine line(7);
+    ASSERT_TRUE(line.ok()) << line.error();
+    EXPECT_EQ(line.env_name(), "KORVELPLNK_COM7");
+    const std::string path = plat::get_env("KORVELPLNK_COM7");
+    ASSERT_EQ(path, line.path());
+    plat::Pty port = open_client(path);
+    ASSERT_TRUE(write_text(port, request_frame("#02")));
+    EXPECT_EQ(read_answer(port), answer_frame(2, "=-3.75J"));
+    line.sim().add_fault(2, {FaultKind::Refuse});
+    ASSERT_TRUE(write_text(port, request_frame("#02")));
+    EXPECT_EQ(read_answer(port), answer_frame(2, "?"));
+  }
+  EXPECT_EQ(plat::get_env("KORVELPLNK_COM7"), "");
 }
 
 TEST(Pty, ClosedLineFailsEveryCall) {
