@@ -1,0 +1,323 @@
+// Serial devices through the kernel's termios2 interface. <termios.h> is not used: its struct
+// termios clashes with the kernel's, and only termios2 carries custom rates (BOTHER) such as
+// 14400, 56000, 128000 and 256000.
+#include <asm/termbits.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cctype>
+
+#include "platform/env.h"
+#include "platform/serial.h"
+
+namespace korvel::plat {
+namespace {
+
+struct RateCode {
+  uint32_t baud;
+  tcflag_t code;
+};
+
+constexpr RateCode kRateCodes[] = {
+    {50, B50},         {75, B75},         {110, B110},         {134, B134},         {150, B150},
+    {200, B200},       {300, B300},       {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+};
+
+bool rate_code(uint32_t baud, tcflag_t* code) {
+  for (const RateCode& r : kRateCodes) {
+    if (r.baud == baud) {
+      *code = r.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+uint32_t rate_of(const termios2& t) {
+  const tcflag_t code = t.c_cflag & CBAUD;
+  if (code == BOTHER) return t.c_ospeed;
+  for (const RateCode& r : kRateCodes) {
+    if (r.code == code) return r.baud;
+  }
+  return t.c_ospeed;
+}
+
+uint64_t monotonic_ms() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+// Errors after which the descriptor is useless: the tty was hung up or the device removed.
+bool means_gone(int err) {
+  return err == EIO || err == ENXIO || err == ENODEV || err == EBADF || err == EPIPE;
+}
+
+void set_rate(termios2* t, uint32_t baud) {
+  tcflag_t code = 0;
+  t->c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));  // input speed follows output
+  if (rate_code(baud, &code)) {
+    t->c_cflag |= code;
+  } else {
+    t->c_cflag |= BOTHER;
+  }
+  t->c_ispeed = baud;
+  t->c_ospeed = baud;
+}
+
+}  // namespace
+
+SerialPort::~SerialPort() {
+  close();
+}
+
+void SerialPort::note_error(int err) {
+  if (means_gone(err)) gone_ = true;
+}
+
+SerialOpen SerialPort::open(const std::string& path) {
+  close();
+  gone_ = false;
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENOENT || err == ENODEV || err == ENXIO || err == ENOTDIR) return SerialOpen::Missing;
+    if (err == EBUSY) return SerialOpen::Busy;  // TIOCEXCL of another opener
+    return SerialOpen::Failed;
+  }
+  termios2 t{};
+  if (ioctl(fd, TCGETS2, &t) != 0) {
+    ::close(fd);
+    return SerialOpen::NotTerminal;
+  }
+  // TIOCEXCL refuses later opens, but not to a privileged process; the advisory lock catches
+  // those openers as well, as long as they play by the same rule.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return SerialOpen::Busy;
+  }
+  ioctl(fd, TIOCEXCL);
+  fd_ = fd;
+  return SerialOpen::Ok;
+}
+
+bool SerialPort::apply(const SerialLine& line) {
+  if (fd_ < 0) return false;
+  tcflag_t size = 0;
+  switch (line.data_bits) {
+    case 5:
+      size = CS5;
+      break;
+    case 6:
+      size = CS6;
+      break;
+    case 7:
+      size = CS7;
+      break;
+    case 8:
+      size = CS8;
+      break;
+    default:
+      return false;  // a terminal has no 4-bit words: keep what the device has
+  }
+  if (line.baud == 0) return false;
+
+  termios2 t{};
+  if (ioctl(fd_, TCGETS2, &t) != 0) {
+    note_error(errno);
+    return false;
+  }
+  const termios2 before = t;
+
+  // Raw bytes both ways, as a serial port is on Windows. Software flow control is switched off:
+  // Linux turns IXON on for every fresh tty, and a stray XOFF byte in line noise would then halt
+  // sending for good. The hardware handshake (CRTSCTS) stays as the device had it.
+  t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                                      IXOFF | IXANY | IGNPAR | INPCK | IUCLC | IMAXBEL);
+  if (line.parity_check) t.c_iflag |= INPCK;
+  t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+  t.c_cflag |= size | CREAD | CLOCAL;
+  switch (line.parity) {
+    case SerialParity::None:
+      break;
+    case SerialParity::Odd:
+      t.c_cflag |= PARENB | PARODD;
+      break;
+    case SerialParity::Even:
+      t.c_cflag |= PARENB;
+      break;
+    case SerialParity::Mark:
+      t.c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case SerialParity::Space:
+      t.c_cflag |= PARENB | CMSPAR;
+      break;
+  }
+  // UARTs send 1.5 stop bits for 5-bit words when asked for two; termios has no other way.
+  if (line.stop_bits != SerialStopBits::One) t.c_cflag |= CSTOPB;
+  t.c_cc[VSTART] = static_cast<cc_t>(line.xon_char);
+  t.c_cc[VSTOP] = static_cast<cc_t>(line.xoff_char);
+  t.c_cc[VEOF] = static_cast<cc_t>(line.eof_char);
+  t.c_cc[VMIN] = 0;  // reads return at once with what is queued
+  t.c_cc[VTIME] = 0;
+
+  termios2 wanted = t;
+  set_rate(&wanted, line.baud);
+  if (ioctl(fd_, TCSETS2, &wanted) == 0) return true;
+  note_error(errno);
+  if (gone_) return false;
+  // The rate was refused: keep the device's own speed and apply the rest.
+  t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT))) |
+              (before.c_cflag & static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT)));
+  t.c_ispeed = before.c_ispeed;
+  t.c_ospeed = before.c_ospeed;
+  if (ioctl(fd_, TCSETS2, &t) != 0) note_error(errno);
+  return false;
+}
+
+bool SerialPort::read_back(SerialLine* line) const {
+  if (fd_ < 0 || line == nullptr) return false;
+  termios2 t{};
+  if (ioctl(fd_, TCGETS2, &t) != 0) return false;
+  SerialLine out;
+  out.baud = rate_of(t);
+  switch (t.c_cflag & CSIZE) {
+    case CS5:
+      out.data_bits = 5;
+      break;
+    case CS6:
+      out.data_bits = 6;
+      break;
+    case CS7:
+      out.data_bits = 7;
+      break;
+    default:
+      out.data_bits = 8;
+      break;
+  }
+  if (!(t.c_cflag & PARENB)) {
+    out.parity = SerialParity::None;
+  } else if (t.c_cflag & CMSPAR) {
+    out.parity = (t.c_cflag & PARODD) ? SerialParity::Mark : SerialParity::Space;
+  } else {
+    out.parity = (t.c_cflag & PARODD) ? SerialParity::Odd : SerialParity::Even;
+  }
+  out.stop_bits = (t.c_cflag & CSTOPB) ? SerialStopBits::Two : SerialStopBits::One;
+  out.parity_check = (t.c_iflag & INPCK) != 0;
+  out.xon_char = static_cast<char>(t.c_cc[VSTART]);
+  out.xoff_char = static_cast<char>(t.c_cc[VSTOP]);
+  out.eof_char = static_cast<char>(t.c_cc[VEOF]);
+  *line = out;
+  return true;
+}
+
+bool SerialPort::set_queue_sizes(uint32_t, uint32_t) {
+  if (fd_ < 0) return false;
+  termios2 t{};
+  if (ioctl(fd_, TCGETS2, &t) != 0) {
+    note_error(errno);
+    return false;
+  }
+  return true;
+}
+
+long SerialPort::queued_input() {
+  if (fd_ < 0) return -1;
+  int count = 0;
+  if (ioctl(fd_, FIONREAD, &count) != 0) {
+    note_error(errno);
+    return -1;
+  }
+  return count;
+}
+
+long SerialPort::read(void* buf, size_t n) {
+  if (fd_ < 0) return -1;
+  if (n == 0) return 0;
+  for (;;) {
+    const ssize_t got = ::read(fd_, buf, n);
+    if (got >= 0) return static_cast<long>(got);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    note_error(errno);
+    return -1;
+  }
+}
+
+long SerialPort::write(const void* buf, size_t n, uint32_t timeout_ms) {
+  if (fd_ < 0) return -1;
+  const auto* p = static_cast<const unsigned char*>(buf);
+  size_t left = n;
+  const uint64_t deadline = monotonic_ms() + timeout_ms;
+  while (left > 0) {
+    const ssize_t put = ::write(fd_, p, left);
+    if (put > 0) {
+      p += put;
+      left -= static_cast<size_t>(put);
+      continue;
+    }
+    if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      note_error(errno);
+      return -1;
+    }
+    const uint64_t now = monotonic_ms();
+    if (now >= deadline) break;
+    pollfd pfd{fd_, POLLOUT, 0};
+    const int rc = poll(&pfd, 1, static_cast<int>(deadline - now));
+    if (rc < 0 && errno != EINTR) {
+      note_error(errno);
+      return -1;
+    }
+    if (rc > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(pfd.revents & POLLOUT)) {
+      gone_ = true;
+      return -1;
+    }
+  }
+  if (left == 0) return static_cast<long>(n);
+  // Cancelled: the unsent rest must not reach the line glued to the next frame.
+  if (ioctl(fd_, TCFLSH, TCOFLUSH) != 0) note_error(errno);
+  return -1;
+}
+
+void SerialPort::purge_input() {
+  if (fd_ < 0) return;
+  if (ioctl(fd_, TCFLSH, TCIFLUSH) != 0) note_error(errno);
+}
+
+void SerialPort::close() {
+  if (fd_ < 0) return;
+  // The exclusive flag belongs to the tty, not to this descriptor: clear it, or a device that
+  // someone else still holds open would refuse our own next open.
+  ioctl(fd_, TIOCNXCL);
+  ::close(fd_);
+  fd_ = -1;
+}
+
+std::string serial_device_path(const std::string& port_name) {
+  if (port_name.size() > 3 && std::tolower(static_cast<unsigned char>(port_name[0])) == 'c' &&
+      std::tolower(static_cast<unsigned char>(port_name[1])) == 'o' &&
+      std::tolower(static_cast<unsigned char>(port_name[2])) == 'm') {
+    const std::string digits = port_name.substr(3);
+    bool numeric = digits.size() <= 4;
+    for (char c : digits) numeric = numeric && c >= '0' && c <= '9';
+    if (numeric) {
+      const int n = std::stoi(digits);
+      const std::string mapped = get_env("KORVELPLNK_COM" + std::to_string(n));
+      if (!mapped.empty()) return mapped;
+      if (n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
+    }
+  }
+  return port_name;
+}
+
+}  // namespace korvel::plat
