@@ -30,6 +30,7 @@ std::string convert(std::string_view in, const char* to, const char* from, std::
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
   }
+  iconv_close(cd);
   return out;
 }
 
