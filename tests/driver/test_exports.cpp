@@ -106,11 +106,14 @@ TEST(Exports, TagAddrListCountsAndTemplates) {
   }
   EXPECT_EQ(short_str(items[0].Hint), GBK("模块测量值"));
   EXPECT_EQ(short_str(items[6].Hint), GBK("设备通讯连接状态(-系统标签-)"));
-  EXPECT_EQ(items[0].MaxValue, 99999);
-  EXPECT_EQ(items[0].MinValue, -99999);
+  // Packed doubles: read by value, never through a reference.
+  const double max0 = items[0].MaxValue, min0 = items[0].MinValue, max2 = items[2].MaxValue,
+               max5 = items[5].MaxValue;
+  EXPECT_EQ(max0, 99999);
+  EXPECT_EQ(min0, -99999);
   EXPECT_EQ(items[1].DataType, 1);
-  EXPECT_EQ(items[2].MaxValue, 65535);
-  EXPECT_EQ(items[5].MaxValue, 5);
+  EXPECT_EQ(max2, 65535);
+  EXPECT_EQ(max5, 5);
 
   // A smaller count fills only that many; the rest of the array is untouched.
   std::vector<TTagAddrInfo> two(3);
