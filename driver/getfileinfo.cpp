@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cctype>
+#include <deque>
 #include <mutex>
 
 #include "platform/files.h"
@@ -56,16 +57,22 @@ struct Records {
 };
 
 std::mutex g_mutex;
+// Every record read stays alive for the process: instances read them without locks, and
+// references handed out before a reload stay valid.
+std::deque<Records> g_all;
 Records* g_records = nullptr;
+
+Records* read_records() {
+  g_all.emplace_back();
+  Records* r = &g_all.back();
+  ReadFileInfo("Tavlin.exe", r->host);
+  ReadFileInfo("KorvelPLNK.dll", r->vocabulary);
+  return r;
+}
 
 Records& records() {
   std::lock_guard<std::mutex> lock(g_mutex);
-  if (g_records == nullptr) {
-    auto* r = new Records;  // lives for the process: read by every instance without locks
-    ReadFileInfo("Tavlin.exe", r->host);
-    ReadFileInfo("KorvelPLNK.dll", r->vocabulary);
-    g_records = r;
-  }
+  if (g_records == nullptr) g_records = read_records();
   return *g_records;
 }
 
@@ -111,12 +118,8 @@ const TBranding& Branding() {
 }
 
 void ReloadVocabulary() {
-  Records* fresh = new Records;
-  ReadFileInfo("Tavlin.exe", fresh->host);
-  ReadFileInfo("KorvelPLNK.dll", fresh->vocabulary);
   std::lock_guard<std::mutex> lock(g_mutex);
-  // The old record is kept alive: references handed out earlier stay valid.
-  g_records = fresh;
+  g_records = read_records();
 }
 
 }  // namespace korvel
