@@ -56,22 +56,26 @@ struct Records {
   TBranding branding;
 };
 
-std::mutex g_mutex;
-// Every record read stays alive for the process: instances read them without locks, and
-// references handed out before a reload stay valid.
-std::deque<Records> g_all;
-Records* g_records = nullptr;
+// Function statics: the library's load hook reads the records before this unit's globals exist.
+std::mutex& records_mutex() {
+  static std::mutex m;
+  return m;
+}
+Records* g_records = nullptr;  // constant-initialised
 
 Records* read_records() {
-  g_all.emplace_back();
-  Records* r = &g_all.back();
+  // Every record read stays alive for the process: instances read them without locks, and
+  // references handed out before a reload stay valid.
+  static std::deque<Records> all;
+  all.emplace_back();
+  Records* r = &all.back();
   ReadFileInfo("Tavlin.exe", r->host);
   ReadFileInfo("KorvelPLNK.dll", r->vocabulary);
   return r;
 }
 
 Records& records() {
-  std::lock_guard<std::mutex> lock(g_mutex);
+  std::lock_guard<std::mutex> lock(records_mutex());
   if (g_records == nullptr) g_records = read_records();
   return *g_records;
 }
@@ -118,7 +122,7 @@ const TBranding& Branding() {
 }
 
 void ReloadVocabulary() {
-  std::lock_guard<std::mutex> lock(g_mutex);
+  std::lock_guard<std::mutex> lock(records_mutex());
   g_records = read_records();
 }
 

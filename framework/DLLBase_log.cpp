@@ -18,8 +18,15 @@ namespace {
 constexpr int64_t kMaxLogSize = 500000;
 constexpr const char* kLogBase = "KorvelPLNK";
 
-std::mutex g_log_name_mutex;
-std::string g_log_name;
+// Function statics: the library's load hook sets the name before this unit's globals exist.
+std::mutex& log_name_mutex() {
+  static std::mutex m;
+  return m;
+}
+std::string& log_name() {
+  static std::string name;
+  return name;
+}
 
 std::string dir_of(const std::string& path) {
   const size_t cut = path.find_last_of("/\\");
@@ -55,13 +62,13 @@ std::string general(double v) {
 }  // namespace
 
 std::string LogFileName() {
-  std::lock_guard<std::mutex> lock(g_log_name_mutex);
-  return g_log_name;
+  std::lock_guard<std::mutex> lock(log_name_mutex());
+  return log_name();
 }
 
 void SetLogFileName(const std::string& name) {
-  std::lock_guard<std::mutex> lock(g_log_name_mutex);
-  g_log_name = name;
+  std::lock_guard<std::mutex> lock(log_name_mutex());
+  log_name() = name;
 }
 
 std::string ComputeLogFileName() {
