@@ -1,0 +1,318 @@
+#include "cli/blockfile.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace korvel::cli {
+namespace {
+
+std::string trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+  return s.substr(b, e - b);
+}
+
+bool to_long(const std::string& text, long lo, long hi, long& out) {
+  const std::string t = trim(text);
+  if (t.empty()) return false;
+  char* end = nullptr;
+  const long v = std::strtol(t.c_str(), &end, 0);
+  if (*end != '\0' || v < lo || v > hi) return false;
+  out = v;
+  return true;
+}
+
+std::vector<std::string> split(const std::string& s, char sep) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t at = s.find(sep, start);
+    parts.push_back(s.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    if (at == std::string::npos) break;
+    start = at + 1;
+  }
+  return parts;
+}
+
+}  // namespace
+
+std::unique_ptr<PDB> new_block() {
+  auto b = std::make_unique<PDB>();
+  std::memset(b.get(), 0, sizeof(PDB));
+  FillPDBDefaults(b.get());
+  // Write the type names the block check expects, so the default module survives it.
+  for (TDevInfo& d : b->Devices)
+    if (d.DevType != 2) d.DevTypeName.set(DevTypeNameOf(d.DevType));
+  return b;
+}
+
+bool load_block(const std::string& path, PDB& block, std::string& err) {
+  std::string bytes;
+  if (!plat::read_file(path, bytes, sizeof(PDB) + 1)) {
+    err = "cannot read " + path;
+    return false;
+  }
+  if (bytes.size() != sizeof(PDB)) {
+    err = path + " holds " + std::to_string(bytes.size()) + " bytes, a parameter block has " +
+          std::to_string(sizeof(PDB));
+    return false;
+  }
+  std::memcpy(&block, bytes.data(), sizeof(PDB));
+  return true;
+}
+
+bool save_block(const std::string& path, const PDB& block, std::string& err) {
+  if (!plat::write_file(path, std::string(reinterpret_cast<const char*>(&block), sizeof(PDB)))) {
+    err = "cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+bool add_module(PDB& block, const std::string& spec, std::string& err) {
+  const std::vector<std::string> parts = split(spec, ':');
+  long n = 0;
+  if (!to_long(parts[0], 0, kMaxDevices - 1, n)) {
+    err = "module number 0..99 expected in '" + spec + "'";
+    return false;
+  }
+  uint8_t type = 1;
+  if (parts.size() > 1) {
+    const std::string family = trim(parts[1]);
+    if (family == "PLNE" || family == "plne")
+      type = 0;
+    else if (family == "PLNK" || family == "plnk")
+      type = 1;
+    else if (family == "none")
+      type = 2;
+    else {
+      err = "module family PLNE, PLNK or none expected in '" + spec + "'";
+      return false;
+    }
+  }
+  TDevInfo& d = block.Devices[n];
+  d.DevID = static_cast<int32_t>(n);
+  d.DevType = type;
+  d.DevTypeName.set(type == 2 ? std::string() : DevTypeNameOf(type));
+  return true;
+}
+
+int baud_index(uint32_t rate) {
+  for (int i = 0; i < 15; ++i)
+    if (kBaudRates[i] == rate) return i;
+  return -1;
+}
+
+bool set_field(PDB& b, const std::string& assignment, std::string& err) {
+  const size_t eq = assignment.find('=');
+  if (eq == std::string::npos) {
+    err = "name=value expected: '" + assignment + "'";
+    return false;
+  }
+  const std::string name = trim(assignment.substr(0, eq));
+  const std::string value = trim(assignment.substr(eq + 1));
+  long v = 0;
+  auto num = [&](long lo, long hi) {
+    if (to_long(value, lo, hi, v)) return true;
+    err = name + " takes a number " + std::to_string(lo) + ".." + std::to_string(hi);
+    return false;
+  };
+  if (name == "DebugLog") {
+    if (!num(0, 1)) return false;
+    b.DebugLog = static_cast<uint8_t>(v);
+  } else if (name == "ErrorLog") {
+    if (!num(0, 1)) return false;
+    b.ErrorLog = static_cast<uint8_t>(v);
+  } else if (name == "TraceLog") {
+    if (!num(0, 1)) return false;
+    b.TraceLog = static_cast<uint8_t>(v);
+  } else if (name == "TimeOut") {
+    if (!num(0, 65535)) return false;
+    b.TimeOut = static_cast<uint16_t>(v);
+  } else if (name == "WriteCount") {
+    if (!num(0, 255)) return false;
+    b.WriteCount = static_cast<uint8_t>(v);
+  } else if (name == "LinkMode") {
+    if (!num(0, 1)) return false;
+    b.LinkMode = static_cast<uint8_t>(v);
+  } else if (name == "SingleDevID") {
+    if (!num(0, 99)) return false;
+    b.SingleDevID = static_cast<int32_t>(v);
+  } else if (name == "ComPort") {
+    if (!num(0, 255)) return false;
+    b.ComPort = static_cast<uint8_t>(v);
+  } else if (name == "BaudRate") {
+    if (!num(0, 255)) return false;
+    b.BaudRate = static_cast<uint8_t>(v);
+  } else if (name == "Baud") {
+    if (!to_long(value, 1, 10000000, v) || baud_index(static_cast<uint32_t>(v)) < 0) {
+      err = "Baud takes one of the rates 110 .. 256000";
+      return false;
+    }
+    b.BaudRate = static_cast<uint8_t>(baud_index(static_cast<uint32_t>(v)));
+  } else if (name == "DataBits") {
+    if (!num(0, 255)) return false;
+    b.DataBits = static_cast<uint8_t>(v);
+  } else if (name == "StopBits") {
+    if (!num(0, 255)) return false;
+    b.StopBits = static_cast<uint8_t>(v);
+  } else if (name == "Parity") {
+    if (!num(0, 255)) return false;
+    b.Parity = static_cast<uint8_t>(v);
+  } else if (name == "PhoneNum")
+    b.PhoneNum.set(value);
+  else if (name == "ModemInit")
+    b.ModemInit.set(value);
+  else {
+    err = "unknown field '" + name + "'";
+    return false;
+  }
+  return true;
+}
+
+std::string json_string(const std::string& utf8) {
+  std::string out = "\"";
+  for (unsigned char c : utf8) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string block_json(const PDB& b) {
+  auto text = [](const std::string& gbk) { return json_string(plat::gbk_to_utf8(gbk)); };
+  std::string j = "{\n";
+  j += "  \"DebugLog\": " + std::to_string(b.DebugLog) + ",\n";
+  j += "  \"ErrorLog\": " + std::to_string(b.ErrorLog) + ",\n";
+  j += "  \"TraceLog\": " + std::to_string(b.TraceLog) + ",\n";
+  j += "  \"TimeOut\": " + std::to_string(b.TimeOut) + ",\n";
+  j += "  \"WriteCount\": " + std::to_string(b.WriteCount) + ",\n";
+  j += "  \"LinkMode\": " + std::to_string(b.LinkMode) + ",\n";
+  j += "  \"SingleDevID\": " + std::to_string(b.SingleDevID) + ",\n";
+  j += "  \"ComPort\": " + std::to_string(b.ComPort) + ",\n";
+  j += "  \"BaudRate\": " + std::to_string(b.BaudRate) + ",\n";
+  j += "  \"Baud\": " + std::to_string(b.BaudRate < 15 ? kBaudRates[b.BaudRate] : 0) + ",\n";
+  j += "  \"DataBits\": " + std::to_string(b.DataBits) + ",\n";
+  j += "  \"StopBits\": " + std::to_string(b.StopBits) + ",\n";
+  j += "  \"Parity\": " + std::to_string(b.Parity) + ",\n";
+  j += "  \"PhoneNum\": " + text(b.PhoneNum.str()) + ",\n";
+  j += "  \"ModemInit\": " + text(b.ModemInit.str()) + ",\n";
+  j += "  \"Modules\": [";
+  bool first = true;
+  for (int i = 0; i < kMaxDevices; ++i) {
+    const TDevInfo& d = b.Devices[i];
+    if (d.DevType == 2) continue;
+    j += first ? "\n" : ",\n";
+    first = false;
+    j += "    {\"entry\": " + std::to_string(i) + ", \"DevID\": " + std::to_string(d.DevID) +
+         ", \"DevType\": " + std::to_string(d.DevType) + ", \"DevTypeName\": " + text(d.DevTypeName.str()) +
+         "}";
+  }
+  j += first ? "]\n}\n" : "\n  ]\n}\n";
+  return j;
+}
+
+bool parse_tag(const std::string& line, TagSpec& tag, std::string& err) {
+  const std::vector<std::string> parts = split(line, ',');
+  if (parts.size() < 2 || trim(parts[0]).empty()) {
+    err = "name,address[,type[,period]] expected: '" + line + "'";
+    return false;
+  }
+  tag = TagSpec{};
+  tag.name = trim(parts[0]);
+  tag.address = trim(parts[1]);
+  if (parts.size() > 2 && !trim(parts[2]).empty()) {
+    const std::string t = trim(parts[2]);
+    if (t == "0" || t == "real")
+      tag.type = 0;
+    else if (t == "1" || t == "bool")
+      tag.type = 1;
+    else if (t == "2" || t == "string")
+      tag.type = 2;
+    else {
+      err = "type real, bool or string expected: '" + line + "'";
+      return false;
+    }
+  }
+  long period = 1000;
+  if (parts.size() > 3 && !trim(parts[3]).empty() && !to_long(parts[3], 0, 86400000, period)) {
+    err = "period in ms expected: '" + line + "'";
+    return false;
+  }
+  tag.period = static_cast<int32_t>(period);
+  if (tag.name.size() > 31 || tag.address.size() > 63) {
+    err = "name (31) or address (63 characters) too long: '" + line + "'";
+    return false;
+  }
+  return true;
+}
+
+bool load_tags(const std::string& path, std::vector<TagSpec>& tags, std::string& err) {
+  std::string text;
+  if (!plat::read_file(path, text, 16u << 20)) {
+    err = "cannot read " + path;
+    return false;
+  }
+  int lineNo = 0;
+  for (const std::string& raw : split(text, '\n')) {
+    ++lineNo;
+    const std::string line = trim(raw);
+    if (line.empty() || line[0] == '#') continue;
+    if (lineNo == 1 && line.compare(0, 5, "name,") == 0) continue;
+    TagSpec tag;
+    if (!parse_tag(line, tag, err)) {
+      err = path + ":" + std::to_string(lineNo) + ": " + err;
+      return false;
+    }
+    tags.push_back(tag);
+  }
+  return true;
+}
+
+std::vector<TagSpec> default_tags(const PDB& block) {
+  std::vector<TagSpec> tags;
+  tags.push_back({"COMMLINK", "COMMLINK", 2, 1000});
+  for (int i = 0; i < kMaxDevices; ++i) {
+    const TDevInfo& d = block.Devices[i];
+    if (d.DevType == 2) continue;
+    const std::string n = std::to_string(d.DevID);
+    tags.push_back({"PV" + n, "PV" + n + ":1", 0, 500});
+    tags.push_back({"ALARM" + n + "_1", "PV_ALARM" + n + ":1", 1, 500});
+    tags.push_back({"ALARM" + n + "_2", "PV_ALARM" + n + ":2", 1, 500});
+    tags.push_back({"PARM" + n + "_16", "PARM" + n + ":10", 0, 2000});
+    tags.push_back({"AO" + n, "AO" + n + ":1", 0, 1000});
+    tags.push_back({"PWD" + n, "SetPassWord" + n + ":0", 1, 0});
+    tags.push_back({"LINK" + n, "DEVICELINK" + n, 2, 1000});
+  }
+  return tags;
+}
+
+}  // namespace korvel::cli

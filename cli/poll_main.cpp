@@ -1,0 +1,437 @@
+// korvel-poll: a host in a box. Loads the driver library by path and drives it only through its
+// exports, as a SCADA host does: parameter block + tag list in, every reported change out.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/blockfile.h"
+#include "driver/KorvelPLNK.h"
+#include "driver/records.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/datetime.h"
+#include "platform/dynlib.h"
+#include "platform/env.h"
+#include "platform/text.h"
+#include "sim/config.h"
+#include "sim/runner.h"
+
+using namespace korvel;
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+void on_signal(int) {
+  g_stop = 1;
+}
+
+struct Exports {
+  decltype(&::IniDriver) IniDriver = nullptr;
+  decltype(&::IniDriverEx) IniDriverEx = nullptr;
+  decltype(&::OnDataRead) OnDataRead = nullptr;
+  decltype(&::OnDataWrite) OnDataWrite = nullptr;
+  decltype(&::GetDeviceStatus) GetDeviceStatus = nullptr;
+  decltype(&::DetectScanTime) DetectScanTime = nullptr;
+  decltype(&::FreeDriver) FreeDriver = nullptr;
+  decltype(&::GetPDBLen) GetPDBLen = nullptr;
+};
+
+template <class F>
+bool bind(const plat::DynLib& lib, const char* name, F& f) {
+  f = reinterpret_cast<F>(lib.symbol(name));
+  if (f == nullptr) std::fprintf(stderr, "korvel-poll: the library has no export %s\n", name);
+  return f != nullptr;
+}
+
+struct Options {
+  std::string library;
+  std::string blockFile;
+  int port = 1;
+  long baud = 9600;
+  long timeout = -1;
+  std::vector<std::string> modules;
+  bool logDebug = false, logError = false, logTrace = false;
+  std::vector<cli::TagSpec> tags;
+  struct Write {
+    std::string tag, value;
+    uint64_t atMs = 0;
+    bool done = false;
+  };
+  std::vector<Write> writes;
+  bool json = false;
+  double duration = 0;
+  long polls = 0;
+  bool simulate = false;
+  std::vector<std::string> simCommands;
+  std::string simConfig;
+  long simBaud = -1;
+};
+
+void usage() {
+  std::puts(
+      "usage: korvel-poll [options]\n"
+      "  --library PATH          the driver library (default: KorvelPLNK.so beside the build's tools)\n"
+      "  --block FILE            parameter block file (26508 bytes); else built from the flags below\n"
+      "  --port N                COM port 1..16 (default 1); ComN is KORVELPLNK_COMN or /dev/ttyS(N-1)\n"
+      "  --baud RATE             line rate (default 9600)\n"
+      "  --timeout MS            answer time-out (default 100)\n"
+      "  --module N[:PLNE|PLNK]  configure module N (repeatable; default 1:PLNK and 2:PLNE)\n"
+      "  --log-debug --log-error --log-trace   the block's log switches\n"
+      "  --tags FILE             tag list, CSV: name,address,type,period (type real|bool|string)\n"
+      "  --tag NAME,ADDR,TYPE,PERIOD   one tag (repeatable); default: a demonstration set\n"
+      "  --write NAME=VALUE[@MS] write VALUE to tag NAME, MS ms after the start (repeatable)\n"
+      "  --json                  JSON lines instead of a table\n"
+      "  --duration S            stop after S seconds (default: until interrupted)\n"
+      "  --polls N               stop after N polls\n"
+      "  --simulate              serve the modules from the built-in simulator on a pseudo-terminal\n"
+      "  --sim SPEC              a simulator command, e.g. 'module 3:PLNK:pv=12.5' or 'fault 2:silent'\n"
+      "  --sim-config FILE       simulator configuration file\n"
+      "  --sim-baud RATE         the simulator's character timing (default: the line rate; 0 = none)");
+}
+
+bool parse_args(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "korvel-poll: %s needs a value\n", a.c_str());
+        return false;
+      }
+      out = argv[++i];
+      return true;
+    };
+    std::string v, err;
+    if (a == "--help" || a == "-h") {
+      usage();
+      std::exit(0);
+    } else if (a == "--library") {
+      if (!value(o.library)) return false;
+    } else if (a == "--block") {
+      if (!value(o.blockFile)) return false;
+    } else if (a == "--port") {
+      if (!value(v)) return false;
+      o.port = std::atoi(v.c_str());
+    } else if (a == "--baud") {
+      if (!value(v)) return false;
+      o.baud = std::atol(v.c_str());
+    } else if (a == "--timeout") {
+      if (!value(v)) return false;
+      o.timeout = std::atol(v.c_str());
+    } else if (a == "--module") {
+      if (!value(v)) return false;
+      o.modules.push_back(v);
+    } else if (a == "--log-debug") {
+      o.logDebug = true;
+    } else if (a == "--log-error") {
+      o.logError = true;
+    } else if (a == "--log-trace") {
+      o.logTrace = true;
+    } else if (a == "--tags") {
+      if (!value(v)) return false;
+      if (!cli::load_tags(v, o.tags, err)) {
+        std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
+        return false;
+      }
+    } else if (a == "--tag") {
+      if (!value(v)) return false;
+      cli::TagSpec t;
+      if (!cli::parse_tag(v, t, err)) {
+        std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
+        return false;
+      }
+      o.tags.push_back(t);
+    } else if (a == "--write") {
+      if (!value(v)) return false;
+      const size_t eq = v.find('=');
+      if (eq == std::string::npos) {
+        std::fprintf(stderr, "korvel-poll: --write NAME=VALUE[@MS]\n");
+        return false;
+      }
+      Options::Write w;
+      w.tag = v.substr(0, eq);
+      w.value = v.substr(eq + 1);
+      const size_t at = w.value.find('@');
+      if (at != std::string::npos) {
+        w.atMs = std::strtoull(w.value.c_str() + at + 1, nullptr, 10);
+        w.value.resize(at);
+      }
+      o.writes.push_back(w);
+    } else if (a == "--json") {
+      o.json = true;
+    } else if (a == "--duration") {
+      if (!value(v)) return false;
+      o.duration = std::atof(v.c_str());
+    } else if (a == "--polls") {
+      if (!value(v)) return false;
+      o.polls = std::atol(v.c_str());
+    } else if (a == "--simulate") {
+      o.simulate = true;
+    } else if (a == "--sim") {
+      if (!value(v)) return false;
+      o.simCommands.push_back(v);
+    } else if (a == "--sim-config") {
+      if (!value(o.simConfig)) return false;
+    } else if (a == "--sim-baud") {
+      if (!value(v)) return false;
+      o.simBaud = std::atol(v.c_str());
+    } else {
+      std::fprintf(stderr, "korvel-poll: unknown option %s (see --help)\n", a.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string utf8(const char* gbk) {
+  return gbk ? plat::gbk_to_utf8(gbk) : std::string();
+}
+
+// Prints and frees a text the library handed out.
+void show_message(char* msg, bool json) {
+  if (msg == nullptr) return;
+  std::string text = utf8(msg);
+  std::free(msg);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  if (text.empty()) return;
+  if (json)
+    std::printf("{\"message\":%s}\n", cli::json_string(text).c_str());
+  else
+    std::printf("driver: %s\n", text.c_str());
+  std::fflush(stdout);
+}
+
+struct Row {
+  std::string value;
+  uint32_t status = 0;
+  double time = 0;
+  bool seen = false;
+};
+
+std::string value_text(const TTagValue& v) {
+  char buf[64];
+  switch (v.DataType) {
+    case 0:
+      std::snprintf(buf, sizeof buf, "%.15g", v.Data.dbl);
+      return buf;
+    case 1:
+      return v.Data.bln ? "true" : "false";
+    case 2:
+      return utf8(v.Data.str);
+    default:
+      return "?";
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (!parse_args(argc, argv, o)) return 2;
+  if (o.library.empty()) {
+    const std::string here = plat::module_dir_of(reinterpret_cast<const void*>(&usage));
+    o.library = here + "/../KorvelPLNK.so";
+  }
+  plat::DynLib lib;
+  if (!lib.open(o.library)) {
+    std::fprintf(stderr, "korvel-poll: cannot load %s: %s\n", o.library.c_str(), lib.error().c_str());
+    return 1;
+  }
+  Exports x;
+  if (!bind(lib, "IniDriver", x.IniDriver) || !bind(lib, "IniDriverEx", x.IniDriverEx) ||
+      !bind(lib, "OnDataRead", x.OnDataRead) || !bind(lib, "OnDataWrite", x.OnDataWrite) ||
+      !bind(lib, "GetDeviceStatus", x.GetDeviceStatus) || !bind(lib, "DetectScanTime", x.DetectScanTime) ||
+      !bind(lib, "FreeDriver", x.FreeDriver) || !bind(lib, "GetPDBLen", x.GetPDBLen))
+    return 1;
+  if (x.GetPDBLen() != static_cast<int32_t>(sizeof(PDB))) {
+    std::fprintf(stderr, "korvel-poll: the library's parameter block has %d bytes, expected %zu\n",
+                 x.GetPDBLen(), sizeof(PDB));
+    return 1;
+  }
+
+  // The parameter block.
+  std::unique_ptr<PDB> block = cli::new_block();
+  std::string err;
+  if (!o.blockFile.empty()) {
+    if (!cli::load_block(o.blockFile, *block, err)) {
+      std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
+      return 1;
+    }
+  } else {
+    if (o.port < 1 || o.port > 16) {
+      std::fprintf(stderr, "korvel-poll: --port takes 1..16\n");
+      return 2;
+    }
+    block->ComPort = static_cast<uint8_t>(o.port - 1);
+    const int bi = cli::baud_index(static_cast<uint32_t>(o.baud));
+    if (bi < 0) {
+      std::fprintf(stderr, "korvel-poll: --baud takes one of 110, 300, ..., 115200, 128000, 256000\n");
+      return 2;
+    }
+    block->BaudRate = static_cast<uint8_t>(bi);
+    if (o.timeout >= 0) block->TimeOut = static_cast<uint16_t>(o.timeout > 65535 ? 65535 : o.timeout);
+    block->DebugLog = o.logDebug;
+    block->ErrorLog = o.logError;
+    block->TraceLog = o.logTrace;
+    std::vector<std::string> modules = o.modules;
+    if (modules.empty()) modules = {"1:PLNK", "2:PLNE"};
+    for (TDevInfo& d : block->Devices) {
+      d.DevType = 2;
+      d.DevTypeName.set("");
+    }
+    for (const std::string& m : modules) {
+      if (!cli::add_module(*block, m, err)) {
+        std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
+        return 2;
+      }
+    }
+  }
+  std::vector<cli::TagSpec> tags = o.tags.empty() ? cli::default_tags(*block) : o.tags;
+
+  // The simulator, when asked for: one simulated module per configured module.
+  sim::ModuleSim simulator;
+  sim::Runner runner(simulator);
+  if (o.simulate) {
+    int k = 0;
+    for (const TDevInfo& d : block->Devices) {
+      if (d.DevType == 2) continue;
+      const std::string n = std::to_string(d.DevID);
+      const std::string spec = n + (d.DevType == 0 ? ":PLNE" : ":PLNK") +
+                               ":pv=ramp:" + std::to_string(10 * k) + ":" + std::to_string(100 + 10 * k) +
+                               ":20000,ao=" + std::to_string(4 + k) +
+                               ",alarm=sched:0@0/4000@1/8000@3/12000@0:loop,p16=" + std::to_string(250 + k);
+      if (!sim::apply_module_spec(simulator, spec, &err))
+        std::fprintf(stderr, "korvel-poll: simulator: %s\n", err.c_str());
+      ++k;
+    }
+    sim::LineTiming timing;
+    timing.baud = static_cast<uint32_t>(o.simBaud >= 0 ? o.simBaud : kBaudRates[block->BaudRate % 15]);
+    if (!o.simConfig.empty() && !sim::load_config_file(simulator, timing, o.simConfig, &err)) {
+      std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
+      return 1;
+    }
+    for (const std::string& c : o.simCommands) {
+      if (!sim::apply_command(simulator, timing, c, &err)) {
+        std::fprintf(stderr, "korvel-poll: simulator: %s\n", err.c_str());
+        return 2;
+      }
+    }
+    simulator.set_log_limit(1000);
+    sim::RunnerOptions ro;
+    ro.timing = timing;
+    if (!runner.start(ro, &err)) {
+      std::fprintf(stderr, "korvel-poll: simulator: %s\n", err.c_str());
+      return 1;
+    }
+    const std::string var = "KORVELPLNK_COM" + std::to_string(block->ComPort + 1);
+    plat::set_env(var, runner.path());
+    if (!o.json)
+      std::printf("simulator on %s (%s=%s)\n", runner.path().c_str(), var.c_str(), runner.path().c_str());
+  }
+
+  // The tag descriptors, as a host stores them.
+  std::vector<TTagInfo> infos(tags.size());
+  std::vector<TTagInfo*> pointers;
+  std::map<std::string, size_t> byName;
+  for (size_t i = 0; i < tags.size(); ++i) {
+    TTagInfo& t = infos[i];
+    std::memset(&t, 0, sizeof t);
+    t.TagID = static_cast<int32_t>(i + 1);
+    std::snprintf(t.TagName, sizeof t.TagName, "%s", tags[i].name.c_str());
+    std::snprintf(t.TagAddr, sizeof t.TagAddr, "%s", tags[i].address.c_str());
+    t.TagType = tags[i].type;
+    t.ScanPeriod = tags[i].period;
+    pointers.push_back(&t);
+    byName[tags[i].name] = i;
+  }
+
+  std::signal(SIGINT, on_signal);
+  std::signal(SIGTERM, on_signal);
+  char* msg = nullptr;
+  const bool ok = x.IniDriver(static_cast<int32_t>(pointers.size()), pointers.data(), block.get(), &msg) != 0;
+  show_message(msg, o.json);
+  if (!ok) std::fprintf(stderr, "korvel-poll: IniDriver failed\n");
+
+  const bool live = !o.json && plat::stdout_is_terminal();
+  std::vector<Row> rows(tags.size());
+  std::vector<TTagValue> buf(tags.size() + 1);
+  const uint64_t start = plat::tick_ms();
+  long polls = 0;
+  while (!g_stop) {
+    const uint64_t now = plat::tick_ms() - start;
+    if (o.duration > 0 && static_cast<double>(now) >= o.duration * 1000) break;
+    if (o.polls > 0 && polls >= o.polls) break;
+    ++polls;
+
+    for (Options::Write& w : o.writes) {
+      if (w.done || now < w.atMs) continue;
+      w.done = true;
+      auto it = byName.find(w.tag);
+      if (it == byName.end()) {
+        std::fprintf(stderr, "korvel-poll: --write names no tag %s\n", w.tag.c_str());
+        continue;
+      }
+      TTagValue rec{};
+      rec.TagID = infos[it->second].TagID;
+      rec.DataType = tags[it->second].type;
+      std::string gbk = plat::utf8_to_gbk(w.value);
+      if (rec.DataType == 0)
+        rec.Data.dbl = std::atof(w.value.c_str());
+      else if (rec.DataType == 1)
+        rec.Data.bln = (w.value == "1" || w.value == "true" || w.value == "on") ? 1 : 0;
+      else
+        rec.Data.str = gbk.data();
+      const bool accepted = x.OnDataWrite(1, &rec, &msg) != 0;
+      if (o.json)
+        std::printf("{\"write\":%s,\"value\":%s,\"accepted\":%s}\n", cli::json_string(w.tag).c_str(),
+                    cli::json_string(w.value).c_str(), accepted ? "true" : "false");
+      else
+        std::printf("write %s := %s %s\n", w.tag.c_str(), w.value.c_str(), accepted ? "queued" : "refused");
+      show_message(msg, o.json);
+    }
+
+    int32_t n = 0;
+    x.OnDataRead(&n, buf.data(), &msg);
+    show_message(msg, o.json);
+    bool changed = false;
+    for (int32_t i = 0; i < n; ++i) {
+      const TTagValue& v = buf[static_cast<size_t>(i)];
+      const size_t idx = static_cast<size_t>(v.TagID - 1);
+      const std::string text = value_text(v);
+      if (v.DataType == 2) std::free(v.Data.str);
+      if (idx >= rows.size()) continue;
+      rows[idx] = {text, v.Status, v.Time, true};
+      changed = true;
+      if (o.json) {
+        const std::string value = v.DataType == 2 ? cli::json_string(text) : text;
+        std::printf("{\"tag\":%s,\"address\":%s,\"value\":%s,\"status\":%u,\"time\":%s}\n",
+                    cli::json_string(tags[idx].name).c_str(), cli::json_string(tags[idx].address).c_str(),
+                    value.c_str(), v.Status, cli::json_string(plat::datetime_text(v.Time)).c_str());
+      } else if (!live) {
+        std::printf("%s  %-14s %-18s %-28s status=0x%08X\n", plat::datetime_text(v.Time).c_str(),
+                    tags[idx].name.c_str(), tags[idx].address.c_str(), text.c_str(), v.Status);
+      }
+    }
+    if (changed && live) {
+      std::printf("\x1b[H\x1b[2J%-14s %-18s %-34s %-10s %s\n", "tag", "address", "value", "status", "time");
+      for (size_t i = 0; i < rows.size(); ++i)
+        std::printf("%-14s %-18s %-34s 0x%08X %s\n", tags[i].name.c_str(), tags[i].address.c_str(),
+                    rows[i].seen ? rows[i].value.c_str() : "-", rows[i].status,
+                    rows[i].seen ? plat::datetime_text(rows[i].time).c_str() : "");
+      std::printf("\npolls %ld   (Ctrl-C stops)\n", polls);
+    }
+    std::fflush(stdout);
+    const uint16_t period = x.DetectScanTime();
+    plat::sleep_ms(period == 0 ? 1 : period);
+  }
+  x.FreeDriver();
+  x.GetDeviceStatus(&msg);
+  show_message(msg, o.json);
+  if (!o.json) std::printf("stopped after %ld polls\n", polls);
+  runner.stop();
+  return 0;
+}
