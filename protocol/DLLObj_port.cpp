@@ -1,0 +1,32 @@
+// The protocol layer's use of the serial port: one TCommClass per driver object.
+#include "protocol/DLLObj.h"
+#include "serial/DLLComm.h"
+
+namespace korvel {
+
+void TCustomDLLObject::CreatePort() {
+  Comm = new TCommClass(this, true);
+  PortExists = true;
+}
+
+bool TCustomDLLObject::OpenPort(const PDB& block, std::string& msg) {
+  if (Comm == nullptr) return false;
+  return Comm->Open(&block, msg);
+}
+
+void TCustomDLLObject::SendToPort(const std::string& text) {
+  if (Comm != nullptr) Comm->SendText(text);
+}
+
+std::string TCustomDLLObject::ReadPort() {
+  return Comm != nullptr ? Comm->ReadAll() : std::string();
+}
+
+void TCustomDLLObject::DestroyPort() {
+  // Destroying the port closes it.
+  delete Comm;
+  Comm = nullptr;
+  PortExists = false;
+}
+
+}  // namespace korvel
