@@ -1,0 +1,240 @@
+// The Qt backend on Qt's offscreen platform: a modal loop driven by model timers, and screenshots.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/text.h"
+#include "ui/Backend.h"
+
+namespace ui = korvel::ui;
+
+#ifdef KORVEL_QT_BACKEND_FILE
+
+namespace {
+
+struct Image {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgba;
+  std::uint32_t At(int x, int y) const {
+    const unsigned char* p =
+        &rgba[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 4];
+    return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
+  }
+  // The pixels of a rectangle, row by row.
+  std::vector<std::uint32_t> Region(int x, int y, int w, int h) const {
+    std::vector<std::uint32_t> out;
+    for (int j = y; j < y + h && j < height; ++j)
+      for (int i = x; i < x + w && i < width; ++i) out.push_back(At(i, j));
+    return out;
+  }
+};
+
+bool ReadPng(const std::string& path, Image& img) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+  image.format = PNG_FORMAT_RGBA;
+  img.width = static_cast<int>(image.width);
+  img.height = static_cast<int>(image.height);
+  img.rgba.resize(PNG_IMAGE_SIZE(image));
+  return png_image_finish_read(&image, nullptr, img.rgba.data(), 0, nullptr) != 0;
+}
+
+class QtOffscreen : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ui::SetQtBackendPath(KORVEL_QT_BACKEND_FILE);
+    ui::RetryQtBackend();
+    ui::set_backend(nullptr);
+    dir_ = KORVEL_SCREENSHOT_DIR;
+    ASSERT_TRUE(korvel::plat::create_directories(dir_));
+  }
+  std::string dir_;
+};
+
+// A page with every kind of control and Chinese texts, laid out like the wizard's pages.
+class TSampleFrm : public ui::TForm {
+ public:
+  TSampleFrm() : TForm("TSampleFrm") {
+    SetCaption(GBK("无名设备向导：选择执行的操作方式"));
+    SetClientSize(480, 360);
+    ui::TFont bold;
+    bold.Bold = true;
+    bold.Size = 11;
+    Label1.SetBounds(12, 8, 300, 22);
+    Label1.SetFont(bold);
+    Label1.SetCaption(GBK("欢迎使用无名设备配置向导"));
+    Label2.SetBounds(12, 34, 300, 22);
+    Label2.SetCaption(GBK("请选择下面的操作选项"));
+    Label3.SetBounds(12, 34 + 26, 300, 22);
+    Label3.SetCaption(GBK("修改原有的设备配置"));  // as long as Label2, other characters
+    GroupBox1.SetBounds(12, 88, 220, 110);
+    GroupBox1.SetCaption(GBK("操作"));
+    NewOp.SetBounds(10, 22, 180, 22);
+    NewOp.SetCaption(GBK("新建设备"));
+    NewOp.SetChecked(true);
+    ModifyOp.SetBounds(10, 48, 180, 22);
+    ModifyOp.SetCaption(GBK("修改设备"));
+    EnDebugChk.SetBounds(10, 76, 180, 22);
+    EnDebugChk.SetCaption(GBK("调试开关"));
+    EnDebugChk.SetChecked(true);
+    ParityEd.SetBounds(244, 88, 224, 60);
+    ParityEd.SetCaption(GBK("校验方式"));
+    ParityEd.SetColumns(3);
+    ParityEd.SetItems({GBK("无校验"), GBK("奇校验"), GBK("偶校验")});
+    ParityEd.SetItemIndex(2);
+    ComEd.SetBounds(244, 156, 100, 24);
+    ComEd.SetItems({"COM1", "COM2"});
+    ComEd.SetItemIndex(1);
+    IDEd.SetBounds(352, 156, 116, 24);
+    IDEd.SetText("12");
+    DeviceTree.SetBounds(12, 206, 220, 100);
+    DeviceTree.AddChild(nullptr, GBK("1：PLNE"));
+    DeviceTree.AddChild(nullptr, GBK("3：PLNK 槽号：2"));
+    StringGrid1.SetBounds(244, 188, 224, 80);
+    StringGrid1.SetColCount(2);
+    StringGrid1.SetRowCount(3);
+    StringGrid1.SetFixedCols(0);
+    StringGrid1.SetCell(0, 0, GBK("标签地址"));
+    StringGrid1.SetCell(1, 0, GBK("标签值"));
+    StringGrid1.SetCell(0, 1, "AI");
+    StringGrid1.SetCell(1, 1, GBK("开"));
+    LoadBar.SetBounds(244, 276, 224, 16);
+    LoadBar.SetRange(0, 10);
+    LoadBar.SetPosition(6);
+    NextBtn.SetBounds(300, 320, 80, 28);
+    NextBtn.SetCaption(GBK("下一步"));
+    CancelBtn.SetBounds(388, 320, 80, 28);
+    CancelBtn.SetCaption(GBK("取消"));
+    HiddenBtn.SetBounds(12, 320, 80, 28);
+    HiddenBtn.SetCaption(GBK("下载最新驱动"));
+    HiddenBtn.Hide();
+  }
+  ui::TLabel& Label1 = Add<ui::TLabel>("Label1");
+  ui::TLabel& Label2 = Add<ui::TLabel>("Label2");
+  ui::TLabel& Label3 = Add<ui::TLabel>("Label3");
+  ui::TGroupBox& GroupBox1 = Add<ui::TGroupBox>("GroupBox1");
+  ui::TRadioButton& NewOp = Add<ui::TRadioButton>("NewOp", &GroupBox1);
+  ui::TRadioButton& ModifyOp = Add<ui::TRadioButton>("ModifyOp", &GroupBox1);
+  ui::TCheckBox& EnDebugChk = Add<ui::TCheckBox>("EnDebugChk", &GroupBox1);
+  ui::TRadioGroup& ParityEd = Add<ui::TRadioGroup>("ParityEd");
+  ui::TComboBox& ComEd = Add<ui::TComboBox>("ComEd");
+  ui::TEdit& IDEd = Add<ui::TEdit>("IDEd");
+  ui::TTreeView& DeviceTree = Add<ui::TTreeView>("DeviceTree");
+  ui::TStringGrid& StringGrid1 = Add<ui::TStringGrid>("StringGrid1");
+  ui::TProgressBar& LoadBar = Add<ui::TProgressBar>("LoadBar");
+  ui::TButton& NextBtn = Add<ui::TButton>("NextBtn");
+  ui::TButton& CancelBtn = Add<ui::TButton>("CancelBtn");
+  ui::TButton& HiddenBtn = Add<ui::TButton>("HiddenBtn");
+};
+
+}  // namespace
+
+TEST_F(QtOffscreen, RendersChineseTextsIntoAPng) {
+  TSampleFrm f;
+  const std::string png = dir_ + "/ui_sample.png";
+  korvel::plat::delete_file(png);
+  std::string err;
+  ASSERT_TRUE(ui::RenderToPng(f, png, &err)) << err;
+  Image img;
+  ASSERT_TRUE(ReadPng(png, img));
+  EXPECT_EQ(img.width, 480);
+  EXPECT_EQ(img.height, 360);
+
+  // Text was drawn: the label area holds more than one colour, and many dark pixels.
+  auto label = img.Region(12, 34, 160, 20);
+  std::set<std::uint32_t> colours(label.begin(), label.end());
+  EXPECT_GT(colours.size(), 2u);
+  int dark = 0;
+  for (auto p : label)
+    if (((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF) < 3 * 128) ++dark;
+  EXPECT_GT(dark, 40);
+  // Real glyphs, not the same missing-glyph box for every character: two labels of equally many
+  // different characters look different.
+  EXPECT_NE(label, img.Region(12, 60, 160, 20));
+  // The hidden button's place stays empty.
+  auto hidden = img.Region(14, 322, 76, 24);
+  EXPECT_EQ(std::set<std::uint32_t>(hidden.begin(), hidden.end()).size(), 1u);
+}
+
+TEST_F(QtOffscreen, ModalLoopRunsModelTimersAndClosesOnTheModalResult) {
+  ASSERT_TRUE(ui::Available()) << ui::QtBackendError();
+  ui::TForm f("TSampleTest");
+  f.SetCaption(GBK("设备测试窗口"));
+  auto& grid = f.Add<ui::TStringGrid>("StringGrid1");
+  auto& timer = f.Add<ui::TTimer>("Timer1");
+  auto& exit_btn = f.Add<ui::TButton>("ExitBtn");
+  exit_btn.SetCaption(GBK("退出"));
+  exit_btn.OnClick = [&] { f.Close(); };
+  int ticks = 0;
+  int closes = 0;
+  timer.SetInterval(10);
+  timer.OnTimer = [&] {
+    grid.SetCell(1, 1, std::to_string(++ticks));
+    if (ticks == 3) exit_btn.Click();
+  };
+  f.OnClose = [&] {
+    ++closes;
+    f.SetModalResult(ui::mrNo);
+  };
+  EXPECT_EQ(f.ShowModal(), ui::mrNo);
+  EXPECT_EQ(ticks, 3);
+  EXPECT_EQ(closes, 1);
+  EXPECT_EQ(grid.Cell(1, 1), "3");
+  EXPECT_FALSE(f.Modal());
+
+  // Nested: a form opened from a timer of another runs its own loop; both close in order.
+  ui::TForm outer("TOuter");
+  ui::TForm inner("TInner");
+  auto& t_outer = outer.Add<ui::TTimer>("Timer1");
+  auto& t_inner = inner.Add<ui::TTimer>("Timer1");
+  t_outer.SetInterval(5);
+  t_inner.SetInterval(5);
+  int inner_result = -1;
+  t_outer.OnTimer = [&] {
+    t_outer.SetEnabled(false);
+    inner_result = inner.ShowModal();
+    outer.SetModalResult(ui::mrOk);
+  };
+  t_inner.OnTimer = [&] { inner.SetModalResult(ui::mrYes); };
+  EXPECT_EQ(outer.ShowModal(), ui::mrOk);
+  EXPECT_EQ(inner_result, ui::mrYes);
+}
+
+TEST_F(QtOffscreen, PrintsPagesToAPdf) {
+  ASSERT_TRUE(ui::Available()) << ui::QtBackendError();
+  const std::string pdf = dir_ + "/ui_print.pdf";
+  korvel::plat::delete_file(pdf);
+  setenv("KORVEL_PRINT_TO_PDF", pdf.c_str(), 1);
+  ui::TForm f("TDebugFrm");
+  auto& dlg = f.Add<ui::TPrintDialog>("PrintDialog1");
+  ASSERT_TRUE(dlg.Execute());
+  ui::Printer().BeginDoc(GBK("调试日志"));
+  for (int i = 0; i < 200; ++i) ui::Printer().Writeln(GBK("第") + std::to_string(i) + GBK("行 调试信息"));
+  EXPECT_TRUE(ui::Printer().EndDoc());
+  unsetenv("KORVEL_PRINT_TO_PDF");
+  std::string bytes;
+  ASSERT_TRUE(korvel::plat::read_file(pdf, bytes));
+  EXPECT_EQ(bytes.substr(0, 5), "%PDF-");
+  // 200 lines do not fit one sheet: the job flowed onto more pages.
+  size_t pages = 0;
+  for (size_t pos = 0; (pos = bytes.find("/Type /Page\n", pos)) != std::string::npos; ++pos) ++pages;
+  if (pages == 0)
+    for (size_t pos = 0; (pos = bytes.find("/Type /Page", pos)) != std::string::npos; ++pos)
+      if (bytes.compare(pos, 12, "/Type /Pages") != 0) ++pages;
+  EXPECT_GT(pages, 1u);
+}
+
+#else
+
+TEST(QtOffscreen, NotBuilt) {
+  GTEST_SKIP() << "the Qt backend is not built";
+}
+
+#endif

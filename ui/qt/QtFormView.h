@@ -1,0 +1,84 @@
+// One form model shown as Qt widgets, kept in step with the model both ways.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ui/Controls.h"
+
+class QTimer;
+class QEventLoop;
+class QTreeWidgetItem;
+
+namespace korvel::ui::qt {
+
+QString ToQ(const std::string& gbk);
+std::string FromQ(const QString& s);
+QFont ToQFont(const TFont& f, const QFont& base);
+
+// The top-level window: the close box and Escape / Enter go to the model.
+class FormWindow : public QWidget {
+ public:
+  FormWindow(std::function<void()> on_close, std::function<void(int key)> on_key)
+      : on_close_(std::move(on_close)), on_key_(std::move(on_key)) {}
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+
+ private:
+  std::function<void()> on_close_;
+  std::function<void(int)> on_key_;
+};
+
+class FormView {
+ public:
+  // dispatch runs a user action on the model, then lets the backend bring every form up to date.
+  FormView(TForm& form, std::function<void(std::function<void()>)> dispatch);
+  ~FormView();
+  FormView(const FormView&) = delete;
+  FormView& operator=(const FormView&) = delete;
+
+  TForm& form() { return form_; }
+  QWidget* window() { return window_; }
+  // Brings the widgets up to the model (only what changed since the last call).
+  void Sync();
+  // True when widget belongs to this form.
+  TControl* ControlOf(QWidget* widget) const;
+  QEventLoop* loop = nullptr;
+  bool closed = false;
+
+ private:
+  struct Entry {
+    TComponent* model = nullptr;
+    QWidget* widget = nullptr;
+    std::uint64_t synced = 0;
+    std::vector<std::string> items;                // radio group / combo items as last shown
+    std::map<QTreeWidgetItem*, TTreeNode*> nodes;  // tree items
+    std::uint64_t timer_generation = 0;
+  };
+  void Build();
+  QWidget* Create(TComponent& c, QWidget* parent);
+  void SyncOne(Entry& e);
+  void SyncCommon(TControl& c, QWidget* w);
+  void SyncTree(Entry& e);
+  void SyncTimer(Entry& e);
+  void User(std::function<void()> action) { dispatch_(std::move(action)); }
+  QWidget* ParentWidget(TControl& c);
+
+  TForm& form_;
+  std::function<void(std::function<void()>)> dispatch_;
+  FormWindow* window_ = nullptr;
+  std::vector<Entry> entries_;  // in component order: parents before children
+  std::map<const TComponent*, size_t> index_;
+  std::map<const TTimer*, QTimer*> timers_;
+  std::uint64_t form_synced_ = 0;
+  bool syncing_ = false;
+};
+
+}  // namespace korvel::ui::qt
