@@ -33,13 +33,20 @@ TBaseDLLObject::~TBaseDLLObject() {
 void TBaseDLLObject::FreeCommand(TCommand*& cmd) {
   Guarded("TBaseDLLObject", "FreeCommand", [&] {
     if (cmd == nullptr) return;
+    // A device's probe command must never point at a released command.
+    auto forget = [this](const TCommand* gone) {
+      for (TDevRunInfo& d : DevRun)
+        if (d.BestCommand == gone) d.BestCommand = nullptr;
+    };
     // Release from the tail so that a failure midway leaves a well-formed shorter chain.
     while (cmd->NextCommand != nullptr) {
       TCommand* prev = cmd;
       while (prev->NextCommand->NextCommand != nullptr) prev = prev->NextCommand;
+      forget(prev->NextCommand);
       delete prev->NextCommand;
       prev->NextCommand = nullptr;
     }
+    forget(cmd);
     delete cmd;
     cmd = nullptr;
   });

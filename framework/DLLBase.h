@@ -18,6 +18,10 @@ namespace korvel {
 constexpr uint32_t kStatusAddrChecked = 0x00080000;
 constexpr uint32_t kStatusAddrFailed = 0x00040000;
 
+// Status-word bits with which a device that never answered, or that failed, marks its tags.
+constexpr uint32_t kStatusDevMarkSet = 0x01100000;
+constexpr uint32_t kStatusDevMarkMask = 0xFFF70000;
+
 // Tag kinds (index into the kind table).
 enum TagKind : int32_t {
   tkPV = 0,
@@ -27,6 +31,26 @@ enum TagKind : int32_t {
   tkSetPassWord = 4,
   kTagKindCount = 5
 };
+
+// The fixed table behind a tag kind: its name, the channel and bit limits (-1 = none) and
+// whether the kind is write-only.
+struct TTagKindInfo {
+  const char* Name;
+  int32_t ChannelDefault;  // also the channel minimum
+  int32_t ChannelMax;
+  int32_t BitDefault, BitMin, BitMax;
+  uint8_t WriteOnly;
+};
+// The kind at index 0..4; null for any other index.
+const TTagKindInfo* TagKindInfo(int32_t kind);
+
+// Upper case of ASCII letters only; the second byte of a GBK character is left alone.
+std::string GbkUpper(const std::string& text);
+// Position of needle in text on a character boundary (GBK), or npos.
+size_t GbkFind(const std::string& text, const std::string& needle, size_t from = 0);
+// Decimal integer as the host's conversions read it: optional blanks, optional sign, digits,
+// nothing after them, within int32. False for anything else.
+bool ParseDecimal(const std::string& text, int32_t& out);
 
 // Per-tag run-time record of an instance.
 struct TDLLTag {
@@ -185,6 +209,8 @@ class TBaseDLLObject {
   virtual std::string GetTagTypeStr(const std::string& name, const std::string& addr);
   virtual bool CheckAddrValid(TDLLTag* tag);
   virtual bool IniDLLObj(const PDB* block, const std::vector<const TTagInfo*>& list);
+  // Extends the table; results[i] is 0 for an accepted descriptor and 1 for a refused one.
+  // True when some descriptor was refused.
   virtual bool AddTagLists(const std::vector<const TTagInfo*>& list, std::vector<int32_t>& results);
   virtual uint8_t GetDevType(int32_t devNo);
   bool IniTagList(const std::vector<const TTagInfo*>& list);
@@ -203,7 +229,10 @@ class TBaseDLLObject {
   // ---- protocol operations (the protocol classes override these)
   virtual void Refresh();
   virtual int32_t GetInterval();
-  virtual bool ValidTagValFrm(TDLLTag* tag, const Variant& value);
+  virtual bool ValidTagValFrm(uint8_t a, uint8_t b);
+  // Which address kinds get read commands and which accept host writes.
+  virtual bool AddrTypeReadable(int32_t addrType);
+  virtual bool AddrTypeWritable(int32_t addrType);
   virtual void SyncTagValue(TCommand* cmd);
   virtual TCommand* CreatCommand(TDLLTag* tag, std::vector<TCommand*>& list, bool isWrite);
   virtual bool NeedCreatCommand(std::vector<TCommand*>& list, TDLLTag* tag, bool isWrite);
@@ -213,13 +242,66 @@ class TBaseDLLObject {
   virtual void RealComm(TCommand* cmd);
   virtual void FreeCommand(TCommand*& cmd);
   virtual bool GetResult();
+
+  // ---- run-state machine
+  virtual void GetRunEvent();
+  virtual void SwitchRunStatus();
+  virtual void RefreshLinkStatus();
+  virtual void opSystemError_Exec();
+  virtual void opInit_Exec();
+  virtual void opInitACK_Exec();
+  virtual void opInitNAK_Exec();
+  virtual void opClrInitError_Exec();
+  virtual void opStop_Exec();
+  virtual void opStopACK_Exec();
+  virtual void opStopNAK_Exec();
+  virtual void opClrStopError_Exec();
+  virtual void opLink_Exec();
+  virtual void opLinkACK_Exec();
+  virtual void opLinkNAK_Exec();
+  virtual void opClrLinkError_Exec();
+  virtual void opUnLink_Exec();
+  virtual void opUnLinkACK_Exec();
+  virtual void opUnLinkNAK_Exec();
+  virtual void opClrUnLinkError_Exec();
+  virtual void opReadCmd_Exec();
+  virtual void opReadACK_Exec();
+  virtual void opReadNAK_Exec();
+  virtual void opClrReadError_Exec();
+  virtual void opWriteCmd_Exec();
+  virtual void opWriteACK_Exec();
+  virtual void opWriteNAK_Exec();
+  virtual void opClrWriteError_Exec();
+  virtual void opParmCmd_Exec();
+  virtual void opParmACK_Exec();
+  virtual void opParmNAK_Exec();
+  virtual void opClrParmError_Exec();
+  virtual void opRailCmd_Exec();
+  virtual void opRailACK_Exec();
+  virtual void opRailNAK_Exec();
+  virtual void opClrRailError_Exec();
+  virtual void opResvLink1_Exec();
+  virtual void opResvLink1ACK_Exec();
+  virtual void opResvLink1NAK_Exec();
+  virtual void opClrResvLink1Error_Exec();
+  virtual void opResvLink2_Exec();
+  virtual void opResvLink2ACK_Exec();
+  virtual void opResvLink2NAK_Exec();
+  virtual void opClrResvLink2Error_Exec();
+  virtual void opResvLink3_Exec();
+  virtual void opResvLink3ACK_Exec();
+  virtual void opResvLink3NAK_Exec();
+  virtual void opClrResvLink3Error_Exec();
+  virtual void opClrSystemError_Exec();
+
+  // ---- scheduling
   virtual void GetNextCommand();
   virtual void GetCommandNext();
 
   // ---- execution (called by the exports)
   virtual bool WriteExecute(int32_t tagID, const Variant& value);
-  virtual void ReadExecute();
-  virtual void ReadExecuteEx();
+  virtual bool ReadExecute();
+  virtual bool ReadExecuteEx();
 
   // ---- logging, messages and statistics
   // Appends text to the log file (callers check the switches).
@@ -233,6 +315,8 @@ class TBaseDLLObject {
   virtual void WriteDevMsg(const std::string& text);
   virtual void CheckLogFile();
   virtual void Stop();
+  virtual void SetCommOK(bool value);
+  virtual void SetCommEnabled(bool value);
 
   // Runs body; an exception gives `neutral` and the "异常！" line of className.method.
   template <class R, class F>
@@ -254,6 +338,7 @@ class TBaseDLLObject {
   }
 
   bool EnLog = true;
+  bool EnLogStart = true;  // the value Refresh gives EnLog (the one creation assigns)
   bool LogAllowed = false;
   std::string sErrEvent;
   std::string DevMsg;
@@ -268,9 +353,11 @@ class TBaseDLLObject {
   std::vector<std::unique_ptr<TDLLTag>> TagList;
   std::vector<TCommand*> CommandList;
   std::vector<TCommand*> PendingWrites;
-  std::vector<int32_t> TagIDMap;
+  std::vector<int32_t> TagIDMap;      // -1 for identifiers that name no tag
+  std::vector<int32_t> InternalTags;  // positions of the internal tags, for the link-status pass
   int32_t TagCount = 0;
-  int32_t MinDevID = 99;
+  // Default module number: IniParm sets it; an instance without a block (the tag editor's) reads 0.
+  int32_t MinDevID = 0;
   int32_t ScanTime = 500;
   plat::HostEvent NotifyEvent = 0;
 
@@ -300,6 +387,30 @@ class TBaseDLLObject {
   void WriteMemoryLines();
   // Releases the command lists, the tag table and the write queue.
   void ReleaseTagTable();
+  // Releases every command (read list, queue, the write on the line) and forgets references to them.
+  void ReleaseCommands();
+  // Enters a created tag into TagIDMap and TagList.
+  void AppendTag(TDLLTag* tag);
+  // Marks tag as internal when its address names one of the driver's own tags; true when it does.
+  bool SetupInternalTag(TDLLTag& tag, bool withEnLog);
+  // The link-status text of a COMMLINK/DEVICELINK code.
+  std::string LinkStatusText(uint8_t code) const;
+  // The first value of an internal tag by its type (0 analog, 1 switch, 2 string).
+  static void SetTypedValue(TDLLTag& tag, int64_t number, bool flag, const std::string* text);
+  // The device's best command after an exchange of CurCommand.
+  void UpdateBestCommand();
+  // The failure report of a read or write given up or timed out.
+  void FailureReport(const std::string& askLabel, const std::string& answerLabel);
+  // Severe-fault notice, host event and the logging switch after many time-outs.
+  void SevereFaultCheck();
+  // Puts a created write command into PendingWrites; false when the queue is full.
+  bool QueueWrite(TDLLTag& tag, TCommand* w);
+  // A tag value as the log lines write it.
+  static std::string ValueText(const TDLLTag& tag);
+  // Is d a module number (0..99)?
+  static bool ValidDev(int32_t d) { return d >= 0 && d < kMaxDevices; }
+  // The tag at position p of TagList, or null.
+  TDLLTag* TagAt(int32_t p) const;
 
  private:
   void LogExceptionNoThrow(const char* className, const char* method) noexcept;

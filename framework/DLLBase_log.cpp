@@ -243,17 +243,10 @@ void TBaseDLLObject::Stop() {
 }
 
 void TBaseDLLObject::ReleaseTagTable() {
-  // A write taken from the queue is owned through HeadCommand until its chain ends.
-  if (HeadCommand != nullptr && (HeadCommand->CmdKind & 8)) FreeCommand(HeadCommand);
-  CurCommand = nullptr;
-  HeadCommand = nullptr;
-  for (TDevRunInfo& d : DevRun) d.BestCommand = nullptr;
-  for (TCommand*& cmd : CommandList) FreeCommand(cmd);
-  CommandList.clear();
-  for (TCommand*& cmd : PendingWrites) FreeCommand(cmd);
-  PendingWrites.clear();
+  ReleaseCommands();
   TagList.clear();
   TagIDMap.clear();
+  InternalTags.clear();
   TagCount = 0;
 }
 

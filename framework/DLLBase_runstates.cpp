@@ -1,0 +1,653 @@
+// The run-state machine: each host poll derives one operation code from the status, the
+// scheduler and the answer check, and dispatches it to the handler of that code. Handlers that
+// finish an exchange call ReadExecute again, so one poll can accept an answer and send the next
+// request.
+//
+// This driver has no link layer (no modem dialling) and no rail layer: a link, unlink, parameter
+// or reserved-link step is acknowledged at once, and a rail step goes straight on to its write.
+// Without that, a status entered after a system error would wait for an answer nobody sends and
+// the driver would fall silent for good.
+#include "driver/getfileinfo.h"
+#include "framework/DLLBase.h"
+#include "platform/clock.h"
+#include "platform/datetime.h"
+#include "platform/event.h"
+#include "platform/text.h"
+
+namespace korvel {
+namespace {
+
+constexpr const char* kClass = "TBaseDLLObject";
+
+bool timed_out(uint64_t sendTick) {
+  return static_cast<int64_t>(plat::tick_ms() - sendTick) > static_cast<int64_t>(CommTimeOut);
+}
+
+}  // namespace
+
+void TBaseDLLObject::SetCommOK(bool value) {
+  LastCommOK = value;
+}
+
+void TBaseDLLObject::SetCommEnabled(bool value) {
+  CommEnabled = value;
+}
+
+void TBaseDLLObject::GetRunEvent() {
+  Guarded(kClass, "GetRunEvent", [&] {
+    if (RunEvent != opNone) return;
+    if (!CommEnabled) {
+      RunEvent = opNone;
+      return;
+    }
+    switch (RunStatus) {
+      case rsReady:
+        GetNextCommand();
+        if (CurCommand != nullptr) {
+          if (CurCommand->IsWrite)
+            RunEvent = CurCommand->AskStr.find("ATH0") != std::string::npos ? opRailCmd : opWriteCmd;
+          else
+            RunEvent = opReadCmd;
+        }
+        break;
+      case rsReading:
+        if (GetResult()) {
+          RunEvent = opReadACK;
+        } else if (RunEvent == opNone) {
+          // A code the answer check set itself (refusal, probe) is left as it is.
+          const bool probe = CurCommand != nullptr && ValidDev(CurCommand->DeviceAddr) &&
+                             DevRun[CurCommand->DeviceAddr].ProbeActive;
+          if (!probe && timed_out(SendTick)) RunEvent = opReadNAK;
+        }
+        break;
+      case rsWriting:
+        if (GetResult()) {
+          RunEvent = opWriteACK;
+        } else {
+          // Until the write is confirmed its tags show the value from before the write.
+          if (CurCommand != nullptr) {
+            const double now = plat::now_datetime();
+            for (int32_t i : CurCommand->TagIndex)
+              if (TDLLTag* tag = TagAt(i)) {
+                tag->TimeStamp = now;
+                tag->Value = tag->OldValue;
+              }
+          }
+          if (RunEvent == opNone && timed_out(SendTick)) RunEvent = opWriteNAK;
+        }
+        break;
+      case rsUnLinked:
+        RunEvent = opLink;
+        break;
+      case rsLinking:
+        RunEvent = opLinkACK;
+        break;
+      case rsUnLinking:
+        RunEvent = opUnLinkACK;
+        break;
+      case rsIniting:
+        RunEvent = opInitACK;
+        break;
+      case rsParm:
+        RunEvent = opParmACK;
+        break;
+      case rsRail:
+        RunEvent = opRailACK;
+        break;
+      case rsResvLink1:
+        RunEvent = opResvLink1ACK;
+        break;
+      case rsResvLink2:
+        RunEvent = opResvLink2ACK;
+        break;
+      case rsResvLink3:
+        RunEvent = opResvLink3ACK;
+        break;
+      default:
+        break;
+    }
+    if (RunEvent == opReadACK || RunEvent == opReadNAK || RunEvent == opWriteACK || RunEvent == opWriteNAK)
+      RefreshLinkStatus();
+  });
+}
+
+void TBaseDLLObject::SwitchRunStatus() {
+  Guarded(kClass, "SwitchRunStatus", [&] {
+    const uint8_t e = RunEvent;
+    // The three codes that answer a request of a group: ACK, NAK, clear error.
+    auto answer = [&](uint8_t request, void (TBaseDLLObject::*ack)(), void (TBaseDLLObject::*nak)(),
+                      void (TBaseDLLObject::*clr)()) {
+      if (e == request + 1)
+        (this->*ack)();
+      else if (e == request + 2)
+        (this->*nak)();
+      else if (e == request + 3)
+        (this->*clr)();
+      else
+        return false;
+      return true;
+    };
+    // In the exchange cycle a code with no handler would stop all polling: it is dropped.
+    auto drop = [&] {
+      if (RunEvent == e) RunEvent = opNone;
+    };
+    switch (RunStatus) {
+      case rsStart:
+        if (e == opInit) opInit_Exec();
+        break;
+      case rsUnLinked:
+        if (e == opInit || e == opStop)
+          opStop_Exec();
+        else if (e == opLink)
+          opLink_Exec();
+        else if (e == opUnLink)
+          opUnLink_Exec();
+        break;
+      case rsSysError:
+      case rsSysErrorUnLinked:
+        opClrSystemError_Exec();
+        break;
+      case rsReady:
+        if (e == opInit || e == opUnLink || e == opStop)
+          opUnLink_Exec();
+        else if (e == opLink)
+          opLink_Exec();
+        else if (e == opReadCmd)
+          opReadCmd_Exec();
+        else if (e == opWriteCmd)
+          opWriteCmd_Exec();
+        else if (e == opParmCmd)
+          opParmCmd_Exec();
+        else if (e == opRailCmd)
+          opRailCmd_Exec();  // no rail layer: the rail step completes at once and the write follows
+        else
+          drop();
+        break;
+      case rsStopping:
+        answer(opStop, &TBaseDLLObject::opStopACK_Exec, &TBaseDLLObject::opStopNAK_Exec,
+               &TBaseDLLObject::opClrStopError_Exec);
+        break;
+      case rsIniting:
+        answer(opInit, &TBaseDLLObject::opInitACK_Exec, &TBaseDLLObject::opInitNAK_Exec,
+               &TBaseDLLObject::opClrInitError_Exec);
+        break;
+      case rsLinking:
+        answer(opLink, &TBaseDLLObject::opLinkACK_Exec, &TBaseDLLObject::opLinkNAK_Exec,
+               &TBaseDLLObject::opClrLinkError_Exec);
+        break;
+      case rsUnLinking:
+        answer(opUnLink, &TBaseDLLObject::opUnLinkACK_Exec, &TBaseDLLObject::opUnLinkNAK_Exec,
+               &TBaseDLLObject::opClrUnLinkError_Exec);
+        break;
+      case rsReading:
+        if (!answer(opReadCmd, &TBaseDLLObject::opReadACK_Exec, &TBaseDLLObject::opReadNAK_Exec,
+                    &TBaseDLLObject::opClrReadError_Exec))
+          drop();
+        break;
+      case rsWriting:
+        if (!answer(opWriteCmd, &TBaseDLLObject::opWriteACK_Exec, &TBaseDLLObject::opWriteNAK_Exec,
+                    &TBaseDLLObject::opClrWriteError_Exec))
+          drop();
+        break;
+      case rsParm:
+        answer(opParmCmd, &TBaseDLLObject::opParmACK_Exec, &TBaseDLLObject::opParmNAK_Exec,
+               &TBaseDLLObject::opClrParmError_Exec);
+        break;
+      case rsRail:
+        answer(opRailCmd, &TBaseDLLObject::opRailACK_Exec, &TBaseDLLObject::opRailNAK_Exec,
+               &TBaseDLLObject::opClrRailError_Exec);
+        break;
+      case rsResvLink1:
+        answer(opResvLink1, &TBaseDLLObject::opResvLink1ACK_Exec, &TBaseDLLObject::opResvLink1NAK_Exec,
+               &TBaseDLLObject::opClrResvLink1Error_Exec);
+        break;
+      case rsResvLink2:
+        answer(opResvLink2, &TBaseDLLObject::opResvLink2ACK_Exec, &TBaseDLLObject::opResvLink2NAK_Exec,
+               &TBaseDLLObject::opClrResvLink2Error_Exec);
+        break;
+      case rsResvLink3:
+        answer(opResvLink3, &TBaseDLLObject::opResvLink3ACK_Exec, &TBaseDLLObject::opResvLink3NAK_Exec,
+               &TBaseDLLObject::opClrResvLink3Error_Exec);
+        break;
+      default:
+        break;
+    }
+  });
+}
+
+void TBaseDLLObject::RefreshLinkStatus() {
+  // Its exception line is the one of SwitchRunStatus, as the host's logs have always shown.
+  Guarded(kClass, "SwitchRunStatus", [&] {
+    if (CurCommand == nullptr) return;
+    const int32_t d = CurCommand->DeviceAddr;
+    const bool dev = ValidDev(d);
+    LastCommOK = RunEvent == opReadACK || RunEvent == opWriteACK;
+    if (LastCommOK && CommEnabled) {
+      CommStatus = 1;
+      if (dev) {
+        DevFailCount[d] = 0;
+        DevRun[d].DeviceFault = false;
+      }
+    } else {
+      if (dev && DevFailCount[d] != 0xFFFFFFFFu) ++DevFailCount[d];
+      CommStatus = !CommEnabled ? 6 : (CommStatus == 0 ? 0 : 3);
+    }
+    if (!dev) return;  // a command of no known module has no DEVICELINK tags
+    uint8_t& ds = DevStatus[d];
+    if (!DevEnabled[d] || !CommEnabled)
+      ds = 6;
+    else if (DevRun[d].DeviceFault)
+      ds = 5;
+    else if (DevFailCount[d] == 0xFFFFFFFFu)
+      ds = 0;
+    else if (DevFailCount[d] == 0)
+      ds = 1;
+    else if (DevFailCount[d] <= 3)
+      ds = 2;
+    else if (DevFailCount[d] <= 8)
+      ds = 3;
+    else
+      ds = 4;
+
+    const double now = plat::now_datetime();
+    const bool commSwitch = CommStatus == 1 || CommStatus == 2 || CommStatus == 3;
+    const std::string& deviceName = Vocabulary()[fiDeviceName];
+    for (int32_t pos : InternalTags) {
+      TDLLTag* tag = TagAt(pos);
+      if (tag == nullptr) continue;
+      tag->TimeStamp = now;
+      const std::string& key = tag->InternalKey;
+      if (key == "COMMLINK") {
+        if (tag->TagType == 2) {
+          if (CommStatus != 5) tag->Value = Variant(deviceName + LinkStatusText(CommStatus));
+        } else {
+          SetTypedValue(*tag, CommStatus, commSwitch, nullptr);
+        }
+      } else if (key == "ENCOMMLINK") {
+        const std::string text = CommEnabled ? GBK("打开通信线路") : GBK("关闭通信线路");
+        SetTypedValue(*tag, CommEnabled ? 1 : 0, CommEnabled, &text);
+      } else if (key.rfind("DEVICELINK", 0) == 0 && tag->Address == d) {
+        if (tag->TagType != 2) {
+          SetTypedValue(*tag, CommStatus, commSwitch, nullptr);
+          continue;
+        }
+        tag->Value = Variant(std::to_string(d) + GBK("号") + Vocabulary()[fiDevTypeName] +
+                             Parm.Devices[d].DevTypeName.str() + LinkStatusText(ds));
+        if (ds == 5 || (ds == 0 && CommEnabled)) {
+          // The device's own tags carry the failure in their status words.
+          for (const auto& other : TagList) {
+            if (other->Address != d || other->InternalKey.find("DEVICELINK") != std::string::npos) continue;
+            other->Status = (other->Status | kStatusDevMarkSet) & kStatusDevMarkMask;
+            if (ds == 5) {
+              const std::string error = "Error";
+              SetTypedValue(*other, 0, false, &error);
+            }
+          }
+        }
+      }
+    }
+  });
+}
+
+// ---- handlers that only move the status
+
+#define KORVEL_SIMPLE_HANDLER(name, status)                           \
+  void TBaseDLLObject::name() {                                       \
+    Guarded(kClass, #name, [&] {                                      \
+      RunEvent = opNone;                                              \
+      if (int{status} >= 0) RunStatus = static_cast<uint8_t>(status); \
+      ReadExecute();                                                  \
+    });                                                               \
+  }
+
+constexpr int kKeep = -1;
+KORVEL_SIMPLE_HANDLER(opInit_Exec, rsReady)
+KORVEL_SIMPLE_HANDLER(opInitACK_Exec, rsReady)
+KORVEL_SIMPLE_HANDLER(opInitNAK_Exec, kKeep)
+KORVEL_SIMPLE_HANDLER(opClrInitError_Exec, rsStart)
+KORVEL_SIMPLE_HANDLER(opStopNAK_Exec, kKeep)
+KORVEL_SIMPLE_HANDLER(opClrStopError_Exec, rsUnLinked)
+KORVEL_SIMPLE_HANDLER(opLink_Exec, rsLinking)
+KORVEL_SIMPLE_HANDLER(opLinkACK_Exec, rsReady)
+KORVEL_SIMPLE_HANDLER(opLinkNAK_Exec, kKeep)
+KORVEL_SIMPLE_HANDLER(opClrLinkError_Exec, rsUnLinked)
+KORVEL_SIMPLE_HANDLER(opUnLink_Exec, rsUnLinking)
+KORVEL_SIMPLE_HANDLER(opUnLinkACK_Exec, rsUnLinked)
+KORVEL_SIMPLE_HANDLER(opUnLinkNAK_Exec, kKeep)
+KORVEL_SIMPLE_HANDLER(opClrUnLinkError_Exec, rsUnLinked)
+KORVEL_SIMPLE_HANDLER(opParmCmd_Exec, rsParm)
+KORVEL_SIMPLE_HANDLER(opParmACK_Exec, rsReady)
+KORVEL_SIMPLE_HANDLER(opParmNAK_Exec, kKeep)
+KORVEL_SIMPLE_HANDLER(opClrParmError_Exec, rsReady)
+KORVEL_SIMPLE_HANDLER(opRailCmd_Exec, rsRail)
+KORVEL_SIMPLE_HANDLER(opRailNAK_Exec, rsReady)
+KORVEL_SIMPLE_HANDLER(opClrRailError_Exec, rsReady)
+KORVEL_SIMPLE_HANDLER(opResvLink1_Exec, rsResvLink1)
+KORVEL_SIMPLE_HANDLER(opResvLink1ACK_Exec, rsReady)
+KORVEL_SIMPLE_HANDLER(opResvLink1NAK_Exec, kKeep)
+KORVEL_SIMPLE_HANDLER(opClrResvLink1Error_Exec, rsStart)
+KORVEL_SIMPLE_HANDLER(opResvLink2_Exec, rsResvLink2)
+KORVEL_SIMPLE_HANDLER(opResvLink2ACK_Exec, rsReady)
+KORVEL_SIMPLE_HANDLER(opResvLink2NAK_Exec, kKeep)
+KORVEL_SIMPLE_HANDLER(opClrResvLink2Error_Exec, rsStart)
+KORVEL_SIMPLE_HANDLER(opResvLink3_Exec, rsResvLink3)
+KORVEL_SIMPLE_HANDLER(opResvLink3ACK_Exec, rsReady)
+KORVEL_SIMPLE_HANDLER(opResvLink3NAK_Exec, kKeep)
+KORVEL_SIMPLE_HANDLER(opClrResvLink3Error_Exec, rsStart)
+#undef KORVEL_SIMPLE_HANDLER
+
+void TBaseDLLObject::opSystemError_Exec() {
+  Guarded(kClass, "opSystemError_Exec", [&] { RunEvent = opNone; });
+}
+
+void TBaseDLLObject::opStop_Exec() {
+  Guarded(kClass, "opStop_Exec", [&] {
+    RunEvent = opNone;
+    RunStatus = rsStopping;
+    Stop();
+  });
+}
+
+void TBaseDLLObject::opStopACK_Exec() {
+  Guarded(kClass, "opStopACK_Exec", [&] {
+    RunEvent = opNone;
+    RunStatus = rsStart;
+    SetCommEnabled(false);
+    ReadExecute();
+  });
+}
+
+void TBaseDLLObject::opRailACK_Exec() {
+  Guarded(kClass, "opRailACK_Exec", [&] {
+    RunEvent = opWriteCmd;  // the write prepared by the rail step goes next
+    RunStatus = rsReady;
+    ReadExecute();
+  });
+}
+
+void TBaseDLLObject::opClrSystemError_Exec() {
+  Guarded(kClass, "opClrSystemError_Exec", [&] {
+    const uint8_t e = RunEvent;
+    const bool restart = e == opInit || e == opUnLink || e == opStop;
+    if (RunStatus == rsSysError && restart) {
+      RunStatus = rsReady;
+    } else if (RunStatus == rsSysError && e == opLink) {
+      RunStatus = rsUnLinked;
+    } else if (RunStatus == rsSysErrorUnLinked && restart) {
+      RunStatus = rsUnLinked;
+    } else {
+      // Any other code: start afresh rather than dispatch here again for ever.
+      RunEvent = opNone;
+      if (RunStatus == rsSysError) RunStatus = rsReady;
+      if (RunStatus == rsSysErrorUnLinked) RunStatus = rsUnLinked;
+    }
+    ReadExecute();
+  });
+}
+
+// ---- the read and write cycles
+
+void TBaseDLLObject::UpdateBestCommand() {
+  TCommand* c = CurCommand;
+  // A transient write is released when its chain ends; it must not become the device's probe.
+  if (c == nullptr || !ValidDev(c->DeviceAddr) || (c->CmdKind & 8)) return;
+  TDevRunInfo& r = DevRun[c->DeviceAddr];
+  if (r.BestCommand == nullptr || r.BestCommand->SuccessRatio < c->SuccessRatio) r.BestCommand = c;
+}
+
+void TBaseDLLObject::FailureReport(const std::string& askLabel, const std::string& answerLabel) {
+  const TCommand* c = CurCommand;
+  const auto stamp = [] { return plat::datetime_text(plat::now_datetime()); };
+  SetLogMsg("\r\n");
+  SetLogMsg("\r\n" + stamp() + askLabel + c->AskStr + "\r\n");
+  SetLogMsg("\r\n" + stamp() + answerLabel + c->AnswerMainStr + "\r\n");
+  if (!c->AnswerStr.empty()) {
+    SetLogMsg(stamp() + GBK("：接收到应答信息= ") + c->AnswerStr + "\r\n");
+    SetLogMsg(stamp() + GBK("：应答信息没有通过校验检查。") + "\r\n");
+  } else {
+    SetLogMsg(stamp() + GBK("：没有接收到应答信息！") + "\r\n");
+  }
+}
+
+void TBaseDLLObject::SevereFaultCheck() {
+  if (ReadTimeoutCount <= 10) return;
+  WriteCommEvent(GBK("严重故障：连续通讯失败，请检查线路和设备"));
+  if (NotifyEvent != 0) plat::signal_host_event(NotifyEvent);
+  if (static_cast<long long>(ReadTimeoutCount) % 10000 == 100) EnLog = true;
+}
+
+namespace {
+
+// A handler of the read and write cycles that fails must not leave the machine waiting.
+template <class F>
+void cycle_step(TBaseDLLObject& obj, const char* method, F&& body) {
+  try {
+    body();
+  } catch (...) {
+    obj.RunEvent = opNone;
+    obj.RunStatus = rsReady;
+    obj.LogException(kClass, method);
+  }
+}
+
+}  // namespace
+
+void TBaseDLLObject::opReadCmd_Exec() {
+  cycle_step(*this, "opReadCmd_Exec", [&] {
+    if (CurCommand != nullptr) RealComm(CurCommand);
+    RunEvent = opNone;
+    RunStatus = rsReading;
+  });
+}
+
+void TBaseDLLObject::opWriteCmd_Exec() {
+  cycle_step(*this, "opWriteCmd_Exec", [&] {
+    if (CurCommand != nullptr) {
+      RealComm(CurCommand);
+      if (WriteRetryBudget > 0) --WriteRetryBudget;
+    }
+    RunEvent = opNone;
+    RunStatus = rsWriting;
+    if (Parm.TraceLog && CurCommand != nullptr)
+      LogLine(GBK("：发送写标签命令= ") + CurCommand->AskStr + "\r\n");
+  });
+}
+
+void TBaseDLLObject::opReadACK_Exec() {
+  cycle_step(*this, "opReadACK_Exec", [&] {
+    TCommand* c = CurCommand;
+    if (c == nullptr) {
+      RunStatus = rsSysError;
+      RunEvent = opLink;
+      return;
+    }
+    c->FailCount = 0;
+    ++c->Attempts;
+    ++c->Successes;
+    c->SuccessRatio = static_cast<float>(c->Successes) / static_cast<float>(c->Attempts);
+    UpdateBestCommand();
+    if (c->CmdKind & 2)
+      for (int32_t i : c->TagIndex)
+        if (TDLLTag* tag = TagAt(i)) ++tag->ReadTotal;
+    ++ReadCommCount;
+    CommStatus = 1;
+    LastCommOK = true;
+    c->SuccessRatio = (1.0f + c->SuccessRatio) / 2.0f;
+    if (Parm.TraceLog) {
+      LogLine(GBK("：发送读标签命令= ") + c->AskStr + "\r\n");
+      LogLine(GBK("：接收到应答信息= ") + c->AnswerStr + "\r\n");
+      LogLine(GBK("：应答信息通过校验检查。") + "\r\n");
+    }
+    GetCommandNext();
+    RunEvent = opNone;
+    if (CurCommand != nullptr) {
+      opReadCmd_Exec();
+    } else {
+      RunStatus = rsReady;
+      ReadExecute();
+    }
+  });
+}
+
+void TBaseDLLObject::opReadNAK_Exec() {
+  cycle_step(*this, "opReadNAK_Exec", [&] {
+    TCommand* c = CurCommand;
+    if (c == nullptr) {
+      RunStatus = rsSysError;
+      RunEvent = opLink;
+      return;
+    }
+    ++c->Attempts;
+    c->SuccessRatio = static_cast<float>(c->Successes) / static_cast<float>(c->Attempts);
+    UpdateBestCommand();
+    ++ReadCommCount;
+    LastCommOK = false;
+    ReadTimeoutCount += 1;
+    WriteCommEvent(GBK("通讯超时错，期待设备应答"));
+    SevereFaultCheck();
+    if (Parm.ErrorLog) FailureReport(GBK("：通讯读超时错，执行操作="), GBK("：通讯读超时错，期待应答="));
+    if (c->RetryMode == 1) {
+      c->RetryMode = 2;
+      RunStatus = rsReady;
+      RunEvent = opReadCmd;
+    } else if (c->RetryMode == 3) {
+      GetCommandNext();
+      RunEvent = opNone;
+      if (CurCommand != nullptr) {
+        opReadCmd_Exec();
+      } else {
+        RunStatus = rsReady;
+      }
+    } else {
+      RunEvent = opClrReadError;
+    }
+    ReadExecute();
+  });
+}
+
+void TBaseDLLObject::opClrReadError_Exec() {
+  cycle_step(*this, "opClrReadError_Exec", [&] {
+    ++ReadFailCount;
+    TCommand* c = CurCommand;
+    if (c == nullptr) {
+      RunStatus = rsSysError;
+      RunEvent = opLink;
+      return;
+    }
+    ++c->Attempts;
+    c->SuccessRatio = static_cast<float>(c->Successes) / static_cast<float>(c->Attempts);
+    for (int32_t i : c->TagIndex)
+      if (TDLLTag* tag = TagAt(i)) {
+        ++tag->ReadTotal;
+        ++tag->ReadErrors;
+      }
+    c->SuccessRatio /= 2.0f;
+    if (c->SuccessRatio < 0.01f) c->SuccessRatio = 0.01f;
+    if (Parm.ErrorLog) FailureReport(GBK("：通讯读失败，执行操作="), GBK("：通讯读失败，期待应答="));
+    RunEvent = opNone;
+    RunStatus = rsReady;
+    ReadExecute();
+  });
+}
+
+void TBaseDLLObject::opWriteACK_Exec() {
+  cycle_step(*this, "opWriteACK_Exec", [&] {
+    TCommand* c = CurCommand;
+    if (c == nullptr) {
+      RunStatus = rsSysError;
+      RunEvent = opLink;
+      return;
+    }
+    if (c->CmdKind & 2)
+      for (size_t i = 0; i < c->TagIndex.size(); ++i)
+        if (TDLLTag* tag = TagAt(c->TagIndex[i])) {
+          ++tag->WriteTotal;
+          if (i < c->Values.size()) tag->Value = c->Values[i];
+        }
+    ++c->Attempts;
+    ++c->Successes;
+    c->SuccessRatio = static_cast<float>(c->Successes) / static_cast<float>(c->Attempts);
+    UpdateBestCommand();
+    ++WriteCommCount;
+    CommStatus = 1;
+    WriteRetryBudget = Parm.WriteCount;
+    LastCommOK = true;
+    if (Parm.TraceLog) {
+      LogLine(GBK("：接收到应答信息= ") + c->AnswerStr + "\r\n");
+      LogLine(GBK("：应答信息通过校验检查。") + "\r\n");
+    }
+    GetCommandNext();
+    RunEvent = opNone;
+    if (CurCommand != nullptr) {
+      opWriteCmd_Exec();
+    } else {
+      RunStatus = rsReady;
+      ReadExecute();
+    }
+  });
+}
+
+void TBaseDLLObject::opWriteNAK_Exec() {
+  cycle_step(*this, "opWriteNAK_Exec", [&] {
+    TCommand* c = CurCommand;
+    if (c == nullptr) {
+      RunStatus = rsSysError;
+      RunEvent = opLink;
+      return;
+    }
+    ++WriteCommCount;
+    LastCommOK = false;
+    WriteTimeoutCount += 1;
+    WriteCommEvent(GBK("通讯超时错，期待设备应答"));
+    SevereFaultCheck();
+    if (Parm.ErrorLog) FailureReport(GBK("：通讯写超时错，执行操作="), GBK("：通讯写超时错，期待应答="));
+    if (c->RetryMode == 1) {
+      // The budget is shared by all writes: the NAK that finds it empty grants one last send.
+      if (WriteRetryBudget == 0) {
+        c->RetryMode = 2;
+        WriteRetryBudget = Parm.WriteCount;
+      }
+      RunStatus = rsReady;
+      RunEvent = opWriteCmd;
+    } else if (c->RetryMode == 3) {
+      GetCommandNext();
+      RunEvent = opNone;
+      if (CurCommand != nullptr) {
+        opWriteCmd_Exec();
+      } else {
+        RunStatus = rsReady;
+      }
+    } else {
+      RunEvent = opClrWriteError;
+    }
+    ReadExecute();
+  });
+}
+
+void TBaseDLLObject::opClrWriteError_Exec() {
+  cycle_step(*this, "opClrWriteError_Exec", [&] {
+    RunEvent = opNone;
+    ++WriteFailCount;
+    TCommand* c = CurCommand;
+    if (c == nullptr) {
+      RunStatus = rsSysError;
+      RunEvent = opLink;
+      return;
+    }
+    for (int32_t i : c->TagIndex)
+      if (TDLLTag* tag = TagAt(i)) {
+        ++tag->WriteTotal;
+        ++tag->WriteErrors;
+      }
+    if (Parm.ErrorLog) FailureReport(GBK("：通讯写失败，执行操作="), GBK("：通讯写失败，期待应答="));
+    // Only a transient write is released; a command of the read list stays where it lives.
+    TCommand*& owner = HeadCommand != nullptr ? HeadCommand : CurCommand;
+    if (owner->CmdKind & 8) FreeCommand(owner);
+    CurCommand = nullptr;
+    HeadCommand = nullptr;
+    RunStatus = rsReady;
+    ReadExecute();
+  });
+}
+
+}  // namespace korvel
