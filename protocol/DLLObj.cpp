@@ -14,10 +14,6 @@ namespace {
 
 constexpr const char* kClass = "TCustomDLLObject";
 
-bool valid_dev(int32_t dev) {
-  return dev >= 0 && dev < kMaxDevices;
-}
-
 std::string number_text(double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.15g", v);
@@ -53,16 +49,19 @@ TCustomDLLObject::~TCustomDLLObject() {
   }
 }
 
-TDLLTag* TCustomDLLObject::TagAt(int32_t index) const {
-  if (index < 0 || static_cast<size_t>(index) >= TagList.size()) return nullptr;
-  return TagList[static_cast<size_t>(index)].get();
+bool TCustomDLLObject::AddrTypeReadable(int32_t addrType) {
+  return proto::IsReadable(addrType);
+}
+
+bool TCustomDLLObject::AddrTypeWritable(int32_t addrType) {
+  return proto::IsWritable(addrType);
 }
 
 std::string TCustomDLLObject::DevEntryTypeName(int32_t dev) const {
   for (const TDevInfo& d : Parm.Devices) {
     if (d.DevType != 2 && d.DevID == dev) return d.DevTypeName.str();
   }
-  if (valid_dev(dev)) return Parm.Devices[dev].DevTypeName.str();
+  if (ValidDev(dev)) return Parm.Devices[dev].DevTypeName.str();
   return {};
 }
 
@@ -110,7 +109,7 @@ bool TCustomDLLObject::IniParm(const PDB* block) {
     if (t < 10) t = 10;
     CommTimeOut = t;
     WriteRetryBudget = block->WriteCount;
-    if (Parm.DebugLog) LogLine(GBK("：通讯最大允许超时时间=") + std::to_string(CommTimeOut) + "\r\n");
+    LogLine(GBK("：通讯最大允许超时时间=") + std::to_string(CommTimeOut) + "\r\n");
     if (Comm == nullptr) CreatePort();
     std::string msg;
     const bool open = OpenPort(*block, msg);
@@ -258,7 +257,6 @@ void TCustomDLLObject::OptimizeCommParm() {
 int32_t TCustomDLLObject::GetInterval() {
   TBaseDLLObject::GetInterval();
   Guarded(kClass, "GetInterval", [&] {
-    if (!Parm.DebugLog) return;
     const size_t largest = LogCommands(false);
     LogLine(GBK("：最长通讯报包含的标签个数=") + std::to_string(largest) + GBK("个") + "\r\n");
     LogLine(GBK("：包含的通讯报总计=") + std::to_string(CommandList.size()) + GBK("条") + "\r\n\r\n");
@@ -270,7 +268,7 @@ void TCustomDLLObject::RealComm(TCommand* cmd) {
   TBaseDLLObject::RealComm(cmd);
   Guarded(kClass, "RealComm", [&] {
     if (cmd == nullptr || !CommEnabled) return;
-    if (valid_dev(cmd->DeviceAddr) && !DevEnabled[cmd->DeviceAddr]) return;
+    if (ValidDev(cmd->DeviceAddr) && !DevEnabled[cmd->DeviceAddr]) return;
     SendTick = plat::tick_ms();
     if (!cmd->AskStr.empty() && Comm != nullptr) SendToPort(cmd->AskStr);
   });
@@ -298,7 +296,7 @@ bool TCustomDLLObject::CheckAnswerTimeOut(std::string& text) {
     if (!expired) return false;
     if (c->IsWrite) return true;
     MarkFailure(c, kStatusNoAnswer);
-    if (!valid_dev(c->DeviceAddr)) return true;
+    if (!ValidDev(c->DeviceAddr)) return true;
     TDevRunInfo& r = DevRun[c->DeviceAddr];
     try {
       ++r.TimeoutCount;
@@ -361,7 +359,7 @@ bool TCustomDLLObject::GetResult() {
       RunEvent = opClrReadError;
       return false;
     }
-    if (valid_dev(c->DeviceAddr)) DevRun[c->DeviceAddr].TimeoutCount = 0;
+    if (ValidDev(c->DeviceAddr)) DevRun[c->DeviceAddr].TimeoutCount = 0;
     for (const int32_t idx : c->TagIndex) {
       if (TDLLTag* t = TagAt(idx)) {
         t->Status &= kStatusSuccessMask;

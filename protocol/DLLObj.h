@@ -40,6 +40,9 @@ class TCustomDLLObject : public TBaseDLLObject {
   // True exactly once per successful exchange of CurCommand, with the values stored.
   bool GetResult() override;
   void Stop() override;
+  // The protocol description table decides which address types are read and written.
+  bool AddrTypeReadable(int32_t addrType) override;
+  bool AddrTypeWritable(int32_t addrType) override;
 
   // Channel range a command covers (the address type's block until the frame is ready).
   virtual int32_t GetCommandAddrLength(TCommand* cmd, TDLLTag* tag);
@@ -64,8 +67,6 @@ class TCustomDLLObject : public TBaseDLLObject {
   int32_t GoodReadCount = 0;
 
  protected:
-  // The tag at a TagList position, or null for a position outside the table.
-  TDLLTag* TagAt(int32_t index) const;
   // FailCount + 1 and the failure's status code on every tag of cmd.
   void MarkFailure(TCommand* cmd, uint32_t code);
   // The module-type name of device dev in the parameter block.
