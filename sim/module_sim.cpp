@@ -278,6 +278,12 @@ bool ModuleSim::wait_log(size_t n, int timeout_ms) const {
   return log_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return log_.size() >= n; });
 }
 
+bool ModuleSim::wait_for(const std::function<bool(const std::vector<WireEvent>&)>& pred,
+                         int timeout_ms) const {
+  std::unique_lock<std::mutex> lock(mu_);
+  return log_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return pred(log_); });
+}
+
 ModuleRecord ModuleSim::record(int station) const {
   std::lock_guard<std::mutex> lock(mu_);
   const auto it = stations_.find(station);

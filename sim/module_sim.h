@@ -44,6 +44,14 @@ struct ModuleRecord {
   int requests = 0;                 // valid requests addressed to it
 };
 
+// Answers, with S the status character (0x40 + alarm bits unless fixed) and CC the check characters
+// over the station's two decimal digits followed by the text before them:
+//   "#AA"     -> "=" value S CC CR        (PV and PV_ALARM: value, then the alarm bits)
+//   "#AA0001" -> "=" ao S CC CR
+//   "$AANN"   -> "!" parameter S CC CR   (a parameter the module lacks: refusal)
+//   "%AA..."  -> nothing (recorded; "10+07342" counts as the password write)
+//   other commands to a configured station -> the refusal "?" CC CR
+// Frames with wrong check characters, and anything for an unconfigured station: no answer.
 // Serves stations 0..99; unconfigured ones stay silent. Thread-safe: configuration, faults and the
 // log may be changed and read from any thread while another thread feeds bytes.
 class ModuleSim {
@@ -87,6 +95,8 @@ class ModuleSim {
   void clear_log();
   // Waits until the log holds at least n entries; false after timeout_ms.
   bool wait_log(size_t n, int timeout_ms) const;
+  // Waits until pred(log) holds (pred runs under the lock on each new entry); false after timeout_ms.
+  bool wait_for(const std::function<bool(const std::vector<WireEvent>&)>& pred, int timeout_ms) const;
   // Keeps at most n entries (the oldest go first); 0, the default, keeps everything.
   void set_log_limit(size_t n);
   // Called with every new entry, under the simulator's lock (keep it short; do not call back).

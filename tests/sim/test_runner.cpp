@@ -147,8 +147,13 @@ TEST_F(RunnerTest, LineVanishesAndComesBackUnderItsLink) {
     EXPECT_EQ(port.read(buf, sizeof buf, kWaitMs), -1);  // hang-up seen by the line's user
   }
   // Wait for the line to come back (the log says so), then reach it under the same name.
-  for (int i = 0; i < 100 && runner.reopen_count() == 0; ++i) sim_.wait_log(sim_.log_size() + 1, 100);
-  ASSERT_EQ(runner.reopen_count(), 1u);
+  auto back_count = [](const std::vector<WireEvent>& log) {
+    size_t n = 0;
+    for (const WireEvent& e : log) n += e.dir == WireEvent::Dir::Line && e.note.starts_with("line back: ");
+    return n;
+  };
+  ASSERT_TRUE(sim_.wait_for([&](const auto& log) { return back_count(log) == 1; }, kWaitMs));
+  EXPECT_EQ(runner.reopen_count(), 1u);
   EXPECT_EQ(reopened.load(), 1);
   plat::Pty port = open_client(link);
   ASSERT_TRUE(write_text(port, "#01HD\r"));
@@ -166,7 +171,7 @@ TEST_F(RunnerTest, LineVanishesAndComesBackUnderItsLink) {
   runner.drop_line(50);
   char buf[16];
   EXPECT_EQ(port.read(buf, sizeof buf, kWaitMs), -1);
-  for (int i = 0; i < 100 && runner.reopen_count() < 2; ++i) sim_.wait_log(sim_.log_size() + 1, 100);
+  ASSERT_TRUE(sim_.wait_for([&](const auto& log) { return back_count(log) == 2; }, kWaitMs));
   EXPECT_EQ(runner.reopen_count(), 2u);
 
   runner.stop();
