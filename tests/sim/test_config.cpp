@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
+#include <random>
 
 #include "sim/config.h"
 
@@ -98,7 +100,8 @@ TEST(SimConfig, EveryFaultNameReadsBack) {
 }
 
 TEST(SimConfig, ConfigFileRunsEveryLineAndNamesTheBadOne) {
-  const std::string path = testing::TempDir() + "/korvel_sim_config.txt";
+  const std::string path =
+      testing::TempDir() + "/korvel_sim_config_" + std::to_string(std::random_device{}()) + ".txt";
   {
     std::ofstream out(path);
     out << "# a line of two modules\n"
@@ -127,6 +130,7 @@ TEST(SimConfig, ConfigFileRunsEveryLineAndNamesTheBadOne) {
   EXPECT_FALSE(load_config_file(sim, t, path, &err));
   EXPECT_NE(err.find(":2:"), std::string::npos) << err;
   EXPECT_FALSE(load_config_file(sim, t, path + ".missing", &err));
+  std::remove(path.c_str());
 }
 
 TEST(SimConfig, Commands) {

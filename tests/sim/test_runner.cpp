@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <random>
 
 #include "platform/env.h"
 #include "platform/pty.h"
@@ -129,7 +130,7 @@ TEST_F(RunnerTest, CharacterTimingDribblesTheAnswerInOrder) {
 }
 
 TEST_F(RunnerTest, LineVanishesAndComesBackUnderItsLink) {
-  const std::string link = testing::TempDir() + "/korvel_sim_line";
+  const std::string link = testing::TempDir() + "/korvel_sim_line_" + std::to_string(std::random_device{}());
   std::filesystem::remove(link);
   RunnerOptions opts;
   opts.link = link;
