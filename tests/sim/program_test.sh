@@ -37,7 +37,25 @@ control "fault 42:silent"; [[ "$reply" == ERR* ]] || fail "fault on an unconfigu
 control "module 1:pv=3"; [ "$reply" = OK ] || fail "module: $reply"
 ask '#01HD' "=3AAB"
 
+# The wire log, then "OK".
+echo log >&"${SIM[1]}"
+seen=no
+while read -r -t 5 entry <&"${SIM[0]}"; do
+  [ "$entry" = OK ] && break
+  [[ "$entry" == *"RX 1 #01HD\\r (pv)" ]] && seen=yes
+done
+[ "$seen" = yes ] || fail "log lacks the request"
+
+# The line goes away and comes back under a new path, announced on stdout.
 exec 3>&-
+control "drop 50"; [ "$reply" = OK ] || fail "drop: $reply"
+read -r -t 5 word path <&"${SIM[0]}" || fail "line did not come back"
+[ "$word" = REOPENED ] || fail "after drop: '$word $path'"
+exec 3<>"$path"
+stty -F "$path" raw -echo
+ask '#01HD' "=3AAB"
+exec 3>&-
+
 echo quit >&"${SIM[1]}"
 wait "$SIM_PID" || fail "exit status"
 echo "program test passed"
