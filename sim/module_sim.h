@@ -97,7 +97,8 @@ class ModuleSim {
   bool wait_log(size_t n, int timeout_ms) const;
   // Waits until pred(log) holds (pred runs under the lock on each new entry); false after timeout_ms.
   bool wait_for(const std::function<bool(const std::vector<WireEvent>&)>& pred, int timeout_ms) const;
-  // Keeps at most n entries (the oldest go first); 0, the default, keeps everything.
+  // Keeps at most n entries (when full, the older half goes); 0, the default, keeps everything.
+  // wait_log() counts the entries held, so a test that waits on counts leaves the limit at 0.
   void set_log_limit(size_t n);
   // Called with every new entry, under the simulator's lock (keep it short; do not call back).
   void set_log_sink(std::function<void(const WireEvent&)> sink);
