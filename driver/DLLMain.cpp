@@ -174,10 +174,14 @@ KORVEL_API int32_t KORVEL_CALL DLLEdDev(intptr_t hostWindow, void* block) {
   try {
     PDB* host = static_cast<PDB*>(block);
     WizardGlobals& w = Wizard();
-    CheckPDB(host);
+    // A device voided here is a change of the host's block, whichever copy the check found it in.
+    const bool voided = CheckPDB(host);
+    // Start from the host's bytes so nothing of an earlier run (the master-unit placement, which
+    // the block copy leaves out) lingers in the working copy.
+    std::memcpy(&w.Work, host, sizeof(PDB));
     CopyPDB(*host, w.Work);
     w.HostBlock = host;
-    w.Changed = CheckPDB(&w.Work);
+    w.Changed = CheckPDB(&w.Work) || voided;
     w.NextPage = 9;
     w.History.clear();
     const intptr_t previousOwner = w.OwnerWindow;

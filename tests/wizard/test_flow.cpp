@@ -1,0 +1,258 @@
+// The page chain behind DLLEdDev on the scripted backend: paths, history, Cancel, Finish, results.
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "driver/KorvelPLNK.h"
+#include "driver/getfileinfo.h"
+#include "platform/env.h"
+#include "platform/text.h"
+#include "tests/wizard/wizard_fixture.h"
+#include "ui/Backend.h"
+#include "wizard/DLLStepStart.h"
+
+namespace korvel::test {
+namespace {
+
+using Shown = std::vector<std::string>;
+
+class Flow : public WizardTest {};
+
+TEST_F(Flow, NewSingleDeviceFinishWritesTheHostBlockAndReportsAChange) {
+  ui.Expect("TStartFrm", [](ui::ScriptedForm& f) {
+    EXPECT_TRUE(f.Checked("NewOp"));
+    f.Click("NextBtn");
+  });
+  ui.Expect("TStep1Frm", [](ui::ScriptedForm& f) {
+    EXPECT_TRUE(f.Checked("SingleCreate"));
+    f.Click("NextBtn");
+  });
+  ui.Expect("TStep11Frm", [](ui::ScriptedForm& f) {
+    f.Paste("IDEd", "7");
+    f.Select("DevTypeEd", 1);
+    f.Click("NextBtn");
+  });
+  ui.Expect("TStep4Frm", [](ui::ScriptedForm& f) {
+    EXPECT_FALSE(f.Checked("PModemCbox"));
+    f.Select("BautEd", 12);
+    f.Click("NextBtn");
+  });
+  ui.Expect("TEndFrm", [](ui::ScriptedForm& f) { f.Click("FinishBtn"); });
+
+  EXPECT_EQ(RunWizard(), 1);
+  EXPECT_EQ(ui.Shown(), (Shown{"TStartFrm", "TStep1Frm", "TStep11Frm", "TStep4Frm", "TEndFrm"}));
+  EXPECT_EQ(host.SingleDevID, 7);
+  EXPECT_EQ(host.LinkMode, 0);
+  EXPECT_EQ(host.BaudRate, 12);
+  for (int i = 0; i < kMaxDevices; ++i) {
+    EXPECT_EQ(host.Devices[i].DevType, i == 7 ? 1 : 2) << i;
+    EXPECT_EQ(host.Devices[i].DevID, i);
+  }
+  EXPECT_EQ(host.Devices[7].DevTypeName.str(), "PLNK");
+  // The saved block passes the driver's own check unchanged.
+  PDB copy = host;
+  EXPECT_FALSE(CheckPDB(&copy));
+}
+
+TEST_F(Flow, BrowseAndFinishOnAnUnchangedBlockRewritesItIdenticallyAndReportsNoChange) {
+  PutDevice(host, 0, 0, 1);
+  PutDevice(host, 1, 5, 0);
+  const PDB before = host;
+  ui.Expect("TStartFrm", [](ui::ScriptedForm& f) {
+    f.Click("BrowseOp");
+    f.Click("NextBtn");
+  });
+  ui.Expect("TEndFrm", [](ui::ScriptedForm& f) { f.Click("FinishBtn"); });
+  EXPECT_EQ(RunWizard(), 2);
+  EXPECT_EQ(std::memcmp(&before, &host, sizeof(PDB)), 0);
+}
+
+TEST_F(Flow, BackFollowsTheHistoryThroughTheDeviceListRecordedAsPage5) {
+  ui.Expect("TStartFrm", [](ui::ScriptedForm& f) {
+    f.Click("ModifyOp");
+    f.Click("NextBtn");
+  });
+  ui.Expect("TStep2Frm", [](ui::ScriptedForm& f) { f.Click("NextBtn"); });
+  ui.Expect("TStep4Frm", [](ui::ScriptedForm& f) { f.Click("LastBtn"); });
+  ui.Expect("TStep12Frm", [](ui::ScriptedForm& f) { f.Click("LastBtn"); });
+  ui.Expect("TStartFrm", [](ui::ScriptedForm& f) {
+    // A new page: the option chosen before is not remembered.
+    EXPECT_TRUE(f.Checked("NewOp"));
+    f.Click("CancelBtn");
+  });
+  // The serial page loaded the defaults' 8 data bits, 1 stop bit, no parity: that counts as an edit,
+  // and the start page's Cancel keeps the flag.
+  EXPECT_EQ(RunWizard(), 1);
+  EXPECT_EQ(ui.Shown().size(), 5u);
+}
+
+TEST_F(Flow, TheAdvancedPageIsShownOnlyWithTheModemBoxAndBackReturnsToWhereItCameFrom) {
+  ui.Expect("TStartFrm", [](ui::ScriptedForm& f) { f.DblClick("BrowseOp"); });
+  ui.Expect("TEndFrm", [](ui::ScriptedForm& f) { f.Click("LastBtn"); });
+  ui.Expect("TStartFrm", [](ui::ScriptedForm& f) { f.DblClick("ModifyOp"); });
+  ui.Expect("TStep2Frm", [](ui::ScriptedForm& f) { f.Click("NextBtn"); });
+  ui.Expect("TStep4Frm", [](ui::ScriptedForm& f) {
+    f.Click("PModemCbox");
+    f.Click("NextBtn");
+  });
+  ui.Expect("TStep5Frm", [](ui::ScriptedForm& f) { f.Click("NextBtn"); });
+  ui.Expect("TEndFrm", [](ui::ScriptedForm& f) { f.Click("LastBtn"); });
+  ui.Expect("TStep5Frm", [](ui::ScriptedForm& f) { f.Click("LastBtn"); });
+  ui.Expect("TStep4Frm", [](ui::ScriptedForm& f) { f.Click("NextBtn"); });  // box unchecked again
+  ui.Expect("TEndFrm", [](ui::ScriptedForm& f) { f.Click("LastBtn"); });
+  ui.Expect("TStep4Frm", [](ui::ScriptedForm& f) { f.Click("CancelBtn"); });
+  EXPECT_EQ(RunWizard(), 2);
+  EXPECT_EQ(ui.Shown().size(), 11u);
+}
+
+TEST_F(Flow, CancelAfterNewClearsTheChangedFlagAndLeavesTheHostBlockAlone) {
+  const PDB before = host;
+  ui.Expect("TStartFrm", [](ui::ScriptedForm& f) { f.Click("NextBtn"); });
+  ui.Expect("TStep1Frm", [](ui::ScriptedForm& f) { f.DblClick("TStep1Frm"); });  // double click on the page
+  ui.Expect("TStep11Frm", [](ui::ScriptedForm& f) {
+    f.Paste("IDEd", "3");
+    f.Click("CancelBtn");
+  });
+  EXPECT_EQ(RunWizard(), 2);
+  EXPECT_EQ(std::memcmp(&before, &host, sizeof(PDB)), 0);
+}
+
+TEST_F(Flow, TheCloseBoxEndsTheWizardKeepingTheChangedFlag) {
+  ui.Expect("TStartFrm", [](ui::ScriptedForm& f) { f.Click("NextBtn"); });
+  ui.Expect("TStep1Frm", [](ui::ScriptedForm& f) { f.Close(); });
+  EXPECT_EQ(RunWizard(), 1);
+  EXPECT_EQ(ui.Shown().size(), 2u);
+}
+
+TEST_F(Flow, ADeviceWithAForeignTypeNameIsVoidedAndCancelOnTheStartPageReportsTheChange) {
+  PutDevice(host, 0, 0, 1);
+  PutDevice(host, 7, 7, 1);
+  host.Devices[7].DevTypeName.set("PLNE");  // written by a driver with other names
+  host.Devices[9].DevType = 200;            // damaged
+  host.Devices[9].DevTypeName.set("XYZ");
+  ui.Expect("TStartFrm", [](ui::ScriptedForm& f) { f.Click("CancelBtn"); });
+  EXPECT_EQ(RunWizard(), 1);
+  EXPECT_EQ(host.Devices[7].DevType, 2);
+  EXPECT_EQ(host.Devices[9].DevType, 2);
+  EXPECT_EQ(host.Devices[0].DevType, 1);
+}
+
+TEST_F(Flow, DebugWindowOpensFromTheStartPageAndItsCloseButtonCountsAsAChange) {
+  ui.Expect("TStartFrm", [this](ui::ScriptedForm& f) {
+    f.Click("DebugBtn");
+    // Back on the start page: the user still chooses.
+    EXPECT_TRUE(f.form().Visible());
+    EXPECT_EQ(ui.Shown().back(), "TDebugFrm");
+    f.Click("CancelBtn");
+  });
+  ui.Expect("TDebugFrm", [this](ui::ScriptedForm& f) {
+    // The start page is hidden meanwhile.
+    EXPECT_FALSE(ui.Shown().empty());
+    f.Click("EnDebugChk");
+    f.Click("ErrorChk");
+    f.Click("FinishBtn");
+  });
+  EXPECT_EQ(RunWizard(), 1);
+  EXPECT_EQ(host.DebugLog, 1);
+  EXPECT_EQ(host.ErrorLog, 1);
+  EXPECT_EQ(host.TraceLog, 0);
+}
+
+TEST_F(Flow, StartAndMethodPagesWriteTheirTextsFromTheVocabulary) {
+  const std::string device = Vocabulary()[fiDeviceName];
+  const std::string word = Vocabulary()[fiDevTypeName];
+  ui.Expect("TStartFrm", [&](ui::ScriptedForm& f) {
+    EXPECT_EQ(f.form().Caption(), GBK("Korvel智能模块向导：选择执行的操作方式"));
+    EXPECT_EQ(f.Text("Label1"), GBK("欢迎使用Korvel智能模块配置向导"));
+    EXPECT_EQ(f.Text("Label6"), word + GBK("。"));
+    EXPECT_EQ(f.Text("NewOp"), GBK("新建设备"));
+    EXPECT_EQ(f.Text("DebugBtn"), GBK("调试设置"));
+    EXPECT_FALSE(f.Visible("DownloadBtn"));
+    EXPECT_TRUE(f.form().StayOnTop());
+    EXPECT_EQ(f.form().Left(), (1024 - f.form().Width()) / 2);
+    f.Click("NextBtn");
+  });
+  ui.Expect("TStep1Frm", [&](ui::ScriptedForm& f) {
+    EXPECT_EQ(f.form().Caption(), device + GBK("向导：选择创建设备的方式"));
+    EXPECT_EQ(f.Text("SingleCreate"), GBK("单个智能模块创建（RS232方式连接）"));
+    EXPECT_EQ(f.Text("MulCreate"), GBK("多个") + word + GBK("创建（RS485/RS422方式连接）"));
+    EXPECT_FALSE(f.Visible("AutoCreate"));
+    f.Click("MulCreate");
+    f.Click("NextBtn");
+  });
+  ui.Expect("TStep12Frm", [](ui::ScriptedForm& f) { f.Click("CancelBtn"); });
+  EXPECT_EQ(RunWizard(), 2);
+  EXPECT_EQ(Wizard().Work.LinkMode, 1);
+}
+
+TEST_F(Flow, VersionButtonShowsTheVersionAndOpensTheFirstHelpFileThatExists) {
+  const std::string old_path = plat::get_env("ORVANE_PATH");
+  plat::set_env("ORVANE_PATH", tmp_ + "/Tavlin.exe");
+  std::ofstream(tmp_ + "/Sentrel.ini") << "[WORKING]\n";
+  ReloadVocabulary();
+  std::vector<std::string> launched;
+  wizard::SetHelpLauncher([&](const std::string& path) {
+    launched.push_back(path);
+    return true;
+  });
+  auto press = [&] {
+    ui.Expect("TStartFrm", [](ui::ScriptedForm& f) {
+      f.Click("VersionBtn");
+      EXPECT_TRUE(f.form().Visible());
+      f.Click("CancelBtn");
+    });
+    EXPECT_EQ(RunWizard(), 2);
+  };
+  press();  // no help installed: silently nothing
+  EXPECT_TRUE(launched.empty());
+  ASSERT_EQ(ui.Messages().size(), 1u);
+  const TfileInfo& v = Vocabulary();
+  EXPECT_EQ(ui.Messages()[0].Text,
+            v[fiInternalName] + "\r\n" + GBK("版本") + v[fiFileVersion] + "\r\n\r\n" + v[fiFileDescription]);
+  EXPECT_NE(v[fiFileVersion], "");
+
+  std::filesystem::create_directories(tmp_ + "/help");
+  std::ofstream(tmp_ + "/help/KorvelPLNK.chm") << "x";
+  press();
+  ASSERT_EQ(launched.size(), 1u);
+  EXPECT_EQ(launched[0], tmp_ + "/help/KorvelPLNK.chm");
+
+  const std::string named = tmp_ + "/help/" + v[fiDeviceName] + ".chm";
+  std::ofstream(named) << "x";
+  press();
+  ASSERT_EQ(launched.size(), 2u);
+  EXPECT_EQ(launched[1], named);
+
+  if (old_path.empty())
+    plat::unset_env("ORVANE_PATH");
+  else
+    plat::set_env("ORVANE_PATH", old_path);
+  ReloadVocabulary();
+}
+
+// Without a display and without a scripted backend, DLLEdDev must come back at once with "nothing
+// changed", even when the block check voided a device.
+TEST(FlowWithoutDisplay, DLLEdDevReturns2AndWritesNothing) {
+  ui::set_backend(nullptr);
+  const char* vars[] = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+  std::vector<std::pair<std::string, std::string>> saved;
+  for (const char* v : vars) {
+    saved.emplace_back(v, plat::get_env(v));
+    plat::unset_env(v);
+  }
+  ui::RetryQtBackend();
+  PDB block = SavedDefaults();
+  PutDevice(block, 3, 3, 1);
+  block.Devices[3].DevTypeName.set("PLNE");
+  PDB working = block;
+  CheckPDB(&working);
+  EXPECT_EQ(DLLEdDev(0, &block), 2);
+  EXPECT_EQ(std::memcmp(&working, &block, sizeof(PDB)), 0);
+  EXPECT_EQ(DLLEdDev(0, nullptr), 2);
+  for (auto& [name, value] : saved)
+    if (!value.empty()) plat::set_env(name, value);
+  ui::RetryQtBackend();
+}
+
+}  // namespace
+}  // namespace korvel::test

@@ -1,0 +1,145 @@
+// Every wizard page and the debug window rendered by the Qt backend on the offscreen platform.
+#include <gtest/gtest.h>
+
+#ifdef KORVEL_QT_BACKEND_FILE
+#include <png.h>
+
+#include <functional>
+#include <memory>
+#include <set>
+
+#include "platform/env.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "tests/wizard/wizard_fixture.h"
+#include "tools/DLLDebug.h"
+#include "ui/Backend.h"
+#include "wizard/DLLStep1.h"
+#include "wizard/DLLStep11.h"
+#include "wizard/DLLStep12.h"
+#include "wizard/DLLStep2.h"
+#include "wizard/DLLStep4.h"
+#include "wizard/DLLStep5.h"
+#include "wizard/DLLStepEnd.h"
+#include "wizard/DLLStepStart.h"
+
+namespace korvel::test {
+namespace {
+
+struct Image {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgba;
+  std::uint32_t At(int x, int y) const {
+    const unsigned char* p =
+        &rgba[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 4];
+    return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
+  }
+  std::vector<std::uint32_t> Region(int x, int y, int w, int h) const {
+    std::vector<std::uint32_t> out;
+    for (int j = y; j < y + h && j < height; ++j)
+      for (int i = x; i < x + w && i < width; ++i) out.push_back(At(i, j));
+    return out;
+  }
+};
+
+bool ReadPng(const std::string& path, Image& img) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+  image.format = PNG_FORMAT_RGBA;
+  img.width = static_cast<int>(image.width);
+  img.height = static_cast<int>(image.height);
+  img.rgba.resize(PNG_IMAGE_SIZE(image));
+  return png_image_finish_read(&image, nullptr, img.rgba.data(), 0, nullptr) != 0;
+}
+
+int DarkPixels(const std::vector<std::uint32_t>& px) {
+  int dark = 0;
+  for (auto p : px)
+    if (((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF) < 3 * 128) ++dark;
+  return dark;
+}
+
+// The region of a control in form coordinates.
+void Place(const ui::TControl& c, int& x, int& y) {
+  x = c.Left();
+  y = c.Top();
+  for (const ui::TControl* p = c.Parent(); p && p->kind() != ui::Kind::Form; p = p->Parent()) {
+    x += p->Left();
+    y += p->Top();
+  }
+}
+
+class Screenshots : public WizardTest {
+ protected:
+  void SetUp() override {
+    WizardTest::SetUp();
+    plat::set_env("QT_QPA_PLATFORM", "offscreen");
+    ui::SetQtBackendPath(KORVEL_QT_BACKEND_FILE);
+    ui::RetryQtBackend();
+    dir_ = KORVEL_SCREENSHOT_DIR;
+    ASSERT_TRUE(plat::create_directories(dir_));
+    PDB b = SavedDefaults();
+    PutDevice(b, 1, 3, 0);
+    PutDevice(b, 2, 4, 1);
+    b.Devices[2].AtMasterCpu = 1;
+    b.Devices[2].Slot = 2;
+    PrepareWork(b);
+  }
+  // Renders form, then checks its caption, its size and that its title line and a second label
+  // show real, different Chinese glyphs.
+  void Check(ui::TForm& form, const std::string& file, const std::string& second) {
+    SCOPED_TRACE(file);
+    EXPECT_FALSE(form.Caption().empty());
+    EXPECT_NE(form.Caption().find(GBK("向导")), std::string::npos);
+    const std::string png = dir_ + "/" + file;
+    plat::delete_file(png);
+    std::string err;
+    ASSERT_TRUE(ui::RenderToPng(form, png, &err)) << err;
+    Image img;
+    ASSERT_TRUE(ReadPng(png, img));
+    EXPECT_EQ(img.width, form.Width());
+    EXPECT_EQ(img.height, form.Height());
+    auto* title = form.Find<ui::TLabel>("Label1");
+    auto* other = form.Find<ui::TLabel>(second);
+    ASSERT_TRUE(title && other);
+    int x = 0, y = 0;
+    Place(*title, x, y);
+    const auto title_px = img.Region(x, y, 160, 18);
+    Place(*other, x, y);
+    const auto other_px = img.Region(x, y, 160, 18);
+    EXPECT_GT(DarkPixels(title_px), 60);
+    EXPECT_GT(DarkPixels(other_px), 30);
+    EXPECT_NE(title_px, other_px);
+    // Buttons and boxes were drawn: the page is far from one flat colour.
+    const auto all = img.Region(0, 0, img.width, img.height);
+    EXPECT_GT(std::set<std::uint32_t>(all.begin(), all.end()).size(), 20u);
+  }
+  std::string dir_;
+};
+
+TEST_F(Screenshots, EveryPageAndTheDebugWindowRenderWithChineseTexts) {
+  struct Page {
+    std::string file, label;
+    std::function<std::unique_ptr<ui::TForm>()> make;
+  };
+  const std::vector<Page> pages = {
+      {"1_TStartFrm.png", "Label2", [] { return std::make_unique<wizard::TStartFrm>(); }},
+      {"2_TStep1Frm.png", "Label2", [] { return std::make_unique<wizard::TStep1Frm>(); }},
+      {"3_TStep2Frm.png", "Label2", [] { return std::make_unique<wizard::TStep2Frm>(); }},
+      {"4_TStep11Frm.png", "Label2", [] { return std::make_unique<wizard::TStep11Frm>(); }},
+      {"5_TStep12Frm.png", "Label2", [] { return std::make_unique<wizard::TStep12Frm>(); }},
+      {"6_TStep4Frm.png", "Label2", [] { return std::make_unique<wizard::TStep4Frm>(); }},
+      {"7_TStep5Frm.png", "Label2", [] { return std::make_unique<wizard::TStep5Frm>(); }},
+      {"8_TEndFrm.png", "Label2", [] { return std::make_unique<wizard::TEndFrm>(); }},
+      {"9_TDebugFrm.png", "Label2", [] { return std::make_unique<TDebugFrm>(Wizard().Work); }},
+  };
+  for (const Page& p : pages) {
+    auto form = p.make();
+    Check(*form, p.file, p.label);
+  }
+}
+
+}  // namespace
+}  // namespace korvel::test
+#endif
