@@ -25,6 +25,19 @@ const std::string& WarningText() {
 
 }  // namespace
 
+void WriteBackWizardCopy() {
+  WizardGlobals& w = Wizard();
+  if (w.HostBlock == nullptr) return;
+  CopyPDB(w.Work, *w.HostBlock);
+  // Devices on the master unit share a station number and differ by slot; without these two
+  // bytes a saved list would come back as clashing stations.
+  for (int i = 0; i < kMaxDevices; ++i) {
+    const bool master = w.Work.Devices[i].AtMasterCpu == 1;
+    w.HostBlock->Devices[i].AtMasterCpu = master ? 1 : 0;
+    w.HostBlock->Devices[i].Slot = master ? w.Work.Devices[i].Slot : 0;
+  }
+}
+
 TDebugFrm::TDebugFrm(PDB& work) : TForm("TDebugFrm"), work_(work) {
   SetClientSize(600, 440);
   Label1.SetBounds(16, 10, 560, 20);
@@ -170,16 +183,8 @@ void TDebugFrm::PrnBtnClick() {
 }
 
 void TDebugFrm::FinishBtnClick() {
-  WizardGlobals& w = Wizard();
-  w.Changed = true;
-  if (w.HostBlock != nullptr && &work_ == &w.Work) {
-    // Same write-back as the wizard's Finish, master-unit placement included.
-    CopyPDB(work_, *w.HostBlock);
-    for (int i = 0; i < kMaxDevices; ++i) {
-      w.HostBlock->Devices[i].AtMasterCpu = work_.Devices[i].AtMasterCpu == 1 ? 1 : 0;
-      w.HostBlock->Devices[i].Slot = work_.Devices[i].AtMasterCpu == 1 ? work_.Devices[i].Slot : 0;
-    }
-  }
+  Wizard().Changed = true;
+  if (&work_ == &Wizard().Work) WriteBackWizardCopy();
   Close();
 }
 

@@ -5,6 +5,11 @@
 
 namespace korvel {
 
+// Writes the wizard's working copy into the host's block (when a wizard run has one): the block
+// copy, plus the master-unit placement, which the block copy leaves out. Used by this window's
+// close button and by the wizard's Finish.
+void WriteBackWizardCopy();
+
 class TDebugFrm : public ui::TForm {
  public:
   // Edits the switches of work (the wizard's working copy).

@@ -1,6 +1,7 @@
 #include "wizard/DLLStepEnd.h"
 
 #include "platform/text.h"
+#include "tools/DLLDebug.h"
 #include "ui/Backend.h"
 
 namespace korvel::wizard {
@@ -86,7 +87,7 @@ void TEndFrm::FormCreate() {
 
 void TEndFrm::FinishBtnClick() {
   Wizard().NextPage = kPageEnd;
-  WriteBack(Work());
+  WriteBackWizardCopy();
   Close();
 }
 

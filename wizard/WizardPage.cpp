@@ -57,18 +57,6 @@ void DigitsOnly(char& key) {
   if (!(key >= '0' && key <= '9') && key != '\b') key = 0;
 }
 
-void WriteBack(const PDB& work) {
-  PDB* host = Wizard().HostBlock;
-  if (host == nullptr) return;
-  CopyPDB(work, *host);
-  // Devices on the master unit share a station number and differ by slot; without these two
-  // bytes a saved list would come back as clashing stations.
-  for (int i = 0; i < kMaxDevices; ++i) {
-    host->Devices[i].AtMasterCpu = work.Devices[i].AtMasterCpu == 1 ? 1 : 0;
-    host->Devices[i].Slot = work.Devices[i].AtMasterCpu == 1 ? work.Devices[i].Slot : 0;
-  }
-}
-
 TWizardPage::TWizardPage(std::string className, int number) : TForm(std::move(className)), number_(number) {
   Wizard().NextPage = kPageEnd;
   SetOwnerWindow(static_cast<std::uintptr_t>(Wizard().OwnerWindow));

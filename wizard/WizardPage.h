@@ -44,10 +44,6 @@ std::string DeviceText(int32_t devID, const std::string& typeName, bool atMaster
 // Key filter of the numeric edits: digits and backspace only.
 void DigitsOnly(char& key);
 
-// Writes the working copy into the host's block (when there is one): the block copy, plus the
-// master-unit placement, which the block copy leaves out.
-void WriteBack(const PDB& work);
-
 class TWizardPage : public ui::TForm {
  public:
   int Number() const { return number_; }

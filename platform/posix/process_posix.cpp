@@ -13,7 +13,10 @@ namespace {
 // A shell starts the program in the background and exits at once, so the program is never a
 // child of the host process (no zombie, no signal handler needed) and the caller does not wait.
 bool spawn_detached(const std::vector<std::string>& argv) {
-  std::vector<std::string> args = {"/bin/sh", "-c", "\"$0\" \"$@\" </dev/null >/dev/null 2>&1 &"};
+  // The shell's exit status says whether the program exists; it does not wait for the program.
+  std::vector<std::string> args = {"/bin/sh", "-c",
+                                   "command -v \"$0\" >/dev/null 2>&1 || exit 127; "
+                                   "\"$0\" \"$@\" </dev/null >/dev/null 2>&1 &"};
   args.insert(args.end(), argv.begin(), argv.end());
   std::vector<char*> raw;
   for (auto& a : args) raw.push_back(a.data());

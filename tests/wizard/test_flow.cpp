@@ -6,6 +6,7 @@
 #include "driver/KorvelPLNK.h"
 #include "driver/getfileinfo.h"
 #include "platform/env.h"
+#include "platform/process.h"
 #include "platform/text.h"
 #include "tests/wizard/wizard_fixture.h"
 #include "ui/Backend.h"
@@ -228,6 +229,13 @@ TEST_F(Flow, VersionButtonShowsTheVersionAndOpensTheFirstHelpFileThatExists) {
   else
     plat::set_env("ORVANE_PATH", old_path);
   ReloadVocabulary();
+}
+
+// The help viewer is started detached; a viewer that is not installed is reported, not waited for.
+TEST(HelpViewer, StartsInstalledProgramsAndReportsMissingOnes) {
+  EXPECT_TRUE(plat::start_program("true", {"some file.chm"}, true));
+  EXPECT_FALSE(plat::start_program("korvel-no-such-viewer", {"x.chm"}, true));
+  EXPECT_FALSE(plat::start_program("", {}, false));
 }
 
 // Without a display and without a scripted backend, DLLEdDev must come back at once with "nothing
