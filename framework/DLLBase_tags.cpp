@@ -255,7 +255,11 @@ bool TBaseDLLObject::IniDLLObj(const PDB* block, const std::vector<const TTagInf
       return false;
     }
     const bool ok = IniTagList(list);
-    if (ok) RunEvent = opInit;
+    if (ok) {
+      // The commands of an earlier run are gone: no answer is awaited for them any more.
+      if (RunStatus == rsReading || RunStatus == rsWriting) RunStatus = rsReady;
+      RunEvent = opInit;
+    }
     return ok;
   });
 }

@@ -11,3 +11,14 @@ using HostEvent = intptr_t;  // 0 = none
 bool signal_host_event(HostEvent handle);
 
 }  // namespace korvel::plat
+
+namespace korvel::plat {
+
+// The host's side of the event, for a host in a box (the polling tool) and for tests: creates
+// an event that signal_host_event() can signal; 0 on failure.
+HostEvent create_host_event();
+// True when the event was signalled since the last call (which clears it). Never blocks.
+bool take_host_event(HostEvent handle);
+void close_host_event(HostEvent handle);
+
+}  // namespace korvel::plat

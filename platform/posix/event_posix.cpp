@@ -1,6 +1,7 @@
 #include "platform/event.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +21,25 @@ bool signal_host_event(HostEvent handle) {
     n = ::write(fd, &one, sizeof one);
   } while (n < 0 && errno == EINTR);
   return n == static_cast<ssize_t>(sizeof one);
+}
+
+HostEvent create_host_event() {
+  const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  return fd < 0 ? 0 : static_cast<HostEvent>(fd);
+}
+
+bool take_host_event(HostEvent handle) {
+  if (handle <= 0 || handle > 0x7fffffff) return false;
+  uint64_t count = 0;
+  ssize_t n;
+  do {
+    n = ::read(static_cast<int>(handle), &count, sizeof count);
+  } while (n < 0 && errno == EINTR);
+  return n == static_cast<ssize_t>(sizeof count) && count > 0;
+}
+
+void close_host_event(HostEvent handle) {
+  if (handle > 0 && handle <= 0x7fffffff) ::close(static_cast<int>(handle));
 }
 
 }  // namespace korvel::plat
