@@ -97,7 +97,8 @@ class SerialPort {
 
 // The device path of a port name. "ComN" (any letter case) maps to the environment variable
 // KORVELPLNK_COMN when it is set and not empty, else to /dev/ttyS(N-1); any other name is taken
-// as a path as it stands.
+// as a path as it stands. (On Windows the name is the device, prefixed with "\\?\" from five
+// characters on, as "Com10" needs.)
 std::string serial_device_path(const std::string& port_name);
 
 }  // namespace korvel::plat

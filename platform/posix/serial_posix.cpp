@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 
 #include "platform/env.h"
@@ -273,7 +274,7 @@ long SerialPort::write(const void* buf, size_t n, uint32_t timeout_ms) {
     const uint64_t now = monotonic_ms();
     if (now >= deadline) break;
     pollfd pfd{fd_, POLLOUT, 0};
-    const int rc = poll(&pfd, 1, static_cast<int>(deadline - now));
+    const int rc = poll(&pfd, 1, static_cast<int>(std::min<uint64_t>(deadline - now, 60000)));
     if (rc < 0 && errno != EINTR) {
       note_error(errno);
       return -1;

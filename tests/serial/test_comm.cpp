@@ -188,6 +188,23 @@ TEST_F(TCommClassPty, SendTextPutsTheFrameOnTheLineCutTo255) {
   EXPECT_EQ(DrainMaster(master_), "");
 }
 
+TEST_F(TCommClassPty, SendThatTimesOutFailsButKeepsThePort) {
+  TCommClass port(nullptr, true);
+  ASSERT_TRUE(OpenPort(port, MakeBlock(kComPort)));
+  port.WriteTimeout = 20;
+  // Nobody reads the master side: the line's buffers fill and a send finally cannot finish.
+  const std::string frame(255, 'x');
+  bool failed = false;
+  for (int i = 0; i < 10000 && !failed; ++i) failed = !port.SendText(frame);
+  ASSERT_TRUE(failed);
+  EXPECT_TRUE(port.IsOpen());  // a slow line is not a vanished one
+  DrainMaster(master_);
+  EXPECT_TRUE(port.SendText("#01HD\r"));
+  const std::string tail = DrainMaster(master_, 200);
+  ASSERT_GE(tail.size(), 6u);
+  EXPECT_EQ(tail.substr(tail.size() - 6), "#01HD\r");
+}
+
 TEST_F(TCommClassPty, ReadAllCollectsWithoutWaitingAndSendClearsIt) {
   TCommClass port(nullptr, true);
   ASSERT_TRUE(OpenPort(port, MakeBlock(kComPort)));
