@@ -6,9 +6,12 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -19,6 +22,7 @@
 #include "driver/PDB.h"
 #include "driver/getfileinfo.h"
 #include "driver/records.h"
+#include "framework/DLLBase.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "protocol/DLLObj.h"
@@ -451,6 +455,37 @@ TEST_F(EndToEnd, SecondOpenerOfABusyPortIsRefused) {
   EXPECT_FALSE(other.IniParm(&block));
   EXPECT_EQ(other.sErrEvent, "Com1" + GBK("不存在或被其它程序占用！"));
   plat::set_test_clock([&h] { return h.now_; });
+}
+
+TEST_F(EndToEnd, DestroyingARunningDriverWritesItsReportAndReleasesThePort) {
+  // The log goes to a file of this test alone.
+  const std::string savedLog = LogFileName();
+  const std::string log = ::testing::TempDir() + "korvel-e2e-destroy-" + std::to_string(::getpid()) + ".Log";
+  std::remove(log.c_str());
+  SetLogFileName(log);
+  {
+    Host h(line_);
+    h.Module(tl::kGood);
+    h.Tag("PV1:1", 0);
+    h.Tag("PV_ALARM1:1", 1);
+    ASSERT_TRUE(h.Init());
+    h.Polls(5);
+    // The thread's instance ends without FreeDriver, as when the host's thread ends.
+    DestroyThreadInstance();
+    TDLLObject next(true);
+    PDB block = h.Block();
+    EXPECT_TRUE(next.IniParm(&block)) << next.sErrEvent;  // the port was closed
+  }
+  SetLogFileName(savedLog);
+  std::ifstream in(log, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find(GBK("：有效标签个数共计=2")), std::string::npos);
+  EXPECT_NE(text.find(GBK("：包含的通讯报总计=1条")), std::string::npos);
+  EXPECT_NE(text.find(GBK("：最长通讯报包含的标签个数=2个")), std::string::npos);
+  // Written once, before the framework's own report.
+  EXPECT_EQ(text.find(GBK("：有效标签个数共计=")), text.rfind(GBK("：有效标签个数共计=")));
+  EXPECT_LT(text.find(GBK("：有效标签个数共计=")), text.find(GBK("：读操作失败总次数=")));
+  std::remove(log.c_str());
 }
 
 }  // namespace
