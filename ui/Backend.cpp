@@ -63,6 +63,17 @@ class QtLoader {
     return true;
   }
 
+  bool UserAction(TForm& form, const std::string& control, const std::string& action,
+                  const std::string& arg) {
+    QtUserActionFn act = nullptr;
+    {
+      std::lock_guard lock(mutex_);
+      if (!backend_ || !lib_.is_open()) return false;
+      act = reinterpret_cast<QtUserActionFn>(lib_.symbol(kQtUserActionSymbol));
+    }
+    return act && act(kBackendAbi, &form, control.c_str(), action.c_str(), arg.c_str()) != 0;
+  }
+
   bool Render(TForm& form, const std::string& path, std::string* error) {
     QtRenderPngFn render = nullptr;
     {
@@ -178,6 +189,11 @@ bool RetryQtBackend() {
 
 bool RenderToPng(TForm& form, const std::string& png_path, std::string* error) {
   return QtLoader::Get().Render(form, png_path, error);
+}
+
+bool QtUserAction(TForm& form, const std::string& control, const std::string& action,
+                  const std::string& arg) {
+  return QtLoader::Get().UserAction(form, control, action, arg);
 }
 
 }  // namespace korvel::ui

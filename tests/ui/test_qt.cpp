@@ -231,6 +231,107 @@ TEST_F(QtOffscreen, PrintsPagesToAPdf) {
   EXPECT_GT(pages, 1u);
 }
 
+TEST_F(QtOffscreen, UserActionsOnRealWidgetsReachTheModelAndBack) {
+  ASSERT_TRUE(ui::Available()) << ui::QtBackendError();
+  ui::TForm f("TStep12Frm");
+  auto& IDEd = f.Add<ui::TEdit>("IDEd");
+  auto& OutTimeEd = f.Add<ui::TEdit>("OutTimeEd");
+  auto& chk = f.Add<ui::TCheckBox>("AtMasterCpuCB");
+  auto& parity = f.Add<ui::TRadioGroup>("ParityEd");
+  auto& com = f.Add<ui::TComboBox>("ComEd");
+  auto& tree = f.Add<ui::TTreeView>("DeviceTree");
+  auto& grid = f.Add<ui::TStringGrid>("StringGrid1");
+  auto& next = f.Add<ui::TButton>("NextBtn");
+  auto& timer = f.Add<ui::TTimer>("Timer1");
+  int y = 4;
+  for (ui::TControl* c :
+       std::vector<ui::TControl*>{&IDEd, &OutTimeEd, &chk, &parity, &com, &tree, &grid, &next}) {
+    c->SetBounds(4, y, 200, c == &parity || c == &tree || c == &grid ? 70 : 24);
+    y += c->Height() + 4;
+  }
+  f.SetClientSize(220, y);
+  std::vector<std::string> log;
+  IDEd.OnKeyPress = [](char& k) {
+    if (!((k >= '0' && k <= '9') || k == '\b')) k = 0;
+  };
+  IDEd.OnChange = [&] {
+    log.push_back("IDEdChange " + IDEd.Text());
+    if (IDEd.Text().size() > 2) IDEd.SetText("99");  // the page clamps: the widget must follow
+  };
+  OutTimeEd.OnExit = [&] { log.push_back("OutTimeEdExit " + OutTimeEd.Text()); };
+  chk.OnClick = [&] { log.push_back(std::string("AtMasterCpuCBClick ") + (chk.Checked() ? "1" : "0")); };
+  parity.SetItems({GBK("无校验"), GBK("奇校验"), GBK("偶校验")});
+  parity.OnClick = [&] { log.push_back("ParityEdClick " + std::to_string(parity.ItemIndex())); };
+  com.SetItems({"COM1", "COM2"});
+  com.OnChange = [&] { log.push_back("ComEdChange " + com.Text() + " " + std::to_string(com.ItemIndex())); };
+  tree.AddChild(nullptr, GBK("1：PLNE"));
+  tree.AddChild(nullptr, GBK("2：PLNK"));
+  tree.OnClick = [&] { log.push_back("DeviceTreeClick"); };
+  tree.OnKeyUp = [&](int& key) {
+    if (key == ui::vkDelete && tree.Selected()) tree.Delete(tree.Selected());
+  };
+  grid.SetColCount(2);
+  grid.SetRowCount(3);
+  grid.SetEditing(true);
+  next.SetModalResult(ui::mrOk);
+  next.OnClick = [&] { log.push_back("NextBtnClick"); };
+
+  std::vector<bool> done;
+  timer.SetInterval(20);
+  timer.OnTimer = [&] {
+    timer.SetEnabled(false);
+    done.push_back(ui::QtUserAction(f, "IDEd", "type", "1a2"));
+    done.push_back(ui::QtUserAction(f, "IDEd", "type", "7"));  // "127" is clamped to "99"
+    done.push_back(ui::QtUserAction(f, "OutTimeEd", "type", "5"));
+    done.push_back(ui::QtUserAction(f, "AtMasterCpuCB", "click"));  // focus leaves OutTimeEd first
+    done.push_back(ui::QtUserAction(f, "ParityEd", "select", "2"));
+    done.push_back(ui::QtUserAction(f, "ComEd", "select", "1"));
+    done.push_back(ui::QtUserAction(f, "ComEd", "type", "9"));  // typed after "COM2"
+    done.push_back(ui::QtUserAction(f, "DeviceTree", "node", GBK("2：PLNK")));
+    done.push_back(ui::QtUserAction(f, "DeviceTree", "keyup", std::to_string(ui::vkDelete)));
+    done.push_back(ui::QtUserAction(f, "StringGrid1", "cell", "1,1," + GBK("开")));
+    done.push_back(!ui::QtUserAction(f, "NoSuchControl", "click"));
+    // Code changes reach the widgets: a disabled button cannot be clicked.
+    next.SetEnabled(false);
+    done.push_back(!ui::QtUserAction(f, "NextBtn", "click"));
+    next.SetEnabled(true);
+    done.push_back(ui::QtUserAction(f, "NextBtn", "click"));
+  };
+  EXPECT_EQ(f.ShowModal(), ui::mrOk);
+  EXPECT_EQ(done, std::vector<bool>(13, true));
+  EXPECT_EQ(IDEd.Text(), "99");
+  EXPECT_TRUE(chk.Checked());
+  EXPECT_EQ(parity.ItemIndex(), 2);
+  EXPECT_EQ(com.Text(), "COM29");
+  EXPECT_EQ(com.ItemIndex(), -1);
+  ASSERT_EQ(tree.TopCount(), 1);
+  EXPECT_EQ(tree.TopItem(0)->Text(), GBK("1：PLNE"));
+  EXPECT_EQ(grid.Cell(1, 1), GBK("开"));
+  EXPECT_EQ(log, (std::vector<std::string>{"IDEdChange 1", "IDEdChange 12", "IDEdChange 127", "IDEdChange 99",
+                                           "OutTimeEdExit 5", "AtMasterCpuCBClick 1", "ParityEdClick 2",
+                                           "ComEdChange COM2 1", "ComEdChange COM29 -1", "DeviceTreeClick",
+                                           "NextBtnClick"}));
+}
+
+TEST_F(QtOffscreen, UnusableDisplaysAreReportedNotFatal) {
+  // Only a process that has not started Qt yet can show this.
+  setenv("QT_QPA_PLATFORM", "no-such-platform", 1);
+  if (!ui::RetryQtBackend()) GTEST_SKIP() << "Qt already runs in this process";
+  EXPECT_FALSE(ui::Available());
+  EXPECT_NE(ui::QtBackendError().find("no-such-platform"), std::string::npos);
+
+  unsetenv("QT_QPA_PLATFORM");
+  setenv("DISPLAY", ":97", 1);  // no X server there
+  ui::RetryQtBackend();
+  EXPECT_FALSE(ui::Available());
+  EXPECT_NE(ui::QtBackendError().find("X display"), std::string::npos);
+  unsetenv("DISPLAY");
+  ui::TForm f("TStartFrm");
+  EXPECT_EQ(f.ShowModal(), ui::mrNone);
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  ui::RetryQtBackend();
+}
+
 #else
 
 TEST(QtOffscreen, NotBuilt) {

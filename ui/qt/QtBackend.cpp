@@ -3,16 +3,24 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
+#include <QTableWidget>
+#include <QTreeWidget>
 #include <QWindow>
 
 #include <cstdio>
@@ -315,6 +323,24 @@ class QtBackend final : public Backend {
     return painter.end();
   }
 
+  // Brings every shown form's widgets up to its model.
+  void SyncAll() {
+    if (in_sync_) return;
+    in_sync_ = true;
+    for (auto* v : views_) {
+      if (v->closed) continue;
+      v->Sync();
+      if (v->window()->isVisible() != v->form().Visible()) v->window()->setVisible(v->form().Visible());
+    }
+    in_sync_ = false;
+  }
+
+  FormView* ViewOf(const TForm* form) const {
+    for (auto* v : views_)
+      if (&v->form() == form && !v->closed) return v;
+    return nullptr;
+  }
+
   ScreenSize Screen() override {
     QScreen* s = QGuiApplication::primaryScreen();
     if (!s) return {};
@@ -374,21 +400,113 @@ class QtBackend final : public Backend {
     return true;
   }
 
-  void SyncAll() {
-    if (in_sync_) return;
-    in_sync_ = true;
-    for (auto* v : views_) {
-      if (v->closed) continue;
-      v->Sync();
-      if (v->window()->isVisible() != v->form().Visible()) v->window()->setVisible(v->form().Visible());
-    }
-    in_sync_ = false;
-  }
-
   std::vector<FormView*> views_;
   std::unique_ptr<QPrinter> printer_;
   bool in_sync_ = false;
 };
+
+QtBackend* g_backend = nullptr;
+
+void SendKey(QWidget* w, int key, const QString& text) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+  QCoreApplication::sendEvent(w, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+  QCoreApplication::sendEvent(w, &release);
+}
+
+void DoubleClick(QWidget* w) {
+  QPointF at(w->width() / 2.0, w->height() / 2.0);
+  QMouseEvent dbl(QEvent::MouseButtonDblClick, at, w->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                  Qt::NoModifier);
+  QCoreApplication::sendEvent(w, &dbl);
+}
+
+// The user's action on one widget, through the same signals and events a real one produces.
+bool UserAction(FormView& view, const std::string& control, const std::string& action,
+                const std::string& arg) {
+  if (action == "close") {
+    view.window()->close();
+    return true;
+  }
+  QWidget* w = control == view.form().ClassName() ? view.window() : view.WidgetOf(control);
+  if (!w || !w->isVisible() || !w->isEnabled()) return false;
+  if (action == "click") {
+    w->setFocus(Qt::MouseFocusReason);
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+      b->click();
+      return true;
+    }
+    return false;
+  }
+  if (action == "dblclick") {
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+      w->setFocus(Qt::MouseFocusReason);
+      b->click();
+    }
+    DoubleClick(w);
+    return true;
+  }
+  if (action == "type") {
+    QWidget* target = w;
+    if (auto* cb = qobject_cast<QComboBox*>(w)) target = cb->lineEdit();
+    if (!target) return false;
+    target->setFocus(Qt::OtherFocusReason);
+    QString keys = ToQ(arg);
+    for (QChar ch : keys) {
+      if (ch == QChar('\b'))
+        SendKey(target, Qt::Key_Backspace, QString());
+      else
+        SendKey(target, ch.unicode() < 0x80 ? ch.toUpper().unicode() : int(Qt::Key_unknown), QString(ch));
+    }
+    return true;
+  }
+  if (action == "select") {
+    int i = std::atoi(arg.c_str());
+    w->setFocus(Qt::MouseFocusReason);
+    if (auto* cb = qobject_cast<QComboBox*>(w)) {
+      if (i < 0 || i >= cb->count()) return false;
+      cb->setCurrentIndex(i);
+      emit cb->activated(i);
+      return true;
+    }
+    auto buttons = w->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);
+    if (i < 0 || i >= buttons.size()) return false;
+    buttons[i]->click();
+    return true;
+  }
+  if (action == "node") {
+    auto* tree = qobject_cast<QTreeWidget*>(w);
+    if (!tree) return false;
+    auto found = tree->findItems(ToQ(arg), Qt::MatchExactly | Qt::MatchRecursive);
+    if (found.isEmpty()) return false;
+    tree->setFocus(Qt::MouseFocusReason);
+    tree->setCurrentItem(found.first());
+    emit tree->itemClicked(found.first(), 0);
+    return true;
+  }
+  if (action == "keyup") {
+    w->setFocus(Qt::OtherFocusReason);
+    int vk = std::atoi(arg.c_str());
+    int key = vk == vkDelete   ? Qt::Key_Delete
+              : vk == vkReturn ? Qt::Key_Return
+              : vk == vkBack   ? Qt::Key_Backspace
+                               : vk;
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &release);
+    return true;
+  }
+  if (action == "cell") {
+    auto* table = qobject_cast<QTableWidget*>(w);
+    auto c1 = arg.find(','), c2 = c1 == std::string::npos ? c1 : arg.find(',', c1 + 1);
+    if (!table || c2 == std::string::npos) return false;
+    int col = std::atoi(arg.substr(0, c1).c_str()), row = std::atoi(arg.substr(c1 + 1, c2 - c1 - 1).c_str());
+    QTableWidgetItem* item = table->item(row, col);
+    if (!item || !(item->flags() & Qt::ItemIsEditable)) return false;
+    item->setText(ToQ(arg.substr(c2 + 1)));
+    return true;
+  }
+  return false;
+}
 
 // Renders a form that is laid out but never put on a screen.
 bool RenderForm(TForm& form, const std::string& path, std::string& why) {
@@ -425,6 +543,7 @@ extern "C" __attribute__((visibility("default"))) korvel::ui::Backend* korvel_qt
     return nullptr;
   }
   static QtBackend backend;
+  g_backend = &backend;
   return &backend;
 }
 
@@ -457,6 +576,24 @@ extern "C" __attribute__((visibility("default"))) int korvel_qt_render_png(int a
   return 1;
 }
 
+extern "C" __attribute__((visibility("default"))) int korvel_qt_user_action(int abi, korvel::ui::TForm* form,
+                                                                            const char* control,
+                                                                            const char* action,
+                                                                            const char* arg) {
+  using namespace korvel::ui::qt;
+  if (abi != korvel::ui::kBackendAbi || !g_backend || !form || !control || !action) return 0;
+  FormView* view = g_backend->ViewOf(form);
+  if (!view) return 0;
+  try {
+    // Changes the page made just before (in a handler still running) reach the widgets first.
+    g_backend->SyncAll();
+    return UserAction(*view, control, action, arg ? arg : "") ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
 // Keeps the type of each entry point in step with what the library looks up.
 static_assert(std::is_same_v<decltype(&korvel_qt_create_backend), korvel::ui::QtCreateBackendFn>);
 static_assert(std::is_same_v<decltype(&korvel_qt_render_png), korvel::ui::QtRenderPngFn>);
+static_assert(std::is_same_v<decltype(&korvel_qt_user_action), korvel::ui::QtUserActionFn>);

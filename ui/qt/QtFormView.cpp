@@ -141,6 +141,12 @@ TControl* FormView::ControlOf(QWidget* widget) const {
   return nullptr;
 }
 
+QWidget* FormView::WidgetOf(const std::string& name) const {
+  for (const auto& e : entries_)
+    if (e.model->Name() == name) return e.widget;
+  return nullptr;
+}
+
 void FormView::Build() {
   window_ = new FormWindow([this] { User([this] { form_.Close(); }); },
                            [this](int key) {

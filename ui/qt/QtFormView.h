@@ -48,8 +48,10 @@ class FormView {
   QWidget* window() { return window_; }
   // Brings the widgets up to the model (only what changed since the last call).
   void Sync();
-  // True when widget belongs to this form.
+  // The model control a widget belongs to (the form for the window itself), nullptr when none.
   TControl* ControlOf(QWidget* widget) const;
+  // The widget of the named control, nullptr when none.
+  QWidget* WidgetOf(const std::string& name) const;
   QEventLoop* loop = nullptr;
   bool closed = false;
 
