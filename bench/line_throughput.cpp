@@ -80,10 +80,15 @@ void BM_LineThroughput(benchmark::State& state) {
   std::vector<TTagValue> buf(2);
 
   auto next = std::chrono::steady_clock::now();
+  int64_t polls = 0;
+  std::chrono::nanoseconds busy{0};
   const auto poll = [&] {
     int32_t n = 0;
     char* m = nullptr;
+    const auto t0 = std::chrono::steady_clock::now();
     OnDataRead(&n, buf.data(), &m);
+    busy += std::chrono::steady_clock::now() - t0;
+    ++polls;
     std::free(m);
     for (int32_t i = 0; i < n; ++i)
       if (buf[static_cast<size_t>(i)].DataType == 2) std::free(buf[static_cast<size_t>(i)].Data.str);
@@ -92,6 +97,8 @@ void BM_LineThroughput(benchmark::State& state) {
   };
   // Warm up: the first answer is in.
   for (int i = 0; i < 200 && obj->ReadCommCount == 0; ++i) poll();
+  polls = 0;
+  busy = std::chrono::nanoseconds{0};
   const int32_t failuresBefore = obj->ReadFailCount;
   const double timeoutsBefore = obj->ReadTimeoutCount;
 
@@ -105,6 +112,9 @@ void BM_LineThroughput(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   state.counters["bound_per_s"] = 1000.0 / boundMs;
   state.counters["poll_ms"] = pollMs;
+  state.counters["polls_per_exchange"] = static_cast<double>(polls) / static_cast<double>(state.iterations());
+  state.counters["poll_cost_us"] =
+      static_cast<double>(busy.count()) / 1000.0 / static_cast<double>(polls > 0 ? polls : 1);
   state.counters["failed"] = (obj->ReadFailCount - failuresBefore) + (obj->ReadTimeoutCount - timeoutsBefore);
   FreeDriver();
   DestroyThreadInstance();
