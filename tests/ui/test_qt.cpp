@@ -1,6 +1,8 @@
 // The Qt backend on Qt's offscreen platform: a modal loop driven by model timers, and screenshots.
 #include <gtest/gtest.h>
+#ifdef KORVEL_HAVE_PNG
 #include <png.h>
+#endif
 
 #include <cstdlib>
 #include <set>
@@ -35,6 +37,11 @@ struct Image {
 };
 
 bool ReadPng(const std::string& path, Image& img) {
+#ifndef KORVEL_HAVE_PNG
+  (void)path;
+  (void)img;
+  return false;
+#else
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
@@ -43,6 +50,7 @@ bool ReadPng(const std::string& path, Image& img) {
   img.height = static_cast<int>(image.height);
   img.rgba.resize(PNG_IMAGE_SIZE(image));
   return png_image_finish_read(&image, nullptr, img.rgba.data(), 0, nullptr) != 0;
+#endif
 }
 
 class QtOffscreen : public ::testing::Test {
@@ -142,6 +150,12 @@ TEST_F(QtOffscreen, RendersChineseTextsIntoAPng) {
   korvel::plat::delete_file(png);
   std::string err;
   ASSERT_TRUE(ui::RenderToPng(f, png, &err)) << err;
+  std::string bytes;
+  ASSERT_TRUE(korvel::plat::read_file(png, bytes));
+  ASSERT_EQ(bytes.substr(1, 3), "PNG");
+#ifndef KORVEL_HAVE_PNG
+  GTEST_SKIP() << "libpng-dev missing: the pixels are not checked";
+#endif
   Image img;
   ASSERT_TRUE(ReadPng(png, img));
   EXPECT_EQ(img.width, 480);
@@ -281,7 +295,8 @@ TEST_F(QtOffscreen, UserActionsOnRealWidgetsReachTheModelAndBack) {
   timer.OnTimer = [&] {
     timer.SetEnabled(false);
     done.push_back(ui::QtUserAction(f, "IDEd", "type", "1a2"));
-    done.push_back(ui::QtUserAction(f, "IDEd", "type", "7"));  // "127" is clamped to "99"
+    done.push_back(ui::QtUserAction(f, "IDEd", "type", GBK("中")));  // not a digit: swallowed
+    done.push_back(ui::QtUserAction(f, "IDEd", "type", "7"));        // "127" is clamped to "99"
     done.push_back(ui::QtUserAction(f, "OutTimeEd", "type", "5"));
     done.push_back(ui::QtUserAction(f, "AtMasterCpuCB", "click"));  // focus leaves OutTimeEd first
     done.push_back(ui::QtUserAction(f, "ParityEd", "select", "2"));
@@ -298,7 +313,7 @@ TEST_F(QtOffscreen, UserActionsOnRealWidgetsReachTheModelAndBack) {
     done.push_back(ui::QtUserAction(f, "NextBtn", "click"));
   };
   EXPECT_EQ(f.ShowModal(), ui::mrOk);
-  EXPECT_EQ(done, std::vector<bool>(13, true));
+  EXPECT_EQ(done, std::vector<bool>(14, true));
   EXPECT_EQ(IDEd.Text(), "99");
   EXPECT_TRUE(chk.Checked());
   EXPECT_EQ(parity.ItemIndex(), 2);

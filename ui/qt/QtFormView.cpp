@@ -214,6 +214,8 @@ QWidget* FormView::Create(TComponent& comp, QWidget* parent) {
           key = '\b';
         else if (k->text().size() == 1 && k->text()[0].unicode() >= 0x20 && k->text()[0].unicode() < 0x7F)
           key = static_cast<char>(k->text()[0].unicode());
+        else if (!k->text().isEmpty() && k->text()[0].unicode() >= 0x80)
+          key = FromQ(k->text()).front();  // a GBK lead byte, as the original saw a double-byte key
         if (key == 0) return false;
         m->OnKeyPress(key);
         return key == 0;  // swallowed
