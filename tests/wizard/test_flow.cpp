@@ -5,6 +5,7 @@
 
 #include "driver/KorvelPLNK.h"
 #include "driver/getfileinfo.h"
+#include "platform/dynlib.h"
 #include "platform/env.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -260,6 +261,29 @@ TEST(FlowWithoutDisplay, DLLEdDevReturns2AndWritesNothing) {
   for (auto& [name, value] : saved)
     if (!value.empty()) plat::set_env(name, value);
   ui::RetryQtBackend();
+}
+
+// The shared library as a host loads it: the wizard is linked in (a device voided by the block check
+// would otherwise be reported), and without a display it ends at once with "nothing changed".
+TEST(FlowWithoutDisplay, TheSharedLibrarysDLLEdDevReturns2) {
+  const char* vars[] = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+  std::vector<std::pair<std::string, std::string>> saved;
+  for (const char* v : vars) {
+    saved.emplace_back(v, plat::get_env(v));
+    plat::unset_env(v);
+  }
+  plat::DynLib lib;
+  ASSERT_TRUE(lib.open(KORVEL_LIBRARY_FILE)) << lib.error();
+  using EdDev = int32_t (*)(intptr_t, void*);
+  auto ed = reinterpret_cast<EdDev>(lib.symbol("DLLEdDev"));
+  ASSERT_NE(ed, nullptr);
+  PDB block = SavedDefaults();
+  PutDevice(block, 3, 3, 1);
+  block.Devices[3].DevTypeName.set("PLNE");
+  EXPECT_EQ(ed(0, &block), 2);
+  EXPECT_EQ(block.Devices[3].DevType, 2);
+  for (auto& [name, value] : saved)
+    if (!value.empty()) plat::set_env(name, value);
 }
 
 }  // namespace

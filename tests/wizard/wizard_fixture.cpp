@@ -42,6 +42,7 @@ void WizardTest::SetUp() {
 }
 
 void WizardTest::TearDown() {
+  Wizard().HostBlock = nullptr;  // the fixture's block goes away with it
   wizard::SetHelpLauncher({});
   std::error_code ec;
   std::filesystem::remove_all(tmp_, ec);
