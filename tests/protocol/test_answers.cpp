@@ -126,6 +126,18 @@ TEST_F(AnswerPath, WorkedAnswerDecodedIntoEveryKindOfTag) {
   EXPECT_EQ(obj_->RunEvent, opNone);
 }
 
+TEST_F(AnswerPath, ValueTagsOfOneDeviceOnDifferentChannelsShareTheAnswer) {
+  TDLLTag* a = AddTag(0, tl::kGood, 1, 0);
+  TCommand* c = Command(a);
+  TDLLTag* b = AddTag(0, tl::kGood, 2, 0);
+  ASSERT_EQ(Command(b), nullptr);
+  ASSERT_EQ(c->TagIndex.size(), 2u);
+  Send(c);
+  ASSERT_TRUE(Finish());
+  EXPECT_EQ(a->Value, Variant(12.5));
+  EXPECT_EQ(b->Value, Variant(12.5));
+}
+
 TEST_F(AnswerPath, ParameterAndOutputAnswers) {
   TDLLTag* p = AddTag(2, tl::kGood, 0x1A, 0);
   TCommand* c = Command(p);
