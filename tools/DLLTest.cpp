@@ -82,9 +82,9 @@ std::string DefaultTestAddress(const PDB& block) {
 TSampleTest::TSampleTest(const PDB& hostBlock) : TForm("TSampleTest"), Sleep(plat::sleep_ms) {
   SetCaption(GBK("设备测试窗口"));
   SetSizeable(false);
-  SetClientSize(436, kNormalHeight);
+  SetClientSize(448, kNormalHeight);
 
-  StringGrid1.SetBounds(4, 4, 428, 150);
+  StringGrid1.SetBounds(4, 4, 440, 150);
   StringGrid1.SetColCount(4);
   StringGrid1.SetRowCount(kGridRows);
   StringGrid1.SetFixedRows(1);
@@ -96,45 +96,45 @@ TSampleTest::TSampleTest(const PDB& hostBlock) : TForm("TSampleTest"), Sleep(pla
   StringGrid1.SetDefaultRowHeight(16);
   StringGrid1.SetEditing(true);
 
-  Panel1.SetBounds(4, 158, 428, 58);
+  Panel1.SetBounds(4, 158, 440, 58);
   Label1.SetBounds(6, 8, 52, 16);
   Label1.SetCaption(GBK("通讯事件"));
-  CommMsg.SetBounds(62, 4, 360, 22);
+  CommMsg.SetBounds(62, 4, 372, 22);
   Label2.SetBounds(6, 34, 52, 16);
   Label2.SetCaption(GBK("系统状态"));
-  SysMsg.SetBounds(62, 30, 360, 22);
+  SysMsg.SetBounds(62, 30, 372, 22);
   for (ui::TEdit* e : {&CommMsg, &SysMsg}) {
     e->SetReadOnly(true);
     e->SetColor(ui::clBtnFace);
   }
 
-  PauseBtn.SetBounds(186, 222, 75, 26);
+  PauseBtn.SetBounds(198, 222, 75, 26);
   PauseBtn.SetCaption(GBK("暂停"));
-  DebugBtn.SetBounds(267, 222, 84, 26);
+  DebugBtn.SetBounds(279, 222, 84, 26);
   DebugBtn.SetCaption(GBK("高级调试↓"));
-  ExitBtn.SetBounds(357, 222, 75, 26);
+  ExitBtn.SetBounds(369, 222, 75, 26);
   ExitBtn.SetCaption(GBK("退出"));
 
-  Panel2.SetBounds(4, 256, 428, 58);
+  Panel2.SetBounds(4, 256, 440, 58);
   Label3.SetBounds(6, 8, 52, 16);
   Label3.SetCaption(GBK("命令串"));
-  AskMsg.SetBounds(62, 4, 276, 22);
-  AskBtn.SetBounds(344, 3, 78, 24);
+  AskMsg.SetBounds(62, 4, 288, 22);
+  AskBtn.SetBounds(356, 3, 78, 24);
   AskBtn.SetCaption(GBK("发送命令"));
   Label4.SetBounds(6, 34, 52, 16);
   Label4.SetCaption(GBK("应答串"));
-  AnswerMsg.SetBounds(62, 30, 360, 22);
+  AnswerMsg.SetBounds(62, 30, 372, 22);
   AnswerMsg.SetReadOnly(true);
   AnswerMsg.SetColor(ui::clBtnFace);
 
-  DebugPn.SetBounds(4, 318, 428, 140);
+  DebugPn.SetBounds(4, 318, 440, 140);
   Label5.SetBounds(6, 10, 52, 16);
   Label5.SetCaption(GBK("标签地址"));
   AddrEd.SetBounds(62, 6, 150, 22);
-  Label6.SetBounds(222, 10, 44, 16);
+  Label6.SetBounds(230, 10, 44, 16);
   Label6.SetCaption(GBK("写入值"));
-  wValueMsg.SetBounds(272, 6, 150, 22);
-  TypeGroup.SetBounds(6, 32, 416, 42);
+  wValueMsg.SetBounds(280, 6, 154, 22);
+  TypeGroup.SetBounds(6, 32, 428, 42);
   TypeGroup.SetCaption(GBK("标签类型"));
   TypeGroup.SetItems({GBK("模拟量"), GBK("开关量"), GBK("字符串")});
   TypeGroup.SetColumns(3);
@@ -145,7 +145,7 @@ TSampleTest::TSampleTest(const PDB& hostBlock) : TForm("TSampleTest"), Sleep(pla
   WriteCk.SetCaption(GBK("写操作"));
   Label7.SetBounds(6, 110, 52, 16);
   Label7.SetCaption(GBK("写命令串"));
-  wStrMsg.SetBounds(62, 106, 360, 22);
+  wStrMsg.SetBounds(62, 106, 372, 22);
   wStrMsg.SetReadOnly(true);
   wStrMsg.SetColor(ui::clBtnFace);
 
