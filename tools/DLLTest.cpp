@@ -266,7 +266,11 @@ bool TSampleTest::SilentCheck() {
       const uint64_t timeout = CommTimeOut > 0 ? static_cast<uint64_t>(CommTimeOut) : 0;
       const uint64_t passed = plat::tick_ms() - noted;
       if (passed > timeout) break;
-      if (Sleep) Sleep(static_cast<uint32_t>(timeout - passed + 1));
+      const auto ms = static_cast<uint32_t>(timeout - passed + 1);
+      if (Sleep)
+        Sleep(ms);
+      else
+        plat::sleep_ms(ms);
     }
     noted = plat::tick_ms();
     attempt_ticks_.push_back(noted);

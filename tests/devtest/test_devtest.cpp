@@ -6,7 +6,10 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "driver/DLLMain.h"
 #include "driver/KorvelPLNK.h"
@@ -200,6 +203,33 @@ TEST_F(DeviceTest, WithoutADisplayTheWindowReturnsFalseAtOnce) {
   EXPECT_EQ(ThreadInstance(), nullptr);
 }
 
+TEST_F(DeviceTest, WithoutADisplayTheRealBackendAlsoReturnsAtOnce) {
+  // The host's process as it usually is on a server: no display of any kind.
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* v = std::getenv(name);
+    saved.emplace_back(name, v != nullptr ? std::optional<std::string>(v) : std::nullopt);
+    unsetenv(name);
+  }
+  ui::set_backend(nullptr);
+#ifdef KORVEL_QT_BACKEND_FILE
+  ui::SetQtBackendPath(KORVEL_QT_BACKEND_FILE);
+#endif
+  const bool fresh = ui::RetryQtBackend();
+  if (fresh) {
+    auto block = Block({{tl::kGood, 1}}, 100);
+    EXPECT_EQ(DLLTestDev(block.get(), 1), 0);
+#ifdef KORVEL_QT_BACKEND_FILE
+    EXPECT_EQ(ui::QtBackendError(), "no display");
+#endif
+    EXPECT_EQ(Requests(tl::kGood), 0);
+    ui::RetryQtBackend();
+  }
+  for (const auto& [name, value] : saved)
+    if (value) setenv(name.c_str(), value->c_str(), 1);
+  if (!fresh) GTEST_SKIP() << "a Qt backend already runs in this process";
+}
+
 // ---------------------------------------------------------------- the window
 
 TEST_F(DeviceTest, WindowShowsTheValueAndTheFramesOfTheTestTag) {
@@ -238,6 +268,7 @@ TEST_F(DeviceTest, WindowShowsTheValueAndTheFramesOfTheTestTag) {
     EXPECT_TRUE(sent) << f.Text("AnswerMsg");
     EXPECT_TRUE(w.ReadSucceeded());
     f.Click("ExitBtn");
+    EXPECT_EQ(w.ModalResult(), ui::mrOk);
   });
   EXPECT_EQ(DLLTestDev(block.get(), 1), 1);
   EXPECT_TRUE(ui.Errors().empty()) << ui.ErrorText();
