@@ -53,7 +53,12 @@ size_t GbkFind(const std::string& text, const std::string& needle, size_t from =
 bool ParseDecimal(const std::string& text, int32_t& out);
 
 // Per-tag run-time record of an instance.
+// The fields compared by every poll's report walk come first, so that an idle poll over a large
+// table touches as little memory per tag as possible.
 struct TDLLTag {
+  Variant Value, LastValue;  // current value; value last reported to the host
+  uint32_t Status = 0;
+  uint32_t LastStatus = 0;  // Status last reported to the host
   int32_t TagID = 0;
   int32_t TagIndex = 0;
   std::string TagName;
@@ -65,15 +70,13 @@ struct TDLLTag {
   int32_t Reserved[3] = {0, 0, 0};
   double TimeStamp = 0;
   uint32_t ReportTick = 0;
-  Variant Value, LastValue, OldValue;
-  uint32_t LastStatus = 0;
+  Variant OldValue;  // value before the last host write
   double RawValue = 0;
   int32_t BitAddr = 0;
   int32_t ChannelAddr = 0;
   int32_t Address = -1;
   int32_t ThirdSeg = 0, FourSeg = 0, FiveSeg = 0;
   uint8_t DevType = 2;
-  uint32_t Status = 0;
   uint8_t AddrValid = 0;
   uint8_t IsInternal = 0;
   int32_t ReadTotal = 0, ReadErrors = 0, WriteTotal = 0, WriteErrors = 0;
