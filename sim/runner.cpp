@@ -111,6 +111,12 @@ void Runner::vanish(uint32_t ms) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     pty_.close();
+    // While the line is away its old terminal number may be handed to someone else: a driver
+    // must find nothing under the link rather than another program's terminal.
+    if (!opts_.link.empty() && opts_.device.empty()) {
+      std::error_code ec;
+      std::filesystem::remove(opts_.link, ec);
+    }
   }
   sim_.reset_input();
   sim_.record_line("line closed for " + std::to_string(ms) + " ms", now());
@@ -131,8 +137,9 @@ void Runner::vanish(uint32_t ms) {
   }
   ++reopens_;
   const std::string p = slave_path();
-  sim_.record_line("line back: " + p, now());
+  // The callback runs before the log says the line is back, so a test waiting on the log sees it done.
   if (opts_.on_reopen) opts_.on_reopen(p);
+  sim_.record_line("line back: " + p, now());
 }
 
 bool Runner::send(const std::string& bytes) {
