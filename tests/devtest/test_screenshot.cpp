@@ -149,6 +149,42 @@ TEST(DeviceTestScreenshot, BothFormsRenderWithTheirChineseTexts) {
   DestroyThreadInstance();
 }
 
+TEST(DeviceTestOnQt, TheRealModalLoopPollsAndTheExitButtonCloses) {
+  plat::set_env("QT_QPA_PLATFORM", "offscreen");
+  ui::SetQtBackendPath(KORVEL_QT_BACKEND_FILE);
+  ui::RetryQtBackend();
+  ui::set_backend(nullptr);
+  ASSERT_TRUE(ui::Available()) << ui::QtBackendError();
+  sim::SimLine line(1, true);
+  ASSERT_TRUE(line.ok()) << line.error();
+  PDB block{};
+  FullPDB(&block);
+  block.Devices[0].DevType = 2;
+  block.Devices[1].DevType = 1;
+  block.Devices[1].DevTypeName.set(DevTypeNameOf(1));
+  block.ComPort = 0;
+  block.TimeOut = 200;
+
+  TSampleTest w(block);
+  // A user who waits for the value and then presses Exit; one who waits too long gives up.
+  auto& user = w.Add<ui::TTimer>("User");
+  user.SetInterval(20);
+  int ticks = 0;
+  bool clicked = false;
+  user.OnTimer = [&] {
+    if (w.StringGrid1.Cell(1, 1) == "12.5" && !clicked) {
+      clicked = ui::QtUserAction(w, "ExitBtn", "click");
+    } else if (++ticks > 500) {
+      ui::QtUserAction(w, "", "close");
+    }
+  };
+  EXPECT_TRUE(w.Open(true));
+  EXPECT_TRUE(clicked);
+  EXPECT_EQ(w.ModalResult(), ui::mrOk);
+  EXPECT_TRUE(w.Driver()->Stopped);
+  DestroyThreadInstance();
+}
+
 }  // namespace
 }  // namespace korvel
 #endif  // KORVEL_QT_BACKEND_FILE
