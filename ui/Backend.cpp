@@ -130,7 +130,7 @@ class QtLoader {
 // The default backend: the Qt one when it can be had, else nothing.
 class DefaultBackend final : public Backend {
  public:
-  bool Available() override { return Qt() != nullptr; }
+  bool Available() override { return Qt() && Qt()->Available(); }
   int ShowModal(TForm& form) override { return Qt() ? Qt()->ShowModal(form) : mrNone; }
   int MessageBox(const MessageBoxParams& p) override { return Qt() ? Qt()->MessageBox(p) : mrNone; }
   bool SaveDialog(TSaveDialog& d) override { return Qt() && Qt()->SaveDialog(d); }

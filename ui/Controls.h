@@ -19,6 +19,12 @@
 //   };
 //   TStartFrm page;  int result = page.ShowModal();   // modal through ui::backend()
 //
+// Members are initialised in declaration order, so a container is declared before the controls in it,
+// and controls are declared before the constructor body wires their handlers. Find<T>("NextBtn")
+// looks a control up by name. Closing: Close() (the close box), SetModalResult(mr), or a button whose
+// ModalResult is set; OnCloseQuery may refuse, OnClose may still change the result.
+// Message boxes, dialogs, the printer and the screen size: ui/Backend.h. Tests: ui/Scripted.h.
+//
 // Texts are GBK bytes (the driver's encoding); backends convert them for display. Geometry is in
 // pixels relative to the parent's top-left corner (the form's client area for top-level controls).
 //

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/files.h"
@@ -219,6 +220,28 @@ TEST_F(QtOffscreen, ModalLoopRunsModelTimersAndClosesOnTheModalResult) {
   t_inner.OnTimer = [&] { inner.SetModalResult(ui::mrYes); };
   EXPECT_EQ(outer.ShowModal(), ui::mrOk);
   EXPECT_EQ(inner_result, ui::mrYes);
+}
+
+TEST_F(QtOffscreen, OtherThreadsGetNothingShown) {
+  ASSERT_TRUE(ui::Available()) << ui::QtBackendError();
+  ui::TForm f("TStartFrm");
+  int shows = 0;
+  f.OnShow = [&] { ++shows; };
+  bool available = true;
+  int result = -1, answer = -1;
+  bool rendered = true;
+  std::thread other([&] {
+    available = ui::Available();
+    result = f.ShowModal();
+    answer = ui::MessageBox("text", "caption");
+    rendered = ui::RenderToPng(f, dir_ + "/never.png");
+  });
+  other.join();
+  EXPECT_FALSE(available);
+  EXPECT_EQ(result, ui::mrNone);
+  EXPECT_EQ(answer, ui::mrNone);
+  EXPECT_FALSE(rendered);
+  EXPECT_EQ(shows, 0);
 }
 
 TEST_F(QtOffscreen, PrintsPagesToAPdf) {

@@ -20,6 +20,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTableWidget>
+#include <QThread>
 #include <QTreeWidget>
 #include <QWindow>
 
@@ -139,6 +140,10 @@ QApplication* EnsureApplication(std::string& why) {
   return app;
 }
 
+bool OnGuiThread() {
+  return qApp && QThread::currentThread() == qApp->thread();
+}
+
 void CopyError(const std::string& why, char* err, std::size_t len) {
   if (!err || len == 0) return;
   std::snprintf(err, len, "%s", why.c_str());
@@ -175,9 +180,11 @@ class QtBackend final : public Backend {
     });
   }
 
-  bool Available() override { return true; }
+  // Widgets live on the thread that made the application; any other thread gets "nothing shown".
+  bool Available() override { return OnGuiThread(); }
 
   int ShowModal(TForm& form) override {
+    if (!OnGuiThread()) return mrNone;
     SyncAll();
     QWidget* parent = TopWindow();
     auto view =
@@ -214,6 +221,7 @@ class QtBackend final : public Backend {
   }
 
   int MessageBox(const MessageBoxParams& p) override {
+    if (!OnGuiThread()) return mrNone;
     SyncAll();
     QMessageBox box(TopWindow());
     box.setWindowTitle(p.Caption.empty() ? QStringLiteral("KorvelPLNK") : ToQ(p.Caption));
@@ -269,6 +277,7 @@ class QtBackend final : public Backend {
   }
 
   bool SaveDialog(TSaveDialog& d) override {
+    if (!OnGuiThread()) return false;
     SyncAll();
     QFileDialog dlg(TopWindow(), ToQ(d.Title), ToQ(d.FileName), ToQtFilter(d.Filter));
     dlg.setAcceptMode(QFileDialog::AcceptSave);
@@ -280,6 +289,7 @@ class QtBackend final : public Backend {
   }
 
   bool PrintDialog(TPrintDialog& d) override {
+    if (!OnGuiThread()) return false;
     SyncAll();
     QPrinter& printer = GetPrinter();
     // A fixed PDF target (headless systems, automated runs) needs no dialog.
@@ -293,6 +303,7 @@ class QtBackend final : public Backend {
   }
 
   bool Print(const PrintDocument& doc) override {
+    if (!OnGuiThread()) return false;
     QPrinter& printer = GetPrinter();
     if (!doc.Title.empty()) printer.setDocName(ToQ(doc.Title));
     QPainter painter;
@@ -347,7 +358,9 @@ class QtBackend final : public Backend {
     return {s->geometry().width(), s->geometry().height()};
   }
 
-  void ProcessMessages() override { QCoreApplication::processEvents(); }
+  void ProcessMessages() override {
+    if (OnGuiThread()) QCoreApplication::processEvents();
+  }
 
  private:
   QPrinter& GetPrinter() {
@@ -564,6 +577,10 @@ extern "C" __attribute__((visibility("default"))) int korvel_qt_render_png(int a
     CopyError(why, err, len);
     return 0;
   }
+  if (!OnGuiThread()) {
+    CopyError("windows belong to another thread", err, len);
+    return 0;
+  }
   try {
     if (!RenderForm(*form, png_path, why)) {
       CopyError(why, err, len);
@@ -581,7 +598,8 @@ extern "C" __attribute__((visibility("default"))) int korvel_qt_user_action(int 
                                                                             const char* action,
                                                                             const char* arg) {
   using namespace korvel::ui::qt;
-  if (abi != korvel::ui::kBackendAbi || !g_backend || !form || !control || !action) return 0;
+  if (abi != korvel::ui::kBackendAbi || !g_backend || !form || !control || !action || !OnGuiThread())
+    return 0;
   FormView* view = g_backend->ViewOf(form);
   if (!view) return 0;
   try {
