@@ -1,6 +1,7 @@
 #include "ui/Scripted.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace korvel::ui {
 
@@ -323,7 +324,17 @@ int ScriptedBackend::ShowModal(TForm& form) {
   if (TForm* top = ActiveForm()) top->SetActive(false);
   stack_.push_back({&form, false});
   shown_.push_back(form.ClassName());
-  form.BeginModal();
+  // An exception from page code is a test failure, recorded; the modal chain stays consistent.
+  auto guarded = [this, &form](const std::function<void()>& fn) {
+    try {
+      fn();
+    } catch (const std::exception& e) {
+      Error(form.ClassName() + ": exception: " + e.what());
+    } catch (...) {
+      Error(form.ClassName() + ": exception");
+    }
+  };
+  guarded([&form] { form.BeginModal(); });
   form.SetActive(true);
 
   FormScript script;
@@ -342,16 +353,18 @@ int ScriptedBackend::ShowModal(TForm& form) {
   }
   ScriptedForm handle(*this, form);
   // OnShow may already have closed the form.
-  SettleClose(form);
+  guarded([&] { SettleClose(form); });
   if (!script) {
     Error("no script for form " + form.ClassName());
   } else if (!IsClosed(form)) {
-    script(handle);
+    guarded([&] { script(handle); });
   }
   if (!IsClosed(form)) {
     // The script left it open: the user closes it with the close box.
-    form.Close();
-    if (!SettleClose(form)) {
+    guarded([&form] { form.Close(); });
+    bool closed = false;
+    guarded([&] { closed = SettleClose(form); });
+    if (!closed) {
       Error(form.ClassName() + " refused to close");
       stack_.back().closed = true;
     }
@@ -462,8 +475,14 @@ void ScriptedBackend::Advance(int ms) {
     now_ = when;
     timers_[due].due = when + static_cast<std::uint64_t>(due->Interval());
     TForm* owner = due->Owner();
-    const_cast<TTimer*>(due)->Fire();
-    if (owner) SettleClose(*owner);
+    try {
+      const_cast<TTimer*>(due)->Fire();
+      if (owner) SettleClose(*owner);
+    } catch (const std::exception& e) {
+      Error("timer " + due->Name() + ": exception: " + e.what());
+    } catch (...) {
+      Error("timer " + due->Name() + ": exception");
+    }
   }
   now_ = end;
 }

@@ -1,6 +1,7 @@
 // The scripted backend running modal chains of small pages.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -274,4 +275,24 @@ TEST(Scripted, DestroyingTheBackendRestoresTheDefault) {
     EXPECT_EQ(&ui::backend(), &sb);
   }
   EXPECT_EQ(&ui::backend(), before);
+}
+
+TEST(Scripted, AnExceptionFromPageCodeIsRecordedAndTheChainGoesOn) {
+  ui::ScriptedBackend sb;
+  ui::TForm f("TBroken");
+  auto& btn = f.Add<ui::TButton>("NextBtn");
+  btn.OnClick = [] { throw std::runtime_error("page fault"); };
+  sb.On("TBroken", [](ui::ScriptedForm& s) {
+    s.Click("NextBtn");
+    s.Close();  // never reached
+  });
+  EXPECT_EQ(f.ShowModal(), ui::mrCancel);
+  ASSERT_EQ(sb.Errors().size(), 1u) << sb.ErrorText();
+  EXPECT_NE(sb.Errors()[0].find("page fault"), std::string::npos);
+  EXPECT_FALSE(f.Modal());
+  EXPECT_EQ(sb.ActiveForm(), nullptr);
+  // The same form can be shown again.
+  sb.On("TBroken", [](ui::ScriptedForm& s) { s.Close(); });
+  EXPECT_EQ(f.ShowModal(), ui::mrCancel);
+  EXPECT_EQ(sb.Errors().size(), 1u);
 }

@@ -200,7 +200,11 @@ class QtBackend final : public Backend {
     FormView* v = view.get();
     if (TForm* top = TopForm()) top->SetActive(false);
     views_.push_back(v);
-    form.BeginModal();
+    try {
+      form.BeginModal();
+    } catch (...) {
+      // Page code keeps its exceptions; a failing OnShow still leaves a usable window.
+    }
     form.SetActive(true);
     SyncAll();
     v->window()->setVisible(form.Visible());
