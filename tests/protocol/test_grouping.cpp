@@ -2,9 +2,15 @@
 // commands and the protocol parameters, on tag records built by hand.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 
+#include "driver/getfileinfo.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "protocol/DLLRealize.h"
@@ -196,6 +202,41 @@ TEST_F(Grouping, IntervalIsAlwaysTen) {
   for (int i = 0; i < 5; ++i) AddTag(0, i, 1, 0, 7);
   Build();
   EXPECT_EQ(obj_->GetInterval(), 10);
+}
+
+TEST_F(Grouping, CommandAndRefusedWriteLines) {
+  const std::string saved = LogFileName();
+  const std::string log = ::testing::TempDir() + "korvel-grouping-" + std::to_string(::getpid()) + ".Log";
+  std::remove(log.c_str());
+  SetLogFileName(log);
+  obj_->Parm.DebugLog = 1;
+  obj_->Parm.ErrorLog = 1;
+  obj_->Parm.Devices[3].DevID = 3;
+  obj_->Parm.Devices[3].DevType = 1;
+  obj_->Parm.Devices[3].DevTypeName.set(DevTypeNameOf(1));
+  TDLLTag* pv = AddTag(0, 3, 1);
+  pv->TagAddr = "PV3:1";
+  TDLLTag* pw = AddTag(4, 3, 0, 1);
+  pw->TagAddr = "SetPassWord3:0";
+  Build();
+  pw->Value = Variant(true);
+  TCommand* w = obj_->CreatCommand(pw, obj_->CommandList, true);
+  ASSERT_NE(w, nullptr);
+  w->Values = {pw->Value};
+  obj_->PendingWrites.push_back(w);
+  EXPECT_EQ(obj_->CreatCommand(pw, obj_->CommandList, true), nullptr);
+  SetLogFileName(saved);
+  std::ifstream in(log, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::remove(log.c_str());
+  const TfileInfo& v = Vocabulary();
+  const std::string head = GBK("：") + v[fiDevTypeName] + GBK("类型=PLNK，") + v[fiDevIDName] + "=3[";
+  EXPECT_NE(text.find(head + GBK("T0 地址=PV3:1 ]生成读标签命令串=#03HF\r\r\n")), std::string::npos) << text;
+  EXPECT_NE(text.find(head + GBK("T1 地址=SetPassWord3:0 写入值=True,]生成写标签命令串=") +
+                      proto::CheckCRC("%0310+07342") + "\r\r\n"),
+            std::string::npos);
+  EXPECT_NE(text.find(GBK("：标签写入请求未执行：T1重复写入, 地址=SetPassWord3:0, 标签值=True\r\n")),
+            std::string::npos);
 }
 
 TEST(ProtocolParameters, TimeOutIsClampedAndBudgetLoaded) {
