@@ -223,7 +223,10 @@ bool TSampleTest::DriverEnabled() const {
 }
 
 void TSampleTest::ShowInitResult() {
-  SysMsg.SetText(DriverEnabled() ? last_text_ : PortBusyText());
+  if (DriverEnabled())
+    SysMsg.SetText(last_text_);
+  else
+    ui::ShowMessage(PortBusyText());
 }
 
 bool TSampleTest::Open(bool show) {

@@ -273,6 +273,7 @@ TEST_F(DeviceTest, WindowShowsTheValueAndTheFramesOfTheTestTag) {
   EXPECT_EQ(DLLTestDev(block.get(), 1), 1);
   EXPECT_TRUE(ui.Errors().empty()) << ui.ErrorText();
   EXPECT_EQ(ui.Shown().size(), 1u);
+  EXPECT_TRUE(ui.Messages().empty());
   EXPECT_EQ(ThreadInstance(), nullptr);
 }
 
@@ -491,7 +492,9 @@ TEST_F(DeviceTest, ABusyPortIsReportedAfterReinitialisation) {
     f.Click("DebugBtn");
     plat::set_test_clock({});
     EXPECT_FALSE(w.DriverReady());
-    EXPECT_EQ(f.Text("SysMsg"), GBK("串口被其他应用程序占用!"));
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0].Text, GBK("串口被其他应用程序占用!"));
+    EXPECT_EQ(ui.Messages()[0].Icon, ui::MsgIcon::None);
     // Ticks of a driver that did not start do nothing.
     f.Advance(100);
     EXPECT_EQ(Cell(f, 0, 1), "");
