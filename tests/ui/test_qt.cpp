@@ -278,12 +278,13 @@ TEST_F(QtOffscreen, UserActionsOnRealWidgetsReachTheModelAndBack) {
   auto& com = f.Add<ui::TComboBox>("ComEd");
   auto& tree = f.Add<ui::TTreeView>("DeviceTree");
   auto& grid = f.Add<ui::TStringGrid>("StringGrid1");
+  auto& memo = f.Add<ui::TMemo>("LogMemo");
   auto& next = f.Add<ui::TButton>("NextBtn");
   auto& timer = f.Add<ui::TTimer>("Timer1");
   int y = 4;
   for (ui::TControl* c :
-       std::vector<ui::TControl*>{&IDEd, &OutTimeEd, &chk, &parity, &com, &tree, &grid, &next}) {
-    c->SetBounds(4, y, 200, c == &parity || c == &tree || c == &grid ? 70 : 24);
+       std::vector<ui::TControl*>{&IDEd, &OutTimeEd, &chk, &parity, &com, &tree, &grid, &memo, &next}) {
+    c->SetBounds(4, y, 200, c == &parity || c == &tree || c == &grid || c == &memo ? 70 : 24);
     y += c->Height() + 4;
   }
   f.SetClientSize(220, y);
@@ -328,6 +329,9 @@ TEST_F(QtOffscreen, UserActionsOnRealWidgetsReachTheModelAndBack) {
     done.push_back(ui::QtUserAction(f, "DeviceTree", "node", GBK("2：PLNK")));
     done.push_back(ui::QtUserAction(f, "DeviceTree", "keyup", std::to_string(ui::vkDelete)));
     done.push_back(ui::QtUserAction(f, "StringGrid1", "cell", "1,1," + GBK("开")));
+    // A line break typed at the end survives the round trip through the model.
+    done.push_back(ui::QtUserAction(f, "LogMemo", "type", GBK("调试\nok\n\n")));
+    done.push_back(ui::QtUserAction(f, "LogMemo", "type", "x"));
     done.push_back(!ui::QtUserAction(f, "NoSuchControl", "click"));
     // Code changes reach the widgets: a disabled button cannot be clicked.
     next.SetEnabled(false);
@@ -336,7 +340,8 @@ TEST_F(QtOffscreen, UserActionsOnRealWidgetsReachTheModelAndBack) {
     done.push_back(ui::QtUserAction(f, "NextBtn", "click"));
   };
   EXPECT_EQ(f.ShowModal(), ui::mrOk);
-  EXPECT_EQ(done, std::vector<bool>(14, true));
+  EXPECT_EQ(done, std::vector<bool>(16, true));
+  EXPECT_EQ(memo.Lines(), (std::vector<std::string>{GBK("调试"), "ok", "", "x"}));
   EXPECT_EQ(IDEd.Text(), "99");
   EXPECT_TRUE(chk.Checked());
   EXPECT_EQ(parity.ItemIndex(), 2);

@@ -472,6 +472,8 @@ bool UserAction(FormView& view, const std::string& control, const std::string& a
     for (QChar ch : keys) {
       if (ch == QChar('\b'))
         SendKey(target, Qt::Key_Backspace, QString());
+      else if (ch == QChar('\n'))
+        SendKey(target, Qt::Key_Return, QStringLiteral("\r"));
       else
         SendKey(target, ch.unicode() < 0x80 ? ch.toUpper().unicode() : int(Qt::Key_unknown), QString(ch));
     }

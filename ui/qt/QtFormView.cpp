@@ -351,22 +351,39 @@ void FormView::SyncCommon(TControl& c, QWidget* w) {
   w->setVisible(c.Visible());
 }
 
+namespace {
+// Nodes, texts, levels and expansion in tree order: a rebuild is needed only when this changes.
+void TreeShape(const TTreeNode* node, int level, std::vector<std::string>& out) {
+  out.push_back(std::to_string(reinterpret_cast<std::uintptr_t>(node)) + ":" + std::to_string(level) + ":" +
+                (node->Expanded() ? "+" : "-") + node->Text());
+  for (int i = 0; i < node->Count(); ++i) TreeShape(node->Item(i), level + 1, out);
+}
+}  // namespace
+
 void FormView::SyncTree(Entry& e) {
   auto* m = static_cast<TTreeView*>(e.model);
   auto* w = static_cast<QTreeWidget*>(e.widget);
-  w->clear();
-  e.nodes.clear();
+  std::vector<std::string> shape;
+  for (int i = 0; i < m->TopCount(); ++i) TreeShape(m->TopItem(i), 0, shape);
+  if (shape != e.shape) {
+    // Rebuilt only on a change of structure, so a click that merely selects keeps the user's view.
+    e.shape = std::move(shape);
+    w->clear();
+    e.nodes.clear();
+    std::function<void(TTreeNode*, QTreeWidgetItem*)> add = [&](TTreeNode* node, QTreeWidgetItem* parent) {
+      auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(w);
+      item->setText(0, ToQ(node->Text()));
+      e.nodes[item] = node;
+      for (int i = 0; i < node->Count(); ++i) add(node->Item(i), item);
+      item->setExpanded(node->Expanded());
+    };
+    for (int i = 0; i < m->TopCount(); ++i) add(m->TopItem(i), nullptr);
+  }
   QTreeWidgetItem* current = nullptr;
-  std::function<void(TTreeNode*, QTreeWidgetItem*)> add = [&](TTreeNode* node, QTreeWidgetItem* parent) {
-    auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(w);
-    item->setText(0, ToQ(node->Text()));
-    e.nodes[item] = node;
+  for (const auto& [item, node] : e.nodes)
     if (node == m->Selected()) current = item;
-    for (int i = 0; i < node->Count(); ++i) add(node->Item(i), item);
-    item->setExpanded(node->Expanded());
-  };
-  for (int i = 0; i < m->TopCount(); ++i) add(m->TopItem(i), nullptr);
-  w->setCurrentItem(current);
+  if (w->currentItem() != current) w->setCurrentItem(current);
+  if (!current) w->clearSelection();
 }
 
 void FormView::SyncTimer(Entry& e) {
@@ -423,7 +440,9 @@ void FormView::SyncOne(Entry& e) {
       QStringList lines;
       for (const auto& l : m->Lines()) lines << ToQ(l);
       QString text = lines.join('\n');
-      if (ed->toPlainText() != text) ed->setPlainText(text);
+      // The model keeps lines: a trailing line break typed by the user is the same content.
+      QString shown = ed->toPlainText();
+      if (shown != text && !(shown.endsWith('\n') && shown.chopped(1) == text)) ed->setPlainText(text);
       ed->setReadOnly(m->ReadOnly());
       ed->setLineWrapMode(m->WordWrap() ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
       auto sb = m->GetScrollBars();

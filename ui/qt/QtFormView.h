@@ -62,6 +62,7 @@ class FormView {
     std::uint64_t synced = 0;
     std::vector<std::string> items;                // radio group / combo items as last shown
     std::map<QTreeWidgetItem*, TTreeNode*> nodes;  // tree items
+    std::vector<std::string> shape;                // tree structure as last built
     std::uint64_t timer_generation = 0;
   };
   void Build();
