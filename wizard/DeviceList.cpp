@@ -207,6 +207,14 @@ bool TDeviceListFrm::AddRecord(const TDevInfo& rec, const std::string& caption) 
 }
 
 void TDeviceListFrm::AddBtnClick() {
+  try {
+    AddFromControls();
+  } catch (...) {
+    Refused(GBK("添加失败"), BadInputText());
+  }
+}
+
+void TDeviceListFrm::AddFromControls() {
   TDevInfo rec;
   if (!BuildRecord(rec)) {
     Refused(GBK("添加失败"), BadInputText());
@@ -220,6 +228,14 @@ void TDeviceListFrm::AddBtnClick() {
 }
 
 void TDeviceListFrm::ModiBtnClick() {
+  try {
+    ModifyFromControls();
+  } catch (...) {
+    // A failed change leaves the list as it was; no message of its own.
+  }
+}
+
+void TDeviceListFrm::ModifyFromControls() {
   const int sel = SelectedIndex();
   if (sel < 0) {
     Refused(GBK("提示"), GBK("请在列表中选择要修改的设备！"));

@@ -59,6 +59,8 @@ class TDeviceListFrm : public TWizardPage {
   void RemoveAt(size_t index);
   int SelectedIndex() const;
   void Refused(const std::string& caption, const std::string& text);
+  void AddFromControls();
+  void ModifyFromControls();
 };
 
 }  // namespace korvel::wizard
