@@ -305,6 +305,30 @@ TEST_F(EndToEnd, DelayedModuleWithinTheTimeOutReadsNormally) {
   EXPECT_EQ(h.Last(pv).status, 0u);
 }
 
+TEST_F(EndToEnd, AnswerLaterThanTheTimeOutNeverCorruptsAnotherModule) {
+  Host h(line_);
+  h.Module(tl::kGood);
+  h.Module(tl::kDelayed);
+  h.Block().TimeOut = 100;  // the delayed station answers after 300 ms: always too late
+  const int32_t good = h.Tag("PV1:1", 0);
+  const int32_t late = h.Tag("PV3:1", 0);
+  ASSERT_TRUE(h.Init());
+  // Late answers land in later exchanges, which then fail their checks (the device address is in
+  // the check characters): the line is disturbed, but no tag ever takes another module's value.
+  for (int i = 0; i < 1500; ++i) {
+    h.Poll();
+    ASSERT_TRUE(h.Last(good).number == 0 || h.Last(good).number == 12.5) << h.Last(good).number;
+    ASSERT_TRUE(h.Last(late).number == 0 || h.Last(late).number == 3.5) << h.Last(late).number;
+  }
+  EXPECT_NE(h.Last(late).status & 0x00F00000u, 0u);
+  // Once the module answers in time again both are read normally.
+  line_.sim().clear_faults(tl::kDelayed);
+  ASSERT_TRUE(h.PollUntil([&] {
+    return h.Last(good).status == 0 && h.Last(good).number == 12.5 && h.Last(late).status == 0 &&
+           h.Last(late).number == 3.5;
+  }));
+}
+
 TEST(EndToEndVanish, VanishingLineRecoversAndTheValuesComeBack) {
   // The line comes back as a new pseudo-terminal; the port name keeps pointing at it through a link.
   sim::RunnerOptions opts;
