@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 
+#include "framework/DLLBase.h"
 #include "platform/env.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -144,6 +145,34 @@ TEST_F(Screenshots, EveryPageAndTheDebugWindowRenderWithChineseTexts) {
     auto form = p.make();
     Check(*form, p.file, p.label);
   }
+}
+
+// The debug window in a real (offscreen) window: Qt runs its timers, the log arrives after half a
+// second, and the close button writes the switches back.
+TEST_F(Screenshots, DebugWindowRunsInARealWindowAndLoadsTheLog) {
+  ui::set_backend(nullptr);  // the Qt backend instead of the fixture's scripted one
+  ASSERT_TRUE(ui::Available()) << ui::QtBackendError();
+  const std::string old_log = LogFileName();
+  const std::string log = tmp_ + "/KorvelPLNK.Log";
+  SetLogFileName(log);
+  ASSERT_TRUE(plat::write_file(log, "2026-12-07 08:00:00" + GBK("：启动通讯") + "\r\n"));
+  Wizard().Work.DebugLog = 1;
+  TDebugFrm window(Wizard().Work);
+  auto& closer = window.Add<ui::TTimer>("CloseTimer");
+  closer.SetInterval(50);
+  int ticks = 0;
+  closer.OnTimer = [&] {
+    // Closes once the log is in (or after five seconds, so a broken timer cannot hang the test).
+    if (!window.Timer1.Enabled() || ++ticks > 100) window.FinishBtn.Click();
+  };
+  window.ShowModal();
+  EXPECT_LE(ticks, 100);
+  EXPECT_EQ(window.LogMemo.Lines(), std::vector<std::string>{"2026-12-07 08:00:00" + GBK("：启动通讯")});
+  EXPECT_FALSE(window.LoadBar.Visible());
+  EXPECT_TRUE(Wizard().Changed);
+  EXPECT_EQ(host.DebugLog, 1);
+  Check(window, "10_TDebugFrm_log.png", "Label2");
+  SetLogFileName(old_log);
 }
 
 }  // namespace
