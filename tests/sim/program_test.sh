@@ -10,6 +10,8 @@ if "$sim" --module 100 >/dev/null 2>&1; then fail "station 100 accepted"; fi
 if "$sim" --bogus >/dev/null 2>&1; then fail "unknown option accepted"; fi
 
 coproc SIM { "$sim" --test-line --module 5:PLNE:pv=7.25,alarm=2 --control; }
+# bash unsets SIM_PID as soon as the coprocess ends, so keep the number for the final wait.
+sim_pid=$SIM_PID
 read -r -t 10 word path <&"${SIM[0]}" || fail "no handshake"
 [ "$word" = READY ] || fail "handshake was '$word $path'"
 [ -e "$path" ] || fail "no device at $path"
@@ -57,5 +59,5 @@ ask '#01HD' "=3AAB"
 exec 3>&-
 
 echo quit >&"${SIM[1]}"
-wait "$SIM_PID" || fail "exit status"
+wait "$sim_pid" || fail "exit status"
 echo "program test passed"
