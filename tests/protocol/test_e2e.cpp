@@ -4,8 +4,6 @@
 // bounded by a poll count.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +12,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -332,7 +331,7 @@ TEST_F(EndToEnd, AnswerLaterThanTheTimeOutNeverCorruptsAnotherModule) {
 TEST(EndToEndVanish, VanishingLineRecoversAndTheValuesComeBack) {
   // The line comes back as a new pseudo-terminal; the port name keeps pointing at it through a link.
   sim::RunnerOptions opts;
-  opts.link = ::testing::TempDir() + "korvel-e2e-vanish-" + std::to_string(::getpid());
+  opts.link = ::testing::TempDir() + "korvel-e2e-vanish-" + std::to_string(std::random_device{}());
   sim::SimLine line_(1, true, opts);
   ASSERT_TRUE(line_.ok()) << line_.error();
   Host h(line_);
@@ -484,7 +483,8 @@ TEST_F(EndToEnd, SecondOpenerOfABusyPortIsRefused) {
 TEST_F(EndToEnd, DestroyingARunningDriverWritesItsReportAndReleasesThePort) {
   // The log goes to a file of this test alone.
   const std::string savedLog = LogFileName();
-  const std::string log = ::testing::TempDir() + "korvel-e2e-destroy-" + std::to_string(::getpid()) + ".Log";
+  const std::string log =
+      ::testing::TempDir() + "korvel-e2e-destroy-" + std::to_string(std::random_device{}()) + ".Log";
   std::remove(log.c_str());
   SetLogFileName(log);
   {

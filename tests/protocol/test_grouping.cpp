@@ -2,12 +2,11 @@
 // commands and the protocol parameters, on tag records built by hand.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "driver/getfileinfo.h"
@@ -206,7 +205,8 @@ TEST_F(Grouping, IntervalIsAlwaysTen) {
 
 TEST_F(Grouping, CommandAndRefusedWriteLines) {
   const std::string saved = LogFileName();
-  const std::string log = ::testing::TempDir() + "korvel-grouping-" + std::to_string(::getpid()) + ".Log";
+  const std::string log =
+      ::testing::TempDir() + "korvel-grouping-" + std::to_string(std::random_device{}()) + ".Log";
   std::remove(log.c_str());
   SetLogFileName(log);
   obj_->Parm.DebugLog = 1;
