@@ -12,9 +12,6 @@ namespace {
 
 constexpr const char* kClass = "TDLLObject";
 
-// Channel default of each address type (the minimum of its range).
-constexpr int32_t kChannelDefault[proto::kAddrTypeCount] = {1, 1, 16, 1, 0};
-
 // Reads 1..8 hexadecimal digits; false for anything else or a value above the 32-bit range.
 bool parse_hex(const std::string& s, int32_t* out) {
   if (s.empty() || s.size() > 8) return false;
@@ -38,8 +35,9 @@ bool parse_hex(const std::string& s, int32_t* out) {
 }
 
 // Position of the earlier of two separators (npos when neither occurs); *len gets its length.
+// The full-width forms are found on GBK character boundaries only.
 size_t first_of(const std::string& s, const std::string& a, const std::string& b, size_t* len) {
-  const size_t pa = s.find(a), pb = s.find(b);
+  const size_t pa = GbkFind(s, a), pb = GbkFind(s, b);
   if (pa == std::string::npos && pb == std::string::npos) return std::string::npos;
   if (pb == std::string::npos || (pa != std::string::npos && pa <= pb)) {
     *len = a.size();
@@ -58,11 +56,11 @@ TDLLObject::~TDLLObject() = default;
 int32_t TDLLObject::GetChannelAddr(const std::string& name, const std::string& addr, uint8_t devType) {
   return Guarded(kClass, "GetChannelAddr", -1, [&]() -> int32_t {
     if (devType == 2) return -1;
-    const int32_t kind = GetTagTypeIndex(name, addr);
-    if (kind < 0 || kind >= proto::kAddrTypeCount) return -1;
-    const int32_t def = kChannelDefault[kind];
+    const TTagKindInfo* info = TagKindInfo(GetTagTypeIndex(name, addr));
+    if (info == nullptr) return -1;
+    const int32_t def = info->ChannelDefault;
     if (def == -1) return -1;
-    const size_t kindLen = std::string(proto::kAddrTypes[kind].name).size();
+    const size_t kindLen = std::string(info->Name).size();
     std::string r = addr.size() > kindLen ? addr.substr(kindLen) : std::string();
     size_t sepLen = 0;
     const size_t p1 = first_of(r, ":", GBK("："), &sepLen);
