@@ -18,8 +18,9 @@ bool HasEnv(const char* name) {
 class QtLoader {
  public:
   static QtLoader& Get() {
-    static QtLoader loader;
-    return loader;
+    // Never destroyed: unloading a toolkit at process exit, under its own live objects, can crash.
+    static QtLoader* loader = new QtLoader;
+    return *loader;
   }
 
   void SetPath(std::string path) {

@@ -561,9 +561,10 @@ extern "C" __attribute__((visibility("default"))) korvel::ui::Backend* korvel_qt
     CopyError(why, err, len);
     return nullptr;
   }
-  static QtBackend backend;
-  g_backend = &backend;
-  return &backend;
+  // Lives as long as the application object, which is never destroyed either.
+  static QtBackend* backend = new QtBackend;
+  g_backend = backend;
+  return backend;
 }
 
 extern "C" __attribute__((visibility("default"))) int korvel_qt_render_png(int abi, korvel::ui::TForm* form,
