@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,7 @@ class ScriptObject : public TBaseDLLObject {
   std::vector<std::string> sent;      // every frame handed to RealComm
   std::string writeAsk = "W";         // prefix of write frames
   int results = 0;                    // GetResult calls
+  bool throwOnSend = false;           // the send step fails with an exception
 
   TCommand* CreatCommand(TDLLTag* tag, std::vector<TCommand*>& list, bool isWrite) override {
     if (!NeedCreatCommand(list, tag, isWrite) || tag->AddrType == -1) return nullptr;
@@ -96,6 +98,7 @@ class ScriptObject : public TBaseDLLObject {
   }
 
   void RealComm(TCommand* cmd) override {
+    if (throwOnSend) throw std::runtime_error("port gone");
     TBaseDLLObject::RealComm(cmd);
     if (cmd != nullptr && CommEnabled) sent.push_back(cmd->AskStr);
   }

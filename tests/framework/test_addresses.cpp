@@ -254,12 +254,14 @@ TEST_F(Addresses, TagEdAddrExportChecksAndNormalises) {
   EXPECT_EQ(out, "whatever:1");
   EXPECT_EQ(edit("", 1, out, msg), 1);
   EXPECT_EQ(out, "<null>");
-  char* addr = strdup("PV5:1");
+  char* original = strdup("PV5:1");
+  char* addr = original;
   char* m = nullptr;
   EXPECT_EQ(TagEdAddr(nullptr, &addr, 0, &m), 0);
   EXPECT_EQ(plat::gbk_to_utf8(m ? m : ""), "通讯设备初始化失败");
   std::free(m);
-  std::free(addr);
+  std::free(addr);  // the driver hands out a new copy and leaves the host's string alone
+  std::free(original);
 }
 
 }  // namespace

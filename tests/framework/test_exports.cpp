@@ -70,6 +70,17 @@ class Exports : public ::testing::Test {
     std::free(msg);
     return r;
   }
+  // The record is packed: its double is read by copy, never through a misaligned reference.
+  static double Dbl(const TTagValue* r) {
+    double d = 0;
+    std::memcpy(&d, &r->Data, sizeof d);
+    return d;
+  }
+  static int32_t Bln(const TTagValue* r) {
+    int32_t b = 0;
+    std::memcpy(&b, &r->Data, sizeof b);
+    return b;
+  }
   static const TTagValue* Find(const std::vector<TTagValue>& recs, int32_t id) {
     for (const TTagValue& r : recs)
       if (r.TagID == id) return &r;
@@ -86,8 +97,8 @@ class Exports : public ::testing::Test {
 TEST_F(Exports, FirstReadReportsFirstValuesAndStatusesThenOnlyChanges) {
   const std::vector<TTagValue> first = Read();
   ASSERT_EQ(first.size(), 6u);
-  EXPECT_EQ(Find(first, 1)->Data.dbl, 1.0);  // communication on
-  EXPECT_EQ(Find(first, 2)->Data.bln, 1);    // logging on
+  EXPECT_EQ(Dbl(Find(first, 1)), 1.0);  // communication on
+  EXPECT_EQ(Bln(Find(first, 2)), 1);    // logging on
   EXPECT_EQ(texts_[3], "3号智能模块PLNK通讯始终不成功!");
   EXPECT_EQ(Find(first, 4)->Status, kStatusAddrChecked);
   EXPECT_EQ(Find(first, 5)->Status, kStatusAddrFailed);
@@ -100,12 +111,12 @@ TEST_F(Exports, InternalSwitchesAreWrittenAndReportedBack) {
   std::vector<TTagValue> recs = Read();
   ASSERT_EQ(recs.size(), 1u);
   EXPECT_EQ(recs[0].TagID, 1);
-  EXPECT_EQ(recs[0].Data.dbl, 0.0);
+  EXPECT_EQ(Dbl(&recs[0]), 0.0);
   EXPECT_EQ(Write(2, 1, 0, 0), 1);
   recs = Read();
   ASSERT_EQ(recs.size(), 1u);
   EXPECT_EQ(recs[0].TagID, 2);
-  EXPECT_EQ(recs[0].Data.bln, 0);
+  EXPECT_EQ(Bln(&recs[0]), 0);
   // The link status is not writable; a record of the wrong type and an unknown tag are refused.
   EXPECT_EQ(Write(0, 2, 0, 0, "x"), 0);
   EXPECT_EQ(Write(1, 1, 0, 1), 0);
@@ -114,7 +125,7 @@ TEST_F(Exports, InternalSwitchesAreWrittenAndReportedBack) {
   EXPECT_EQ(Write(1, 0, 1.0), 1);
   recs = Read();
   ASSERT_NE(Find(recs, 1), nullptr);
-  EXPECT_EQ(Find(recs, 1)->Data.dbl, 1.0);
+  EXPECT_EQ(Dbl(Find(recs, 1)), 1.0);
 }
 
 TEST_F(Exports, AnAnsweredExchangeUpdatesTheLinkTextsAsHostOwnedStrings) {
@@ -132,7 +143,7 @@ TEST_F(Exports, AnAnsweredExchangeUpdatesTheLinkTextsAsHostOwnedStrings) {
   }
   const TTagValue* pv = Find(recs, 4);
   ASSERT_NE(pv, nullptr);
-  EXPECT_EQ(pv->Data.dbl, 12.5);
+  EXPECT_EQ(Dbl(pv), 12.5);
   ASSERT_NE(Find(recs, 0), nullptr);
   EXPECT_EQ(texts_[0], plat::gbk_to_utf8(Vocabulary()[fiDeviceName]) + "通讯正常!");
   ASSERT_NE(Find(recs, 3), nullptr);

@@ -359,6 +359,23 @@ TEST_F(RunStates, PausedCommunicationFreezesTheLinkTags) {
   EXPECT_EQ(obj->sent.size(), 2u);
 }
 
+TEST_F(RunStates, AFailingHandlerIsLoggedAndTheNextPollStartsAfresh) {
+  PDB block = MakeBlock({3});
+  block.ErrorLog = 1;
+  ASSERT_TRUE(Init(block, {{0, "PV3:1"}}));
+  ClearLog();
+  obj->throwOnSend = true;
+  EXPECT_TRUE(obj->ReadExecute());
+  EXPECT_EQ(obj->RunStatus, rsReady);
+  EXPECT_EQ(obj->RunEvent, opNone);
+  EXPECT_NE(ReadLog().find("：TBaseDLLObject.opReadCmd_Exec异常！\r\n"), std::string::npos);
+  obj->throwOnSend = false;
+  Advance(1000);
+  obj->ReadExecute();
+  EXPECT_EQ(obj->sent.size(), 1u);
+  EXPECT_EQ(obj->RunStatus, rsReading);
+}
+
 TEST_F(RunStates, StoppedInstanceDoesNothing) {
   Standard();
   obj->ReadExecute();
