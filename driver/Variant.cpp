@@ -63,9 +63,9 @@ double Variant::toDouble(bool* ok) const {
       return i_ ? -1.0 : 0.0;
     case Kind::String: {
       double v = 0;
-      if (parse_number(s_, v)) return v;
-      if (strcasecmp(s_.c_str(), "true") == 0) return -1.0;
-      if (strcasecmp(s_.c_str(), "false") == 0) return 0.0;
+      if (parse_number(*s_, v)) return v;
+      if (strcasecmp(s_->c_str(), "true") == 0) return -1.0;
+      if (strcasecmp(s_->c_str(), "false") == 0) return 0.0;
       if (ok) *ok = false;
       return 0;
     }
@@ -97,10 +97,10 @@ bool Variant::toBool(bool* ok) const {
     case Kind::Double:
       return d_ != 0;
     case Kind::String: {
-      if (strcasecmp(s_.c_str(), "true") == 0) return true;
-      if (strcasecmp(s_.c_str(), "false") == 0) return false;
+      if (strcasecmp(s_->c_str(), "true") == 0) return true;
+      if (strcasecmp(s_->c_str(), "false") == 0) return false;
       double v = 0;
-      if (parse_number(s_, v)) return v != 0;
+      if (parse_number(*s_, v)) return v != 0;
       if (ok) *ok = false;
       return false;
     }
@@ -122,18 +122,18 @@ std::string Variant::toString() const {
     case Kind::Bool:
       return i_ ? "True" : "False";
     case Kind::String:
-      return s_;
+      return *s_;
     case Kind::Empty:
       return {};
   }
   return {};
 }
 
-bool operator==(const Variant& a, const Variant& b) {
+bool Variant::Equal(const Variant& a, const Variant& b) {
   using K = Variant::Kind;
   if (a.kind_ == K::Empty || b.kind_ == K::Empty) return a.kind_ == b.kind_;
   if (a.kind_ == K::String || b.kind_ == K::String) {
-    if (a.kind_ == K::String && b.kind_ == K::String) return a.s_ == b.s_;
+    if (a.kind_ == K::String && b.kind_ == K::String) return *a.s_ == *b.s_;
     return false;  // a text and a number are always reported as a change
   }
   if (a.kind_ != K::Double && b.kind_ != K::Double) {

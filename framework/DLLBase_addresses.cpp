@@ -338,8 +338,15 @@ bool TBaseDLLObject::CheckTagAddr(const PDB* block, std::string& addr) {
     if (!valid || channel == -1) return valid;
     // The channel is written in the base the channel reader reads: the form is read back and the
     // first spelling that gives the same channel is kept.
-    const std::string prefix = typeText + std::to_string(module) + ":";
-    const std::string bitText = bit == -1 ? std::string() : "." + std::to_string(bit);
+    // Appended piece by piece: g++ 12 at -O3 misreads the chained form as an overlapping copy.
+    std::string prefix = typeText;
+    prefix += std::to_string(module);
+    prefix += ':';
+    std::string bitText;
+    if (bit != -1) {
+      bitText = ".";
+      bitText += std::to_string(bit);
+    }
     for (const std::string& spelling : {std::to_string(channel), hex_upper(channel)}) {
       const std::string form = prefix + spelling + bitText;
       if (GetChannelAddr(noName, form, devType) == channel) {
