@@ -1,4 +1,4 @@
-// Text configuration of the simulator: module and fault specifications, configuration files and the
+// Text configuration of the simulator: module and fault descriptions, configuration files and the
 // control commands of the program share one syntax.
 //
 // Module:  N[:PLNE|PLNK][:KEY=VALUE,KEY=VALUE...]
@@ -20,7 +20,7 @@
 
 namespace korvel::sim {
 
-// Applies a module specification. False (nothing changed) with the reason in *err.
+// Applies a module description. False (nothing changed) with the reason in *err.
 bool apply_module_spec(ModuleSim& sim, std::string_view spec, std::string* err);
 
 // Adds a fault given as "N:KIND[=PARAM][,times=N]". False with the reason in *err.
