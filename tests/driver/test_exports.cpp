@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <thread>
 
 #include "driver/DLLMain.h"
@@ -186,5 +187,29 @@ TEST(Exports, DeviceTestDestroysTheCallingThreadsInstance) {
     ASSERT_NE(ThreadInstance(), nullptr);
     DLLTestDev(block.get(), 0);
     EXPECT_EQ(ThreadInstance(), nullptr);
+  });
+}
+
+TEST(Exports, ABlockOfRandomBytesGetsAClearAnswer) {
+  on_new_thread([] {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 5; ++round) {
+      auto block = std::make_unique<PDB>();
+      auto* raw = reinterpret_cast<uint8_t*>(block.get());
+      for (size_t i = 0; i < sizeof(PDB); ++i) raw[i] = static_cast<uint8_t>(rng());
+      block->ComPort = 200;  // a port number no line has: refused at once, without the open retry
+      TTagInfo info{};
+      info.TagID = 3;
+      std::strcpy(info.TagAddr, "PV1:1");
+      TTagInfo* tags[2] = {&info, nullptr};  // a null entry names no tag
+      char* msg = nullptr;
+      EXPECT_EQ(IniDriver(2, tags, block.get(), &msg), 0);
+      EXPECT_EQ(take(msg), GBK("设备参数中的串口设置有误!"));
+      int32_t count = -1;
+      TTagValue buf[4];
+      EXPECT_EQ(OnDataRead(&count, buf, &msg), 1);
+      take(msg);
+      EXPECT_EQ(count, 0) << "no tag table after a failed start";
+    }
   });
 }

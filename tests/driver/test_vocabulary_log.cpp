@@ -2,12 +2,20 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
+
+#include "driver/KorvelPLNK.h"
+#include "driver/PDB.h"
+#include "sim/sim_line.h"
 
 #include "driver/getfileinfo.h"
 #include "framework/DLLBase.h"
+#include "platform/clock.h"
 #include "platform/datetime.h"
 #include "platform/env.h"
 #include "platform/files.h"
@@ -197,4 +205,54 @@ TEST_F(HostSetup, ExceptionLinePatternAndLogSwitch) {
   obj.LogAllowed = false;
   obj.SetEnLog(true);
   EXPECT_FALSE(obj.EnLog);
+}
+
+TEST_F(HostSetup, AStartStopCycleWithEverySwitchOffWritesOnlyItsReports) {
+  const fs::path log = root_ / "Debug" / "KorvelPLNK.Log";
+  SetLogFileName(log.string());
+  sim::SimLine line(1);
+  ASSERT_TRUE(line.ok()) << line.error();
+  std::thread host([] {
+    auto block = std::make_unique<PDB>();
+    std::memset(block.get(), 0, sizeof(PDB));
+    FillPDBDefaults(block.get());
+    block->Devices[1].DevType = 1;
+    block->Devices[1].DevTypeName.set("PLNK");
+    TTagInfo info{};
+    info.TagID = 1;
+    std::strcpy(info.TagName, "Flow");
+    std::strcpy(info.TagAddr, "PV1:1");
+    info.ScanPeriod = 100;
+    TTagInfo* tags[1] = {&info};
+    char* msg = nullptr;
+    EXPECT_EQ(IniDriver(1, tags, block.get(), &msg), 1);
+    std::free(msg);
+    // Poll until the module's value came back, so the run really exchanged frames.
+    TTagValue buf[2];
+    bool answered = false;
+    for (int i = 0; i < 400 && !answered; ++i) {
+      int32_t n = 0;
+      OnDataRead(&n, buf, &msg);
+      std::free(msg);
+      for (int32_t k = 0; k < n; ++k) answered = answered || (buf[k].TagID == 1 && buf[k].Status == 0);
+      plat::sleep_ms(2);
+    }
+    EXPECT_TRUE(answered);
+    FreeDriver();
+  });
+  host.join();
+  const std::string text = read(log);
+  // Banner, the start lines the protocol writes whatever the switches, the statistics: nothing of
+  // the run itself (no command, answer, trace or exception lines).
+  EXPECT_NE(text.find(GBK("：启动驱动程序")), std::string::npos);
+  EXPECT_NE(text.find(GBK("：标签Flow，地址=PV1:1，读扫描周期(毫秒)=")), std::string::npos);
+  EXPECT_NE(text.find(GBK("：本次运行总时间（毫秒）=")), std::string::npos);
+  EXPECT_NE(text.find(GBK("退出运行！")), std::string::npos);
+  EXPECT_NE(text.find(std::string(60, '-')), std::string::npos);
+  EXPECT_EQ(text.find(GBK("：读通讯总次数= 0")), std::string::npos) << "the run exchanged frames";
+  EXPECT_EQ(text.find(GBK("异常！")), std::string::npos);
+  EXPECT_EQ(text.find(GBK("发送读标签命令")), std::string::npos);
+  EXPECT_EQ(text.find(GBK("接收到应答信息")), std::string::npos);
+  EXPECT_EQ(text.find(GBK("工程中存在")), std::string::npos) << "module list lines need DebugLog";
+  EXPECT_EQ(text.find(GBK("生成读标签命令串")), std::string::npos) << "command lines need DebugLog";
 }
