@@ -18,10 +18,13 @@ bool HasEnv(const char* name) {
 class QtLoader {
  public:
   static QtLoader& Get() {
-    // Never destroyed: unloading a toolkit at process exit, under its own live objects, can crash.
-    static QtLoader* loader = new QtLoader;
-    return *loader;
+    static QtLoader loader;
+    return loader;
   }
+
+  // A loaded toolkit stays loaded and its backend alive: unloading Qt at process exit (or when the
+  // host unloads this library), under its own live objects, can crash.
+  ~QtLoader() { lib_.release(); }
 
   void SetPath(std::string path) {
     std::lock_guard lock(mutex_);
