@@ -10,15 +10,8 @@
 namespace korvel::cli {
 namespace {
 
-std::string trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
-  return s.substr(b, e - b);
-}
-
 bool to_long(const std::string& text, long lo, long hi, long& out) {
-  const std::string t = trim(text);
+  const std::string t = plat::trim(text);
   if (t.empty()) return false;
   char* end = nullptr;
   const long v = std::strtol(t.c_str(), &end, 0);
@@ -83,7 +76,7 @@ bool add_module(PDB& block, const std::string& spec, std::string& err) {
   }
   uint8_t type = 1;
   if (parts.size() > 1) {
-    const std::string family = trim(parts[1]);
+    const std::string family = plat::trim(parts[1]);
     if (family == "PLNE" || family == "plne")
       type = 0;
     else if (family == "PLNK" || family == "plnk")
@@ -114,8 +107,8 @@ bool set_field(PDB& b, const std::string& assignment, std::string& err) {
     err = "name=value expected: '" + assignment + "'";
     return false;
   }
-  const std::string name = trim(assignment.substr(0, eq));
-  const std::string value = trim(assignment.substr(eq + 1));
+  const std::string name = plat::trim(assignment.substr(0, eq));
+  const std::string value = plat::trim(assignment.substr(eq + 1));
   long v = 0;
   auto num = [&](long lo, long hi) {
     if (to_long(value, lo, hi, v)) return true;
@@ -242,15 +235,15 @@ std::string block_json(const PDB& b) {
 
 bool parse_tag(const std::string& line, TagSpec& tag, std::string& err) {
   const std::vector<std::string> parts = split(line, ',');
-  if (parts.size() < 2 || trim(parts[0]).empty()) {
+  if (parts.size() < 2 || plat::trim(parts[0]).empty()) {
     err = "name,address[,type[,period]] expected: '" + line + "'";
     return false;
   }
   tag = TagSpec{};
-  tag.name = trim(parts[0]);
-  tag.address = trim(parts[1]);
-  if (parts.size() > 2 && !trim(parts[2]).empty()) {
-    const std::string t = trim(parts[2]);
+  tag.name = plat::trim(parts[0]);
+  tag.address = plat::trim(parts[1]);
+  if (parts.size() > 2 && !plat::trim(parts[2]).empty()) {
+    const std::string t = plat::trim(parts[2]);
     if (t == "0" || t == "real")
       tag.type = 0;
     else if (t == "1" || t == "bool")
@@ -263,7 +256,7 @@ bool parse_tag(const std::string& line, TagSpec& tag, std::string& err) {
     }
   }
   long period = 1000;
-  if (parts.size() > 3 && !trim(parts[3]).empty() && !to_long(parts[3], 0, 86400000, period)) {
+  if (parts.size() > 3 && !plat::trim(parts[3]).empty() && !to_long(parts[3], 0, 86400000, period)) {
     err = "period in ms expected: '" + line + "'";
     return false;
   }
@@ -284,7 +277,7 @@ bool load_tags(const std::string& path, std::vector<TagSpec>& tags, std::string&
   int lineNo = 0;
   for (const std::string& raw : split(text, '\n')) {
     ++lineNo;
-    const std::string line = trim(raw);
+    const std::string line = plat::trim(raw);
     if (line.empty() || line[0] == '#') continue;
     if (lineNo == 1 && line.compare(0, 5, "name,") == 0) continue;
     TagSpec tag;

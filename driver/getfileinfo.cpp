@@ -2,7 +2,6 @@
 
 #include <strings.h>
 
-#include <cctype>
 #include <deque>
 #include <mutex>
 
@@ -36,13 +35,6 @@ const KeyDefault kKeys[] = {
     {28, "FourSegIDName", "第四段地址"}, {29, "FiveSegName", "第五段"},
     {30, "FiveSegIDName", "第五段地址"},
 };
-
-std::string trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
 
 // Version keys are looked up without regard to case, as the resource API does.
 const std::string* find_key(const plat::FileVersion& v, const char* key) {
@@ -84,13 +76,13 @@ Records& records() {
 
 std::string HostDirectory() {
   const char sep = plat::path_separator();
-  std::string dir = trim(plat::native_path(plat::host_install_path()));
+  std::string dir = plat::trim(plat::native_path(plat::host_install_path()));
   if (!dir.empty() && dir.back() != sep && !plat::directory_exists(dir)) {
     // The value names a file (the host program): keep its directory part.
     const size_t cut = dir.find_last_of(sep);
     dir = cut == std::string::npos ? std::string() : dir.substr(0, cut + 1);
   }
-  dir = trim(dir);
+  dir = plat::trim(dir);
   if (!dir.empty() && dir.back() != sep) dir += sep;
   if (dir.empty() || !plat::file_exists(dir + "Sentrel.ini")) dir = std::string("..") + sep;
   return dir;

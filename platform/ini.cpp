@@ -2,16 +2,10 @@
 
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace korvel::plat {
 namespace {
-
-std::string trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
 
 bool same_ci(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;

@@ -10,6 +10,9 @@ std::string utf8_to_gbk(std::string_view utf8);
 // GBK → UTF-8. Invalid sequences become U+FFFD; never throws.
 std::string gbk_to_utf8(std::string_view gbk);
 
+// The text without leading and trailing blanks (space, tab, CR, LF, VT, FF).
+std::string trim(std::string_view text);
+
 }  // namespace korvel::plat
 
 // A source literal (UTF-8) as GBK bytes, converted once on first use at this call site.
