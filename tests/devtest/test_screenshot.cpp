@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #ifdef KORVEL_QT_BACKEND_FILE
-#include <png.h>
-
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -19,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "sim/sim_line.h"
+#include "tests/common/png_image.h"
 #include "tools/DLLTest.h"
 #include "ui/Backend.h"
 #include "ui/Scripted.h"
@@ -26,42 +25,8 @@
 namespace korvel {
 namespace {
 
-struct Image {
-  int width = 0, height = 0;
-  std::vector<unsigned char> rgba;
-  std::uint32_t At(int x, int y) const {
-    const unsigned char* p =
-        &rgba[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 4];
-    return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
-  }
-  // Pixels darker than mid-grey in a rectangle (text drawn there).
-  int Dark(int x, int y, int w, int h) const {
-    int dark = 0;
-    for (int j = y; j < y + h && j < height; ++j)
-      for (int i = x; i < x + w && i < width; ++i) {
-        const std::uint32_t p = At(i, j);
-        if (((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF) < 3 * 128) ++dark;
-      }
-    return dark;
-  }
-  size_t Colours() const {
-    std::set<std::uint32_t> seen;
-    for (int j = 0; j < height; ++j)
-      for (int i = 0; i < width; ++i) seen.insert(At(i, j));
-    return seen.size();
-  }
-};
-
-bool ReadPng(const std::string& path, Image& img) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-  image.format = PNG_FORMAT_RGBA;
-  img.width = static_cast<int>(image.width);
-  img.height = static_cast<int>(image.height);
-  img.rgba.resize(PNG_IMAGE_SIZE(image));
-  return png_image_finish_read(&image, nullptr, img.rgba.data(), 0, nullptr) != 0;
-}
+using test::Image;
+using test::ReadPng;
 
 // Position of a control in form coordinates.
 void Place(const ui::TControl& c, int& x, int& y) {

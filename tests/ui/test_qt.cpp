@@ -1,8 +1,5 @@
 // The Qt backend on Qt's offscreen platform: a modal loop driven by model timers, and screenshots.
 #include <gtest/gtest.h>
-#ifdef KORVEL_HAVE_PNG
-#include <png.h>
-#endif
 
 #include <cstdlib>
 #include <set>
@@ -12,6 +9,7 @@
 
 #include "platform/files.h"
 #include "platform/text.h"
+#include "tests/common/png_image.h"
 #include "ui/Backend.h"
 
 namespace ui = korvel::ui;
@@ -20,39 +18,8 @@ namespace ui = korvel::ui;
 
 namespace {
 
-struct Image {
-  int width = 0, height = 0;
-  std::vector<unsigned char> rgba;
-  std::uint32_t At(int x, int y) const {
-    const unsigned char* p =
-        &rgba[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 4];
-    return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
-  }
-  // The pixels of a rectangle, row by row.
-  std::vector<std::uint32_t> Region(int x, int y, int w, int h) const {
-    std::vector<std::uint32_t> out;
-    for (int j = y; j < y + h && j < height; ++j)
-      for (int i = x; i < x + w && i < width; ++i) out.push_back(At(i, j));
-    return out;
-  }
-};
-
-bool ReadPng(const std::string& path, Image& img) {
-#ifndef KORVEL_HAVE_PNG
-  (void)path;
-  (void)img;
-  return false;
-#else
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-  image.format = PNG_FORMAT_RGBA;
-  img.width = static_cast<int>(image.width);
-  img.height = static_cast<int>(image.height);
-  img.rgba.resize(PNG_IMAGE_SIZE(image));
-  return png_image_finish_read(&image, nullptr, img.rgba.data(), 0, nullptr) != 0;
-#endif
-}
+using korvel::test::Image;
+using korvel::test::ReadPng;
 
 class QtOffscreen : public ::testing::Test {
  protected:

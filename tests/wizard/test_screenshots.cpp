@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #ifdef KORVEL_QT_BACKEND_FILE
-#include <png.h>
-
 #include <functional>
 #include <memory>
 #include <set>
@@ -12,6 +10,7 @@
 #include "platform/env.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "tests/common/png_image.h"
 #include "tests/wizard/wizard_fixture.h"
 #include "tools/DLLDebug.h"
 #include "ui/Backend.h"
@@ -33,38 +32,10 @@ extern "C" __attribute__((visibility("default"), used)) const char* __lsan_defau
 namespace korvel::test {
 namespace {
 
-struct Image {
-  int width = 0, height = 0;
-  std::vector<unsigned char> rgba;
-  std::uint32_t At(int x, int y) const {
-    const unsigned char* p =
-        &rgba[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 4];
-    return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
-  }
-  std::vector<std::uint32_t> Region(int x, int y, int w, int h) const {
-    std::vector<std::uint32_t> out;
-    for (int j = y; j < y + h && j < height; ++j)
-      for (int i = x; i < x + w && i < width; ++i) out.push_back(At(i, j));
-    return out;
-  }
-};
-
-bool ReadPng(const std::string& path, Image& img) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-  image.format = PNG_FORMAT_RGBA;
-  img.width = static_cast<int>(image.width);
-  img.height = static_cast<int>(image.height);
-  img.rgba.resize(PNG_IMAGE_SIZE(image));
-  return png_image_finish_read(&image, nullptr, img.rgba.data(), 0, nullptr) != 0;
-}
-
+using test::Image;
+using test::ReadPng;
 int DarkPixels(const std::vector<std::uint32_t>& px) {
-  int dark = 0;
-  for (auto p : px)
-    if (((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF) < 3 * 128) ++dark;
-  return dark;
+  return Image::DarkPixels(px);
 }
 
 // The region of a control in form coordinates.
