@@ -4,7 +4,11 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
+#include <random>
+#include <string>
+#include <system_error>
 
 #include "framework/DLLBase.h"
 #include "platform/env.h"
@@ -14,8 +18,16 @@ namespace korvel::test {
 
 std::atomic<long> g_live_blocks{0};
 
+// Each test process logs into a directory of its own: ctest runs test processes side by side,
+// and a test that empties or reads the log must see only its own lines.
+const std::string& TestLogDir() {
+  static const std::string dir =
+      std::string(KORVEL_FW_TEST_DIR) + "/run-" + std::to_string(std::random_device{}()) + "/Debug";
+  return dir;
+}
+
 std::string TestLogPath() {
-  return std::string(KORVEL_FW_TEST_DIR) + "/KorvelPLNK.Log";
+  return TestLogDir() + "/KorvelPLNK.Log";
 }
 
 }  // namespace korvel::test
@@ -40,5 +52,8 @@ int main(int argc, char** argv) {
   // A host without its settings: the log file is the one the tests name.
   korvel::plat::set_env("ORVANE_PATH", KORVEL_FW_TEST_DIR);
   korvel::SetLogFileName(korvel::test::TestLogPath());
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  std::error_code ec;
+  std::filesystem::remove_all(std::filesystem::path(korvel::test::TestLogDir()).parent_path(), ec);
+  return result;
 }
