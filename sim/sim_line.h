@@ -1,5 +1,6 @@
 // A simulated line for tests in one object: a ModuleSim served on a new pseudo-terminal, with the
-// driver's port "ComN" pointed at it (KORVELPLNK_COMN) for as long as the object lives.
+// driver's port "ComN" pointed at it (KORVELPLNK_COMN) for as long as the object lives, through a
+// symbolic link of its own unless the options name one.
 #pragma once
 #include <string>
 
