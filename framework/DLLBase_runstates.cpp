@@ -430,6 +430,20 @@ void cycle_step(TBaseDLLObject& obj, const char* method, F&& body) {
   }
 }
 
+// The answer and clear handlers work on the current command; without one the machine has lost its
+// place and goes to the system-error state.
+template <class F>
+void command_step(TBaseDLLObject& obj, const char* method, F&& body) {
+  cycle_step(obj, method, [&] {
+    if (obj.CurCommand == nullptr) {
+      obj.RunStatus = rsSysError;
+      obj.RunEvent = opLink;
+      return;
+    }
+    body(obj.CurCommand);
+  });
+}
+
 }  // namespace
 
 void TBaseDLLObject::opReadCmd_Exec() {
@@ -454,13 +468,7 @@ void TBaseDLLObject::opWriteCmd_Exec() {
 }
 
 void TBaseDLLObject::opReadACK_Exec() {
-  cycle_step(*this, "opReadACK_Exec", [&] {
-    TCommand* c = CurCommand;
-    if (c == nullptr) {
-      RunStatus = rsSysError;
-      RunEvent = opLink;
-      return;
-    }
+  command_step(*this, "opReadACK_Exec", [&](TCommand* c) {
     c->FailCount = 0;
     ++c->Attempts;
     ++c->Successes;
@@ -490,13 +498,7 @@ void TBaseDLLObject::opReadACK_Exec() {
 }
 
 void TBaseDLLObject::opReadNAK_Exec() {
-  cycle_step(*this, "opReadNAK_Exec", [&] {
-    TCommand* c = CurCommand;
-    if (c == nullptr) {
-      RunStatus = rsSysError;
-      RunEvent = opLink;
-      return;
-    }
+  command_step(*this, "opReadNAK_Exec", [&](TCommand* c) {
     ++c->Attempts;
     c->SuccessRatio = static_cast<float>(c->Successes) / static_cast<float>(c->Attempts);
     UpdateBestCommand();
@@ -551,13 +553,7 @@ void TBaseDLLObject::opClrReadError_Exec() {
 }
 
 void TBaseDLLObject::opWriteACK_Exec() {
-  cycle_step(*this, "opWriteACK_Exec", [&] {
-    TCommand* c = CurCommand;
-    if (c == nullptr) {
-      RunStatus = rsSysError;
-      RunEvent = opLink;
-      return;
-    }
+  command_step(*this, "opWriteACK_Exec", [&](TCommand* c) {
     if (c->CmdKind & 2)
       for (size_t i = 0; i < c->TagIndex.size(); ++i)
         if (TDLLTag* tag = TagAt(c->TagIndex[i])) {
@@ -588,13 +584,7 @@ void TBaseDLLObject::opWriteACK_Exec() {
 }
 
 void TBaseDLLObject::opWriteNAK_Exec() {
-  cycle_step(*this, "opWriteNAK_Exec", [&] {
-    TCommand* c = CurCommand;
-    if (c == nullptr) {
-      RunStatus = rsSysError;
-      RunEvent = opLink;
-      return;
-    }
+  command_step(*this, "opWriteNAK_Exec", [&](TCommand* c) {
     ++WriteCommCount;
     LastCommOK = false;
     WriteTimeoutCount += 1;
