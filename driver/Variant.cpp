@@ -1,6 +1,5 @@
 #include "driver/Variant.h"
 
-#include <strings.h>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -64,8 +63,8 @@ double Variant::toDouble(bool* ok) const {
     case Kind::String: {
       double v = 0;
       if (parse_number(*s_, v)) return v;
-      if (strcasecmp(s_->c_str(), "true") == 0) return -1.0;
-      if (strcasecmp(s_->c_str(), "false") == 0) return 0.0;
+      if (plat::iequals(*s_, "true")) return -1.0;
+      if (plat::iequals(*s_, "false")) return 0.0;
       if (ok) *ok = false;
       return 0;
     }
@@ -97,8 +96,8 @@ bool Variant::toBool(bool* ok) const {
     case Kind::Double:
       return d_ != 0;
     case Kind::String: {
-      if (strcasecmp(s_->c_str(), "true") == 0) return true;
-      if (strcasecmp(s_->c_str(), "false") == 0) return false;
+      if (plat::iequals(*s_, "true")) return true;
+      if (plat::iequals(*s_, "false")) return false;
       double v = 0;
       if (parse_number(*s_, v)) return v != 0;
       if (ok) *ok = false;

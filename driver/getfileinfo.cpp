@@ -1,7 +1,5 @@
 #include "driver/getfileinfo.h"
 
-#include <strings.h>
-
 #include <deque>
 #include <mutex>
 
@@ -39,7 +37,7 @@ const KeyDefault kKeys[] = {
 // Version keys are looked up without regard to case, as the resource API does.
 const std::string* find_key(const plat::FileVersion& v, const char* key) {
   for (const auto& [k, value] : v.strings)
-    if (strcasecmp(k.c_str(), key) == 0) return &value;
+    if (plat::iequals(k, key)) return &value;
   return nullptr;
 }
 

@@ -12,7 +12,28 @@ uint64_t tick_ms();
 // Pass an empty function to return to the real clock.
 void set_test_clock(std::function<uint64_t()> clock);
 
+// The OS's monotonic source in milliseconds from an arbitrary origin. Never replaced by the test
+// clock: real waits (a bounded write, a line's read time-out) are measured with it.
+uint64_t monotonic_ms();
+
 // Sleep for a few milliseconds (used by retry loops, never by the poll path).
 void sleep_ms(uint32_t ms);
+
+// Extends a 32-bit millisecond counter that wraps (after about 49.7 days) to 64 bits. The counter
+// must be sampled at least once per wrap period for the result to stay right; it never goes back.
+class TickWidener {
+ public:
+  uint64_t widen(uint32_t raw) {
+    if (started_ && raw < last_) high_ += uint64_t{1} << 32;
+    started_ = true;
+    last_ = raw;
+    return high_ | raw;
+  }
+
+ private:
+  uint64_t high_ = 0;
+  uint32_t last_ = 0;
+  bool started_ = false;
+};
 
 }  // namespace korvel::plat

@@ -11,6 +11,8 @@ char path_separator();
 std::string native_path(const std::string& path);
 
 bool file_exists(const std::string& path);
+// True when anything (file, directory, device, socket) is there.
+bool path_exists(const std::string& path);
 bool directory_exists(const std::string& path);
 // Creates the directory with every missing parent; true when it exists afterwards.
 bool create_directories(const std::string& path);

@@ -3,23 +3,18 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
-namespace korvel::plat {
+#include "platform/serial.h"
 
-// Line settings for open_path(); baud 0 leaves the device's speed and framing as they are.
-struct LineParams {
-  uint32_t baud = 0;
-  int data_bits = 8;  // 5..8
-  char parity = 'N';  // 'N', 'O', 'E'
-  int stop_bits = 1;  // 1 or 2
-};
+namespace korvel::plat {
 
 // One end of a line. Not copyable; movable. All calls are safe on a closed line (they fail).
 // read() and write() may run on one thread while wake() is called from another.
 class Pty {
  public:
-  Pty() = default;
+  Pty();
   ~Pty();
   Pty(const Pty&) = delete;
   Pty& operator=(const Pty&) = delete;
@@ -32,15 +27,20 @@ class Pty {
   // the slave closes and reopens it. On failure returns false and says why in *err (may be null).
   bool open_pair(std::string* err);
 
-  // Opens an existing terminal device (a serial port, or the slave path of a pair) for reading and
-  // writing in raw mode; params->baud != 0 also sets speed and framing. The device path is kept as
-  // path(). On failure returns false and says why in *err (may be null).
-  bool open_path(const std::string& path, const LineParams* params, std::string* err);
+  // Opens an existing terminal (the slave path of a pair) for reading and writing in raw mode,
+  // keeping its speed. The path is kept as path(). On failure returns false and says why in *err
+  // (may be null).
+  bool open_path(const std::string& path, std::string* err);
 
-  bool is_open() const { return fd_ >= 0; }
+  // Opens a serial device through the serial service (exclusively) with the given line settings;
+  // line.baud 0 keeps the device's speed and framing. False, with the reason in *err (may be null), when the
+  // device cannot be opened or refuses the settings.
+  bool open_device(const std::string& path, const SerialLine& line, std::string* err);
+
+  bool is_open() const;
 
   // The slave path of a pair, or the device path given to open_path(); empty when closed.
-  const std::string& path() const { return path_; }
+  const std::string& path() const;
 
   // Waits at most timeout_ms (negative: no limit) for input and reads up to n bytes.
   // Returns the byte count, 0 on time-out or wake(), -1 when the line is closed or gone.
@@ -59,13 +59,8 @@ class Pty {
   void close();
 
  private:
-  bool make_wake_pipe(std::string* err);
-
-  int fd_ = -1;       // master of a pair, or the device
-  int hold_fd_ = -1;  // slave descriptor held by a pair
-  int wake_rd_ = -1;
-  int wake_wr_ = -1;
-  std::string path_;
+  struct Impl;  // the OS descriptors, defined by the platform's file
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace korvel::plat

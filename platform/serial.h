@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace korvel::plat {
@@ -44,7 +45,7 @@ enum class SerialOpen : uint8_t {
 // One serial device. Not copyable. Single-threaded: the owner serialises its calls.
 class SerialPort {
  public:
-  SerialPort() = default;
+  SerialPort();
   ~SerialPort();
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
@@ -52,7 +53,7 @@ class SerialPort {
   // Opens the device for reading and writing, refusing to share it: a second opener in this or
   // another process gets Busy. Afterwards read() never waits. An open port is closed first.
   SerialOpen open(const std::string& path);
-  bool is_open() const { return fd_ >= 0; }
+  bool is_open() const;
 
   // Applies the line settings, leaving the hardware handshake (RTS/CTS) as the device had it.
   // False when the OS refused part of them: a record it cannot express (4 data bits) is not
@@ -84,15 +85,16 @@ class SerialPort {
 
   // True once a call failed because the device has gone (unplugged adapter, closed
   // pseudo-terminal); the owner should close the port and open it again later.
-  bool gone() const { return gone_; }
+  bool gone() const;
 
   void close();
 
- private:
-  void note_error(int err);
+  // The OS handle and its state, kept out of this header (posix/ or win32/ define it).
+  struct Impl;
 
-  int fd_ = -1;
-  bool gone_ = false;
+ private:
+  friend class Pty;  // a simulator line serves a device this class opened
+  std::unique_ptr<Impl> impl_;
 };
 
 // The device path of a port name. "ComN" (any letter case) maps to the environment variable

@@ -13,6 +13,10 @@ std::string gbk_to_utf8(std::string_view gbk);
 // The text without leading and trailing blanks (space, tab, CR, LF, VT, FF).
 std::string trim(std::string_view text);
 
+// True when both texts are equal ignoring the letter case of ASCII letters (bytes of GBK
+// characters compare as they are).
+bool iequals(std::string_view a, std::string_view b);
+
 }  // namespace korvel::plat
 
 // A source literal (UTF-8) as GBK bytes, converted once on first use at this call site.

@@ -21,6 +21,34 @@ void relink(const std::string& target, const std::string& link) {
   if (!ec) fs::rename(tmp, link, ec);
 }
 
+// Baud 0 (no character timing) leaves the device's speed and framing as they are.
+plat::SerialLine line_of(const LineTiming& t) {
+  plat::SerialLine line;
+  line.baud = t.baud;
+  line.data_bits = t.data_bits;
+  switch (t.parity) {
+    case 'O':
+      line.parity = plat::SerialParity::Odd;
+      break;
+    case 'E':
+      line.parity = plat::SerialParity::Even;
+      break;
+    case 'M':
+      line.parity = plat::SerialParity::Mark;
+      break;
+    case 'S':
+      line.parity = plat::SerialParity::Space;
+      break;
+    default:
+      line.parity = plat::SerialParity::None;
+      break;
+  }
+  line.stop_bits = t.stop_halves >= 4   ? plat::SerialStopBits::Two
+                   : t.stop_halves == 3 ? plat::SerialStopBits::OneAndHalf
+                                        : plat::SerialStopBits::One;
+  return line;
+}
+
 }  // namespace
 
 bool Runner::start(RunnerOptions opts, std::string* err) {
@@ -90,12 +118,7 @@ bool Runner::open_line(std::string* err) {
     ok = pty_.open_pair(err);
     if (ok && !opts_.link.empty()) relink(pty_.path(), opts_.link);
   } else {
-    plat::LineParams params;
-    params.baud = opts_.timing.baud;
-    params.data_bits = opts_.timing.data_bits;
-    params.parity = opts_.timing.parity;
-    params.stop_bits = opts_.timing.stop_halves >= 4 ? 2 : 1;
-    ok = pty_.open_path(opts_.device, &params, err);
+    ok = pty_.open_device(opts_.device, line_of(opts_.timing), err);
   }
   if (ok) path_ = pty_.path();
   return ok;

@@ -4,14 +4,14 @@
 #include <mutex>
 
 #include "platform/dynlib.h"
+#include "platform/env.h"
 #include "ui/QtEntry.h"
 
 namespace korvel::ui {
 namespace {
 
 bool HasEnv(const char* name) {
-  const char* v = std::getenv(name);
-  return v && *v;
+  return !plat::get_env(name).empty();
 }
 
 // The Qt backend's shared object, loaded once per process and never unloaded.
@@ -103,7 +103,7 @@ class QtLoader {
     if (lib_.is_open()) return true;
     if (load_failed_) return false;
     std::string path = path_;
-    if (path.empty() && HasEnv("KORVEL_QT_BACKEND")) path = std::getenv("KORVEL_QT_BACKEND");
+    if (path.empty() && HasEnv("KORVEL_QT_BACKEND")) path = plat::get_env("KORVEL_QT_BACKEND");
     if (path.empty()) {
       // Next to the library (or program) that holds this code.
       std::string dir = plat::module_dir_of(reinterpret_cast<const void*>(&QtBackendError));

@@ -25,6 +25,11 @@ bool file_exists(const std::string& path) {
   return ::stat(native_path(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool path_exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(native_path(path).c_str(), &st) == 0;
+}
+
 bool directory_exists(const std::string& path) {
   struct stat st {};
   return ::stat(native_path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -7,14 +7,14 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 
+#include "platform/clock.h"
 #include "platform/env.h"
-#include "platform/serial.h"
+#include "platform/posix/serial_posix.h"
 
 namespace korvel::plat {
 namespace {
@@ -51,12 +51,6 @@ uint32_t rate_of(const termios2& t) {
   return t.c_ospeed;
 }
 
-uint64_t monotonic_ms() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-}
-
 // Errors after which the descriptor is useless: the tty was hung up or the device removed.
 bool means_gone(int err) {
   return err == EIO || err == ENXIO || err == ENODEV || err == EBADF || err == EPIPE;
@@ -76,17 +70,27 @@ void set_rate(termios2* t, uint32_t baud) {
 
 }  // namespace
 
+void SerialPort::Impl::note_error(int err) {
+  if (means_gone(err)) gone = true;
+}
+
+SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
+
 SerialPort::~SerialPort() {
   close();
 }
 
-void SerialPort::note_error(int err) {
-  if (means_gone(err)) gone_ = true;
+bool SerialPort::is_open() const {
+  return impl_->fd >= 0;
+}
+
+bool SerialPort::gone() const {
+  return impl_->gone;
 }
 
 SerialOpen SerialPort::open(const std::string& path) {
   close();
-  gone_ = false;
+  impl_->gone = false;
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int err = errno;
@@ -106,12 +110,12 @@ SerialOpen SerialPort::open(const std::string& path) {
     return SerialOpen::Busy;
   }
   ioctl(fd, TIOCEXCL);
-  fd_ = fd;
+  impl_->fd = fd;
   return SerialOpen::Ok;
 }
 
 bool SerialPort::apply(const SerialLine& line) {
-  if (fd_ < 0) return false;
+  if (impl_->fd < 0) return false;
   tcflag_t size = 0;
   switch (line.data_bits) {
     case 5:
@@ -132,8 +136,8 @@ bool SerialPort::apply(const SerialLine& line) {
   if (line.baud == 0) return false;
 
   termios2 t{};
-  if (ioctl(fd_, TCGETS2, &t) != 0) {
-    note_error(errno);
+  if (ioctl(impl_->fd, TCGETS2, &t) != 0) {
+    impl_->note_error(errno);
     return false;
   }
   const termios2 before = t;
@@ -174,22 +178,22 @@ bool SerialPort::apply(const SerialLine& line) {
 
   termios2 wanted = t;
   set_rate(&wanted, line.baud);
-  if (ioctl(fd_, TCSETS2, &wanted) == 0) return true;
-  note_error(errno);
-  if (gone_) return false;
+  if (ioctl(impl_->fd, TCSETS2, &wanted) == 0) return true;
+  impl_->note_error(errno);
+  if (impl_->gone) return false;
   // The rate was refused: keep the device's own speed and apply the rest.
   t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT))) |
               (before.c_cflag & static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT)));
   t.c_ispeed = before.c_ispeed;
   t.c_ospeed = before.c_ospeed;
-  if (ioctl(fd_, TCSETS2, &t) != 0) note_error(errno);
+  if (ioctl(impl_->fd, TCSETS2, &t) != 0) impl_->note_error(errno);
   return false;
 }
 
 bool SerialPort::read_back(SerialLine* line) const {
-  if (fd_ < 0 || line == nullptr) return false;
+  if (impl_->fd < 0 || line == nullptr) return false;
   termios2 t{};
-  if (ioctl(fd_, TCGETS2, &t) != 0) return false;
+  if (ioctl(impl_->fd, TCGETS2, &t) != 0) return false;
   SerialLine out;
   out.baud = rate_of(t);
   switch (t.c_cflag & CSIZE) {
@@ -223,85 +227,85 @@ bool SerialPort::read_back(SerialLine* line) const {
 }
 
 bool SerialPort::set_queue_sizes(uint32_t, uint32_t) {
-  if (fd_ < 0) return false;
+  if (impl_->fd < 0) return false;
   termios2 t{};
-  if (ioctl(fd_, TCGETS2, &t) != 0) {
-    note_error(errno);
+  if (ioctl(impl_->fd, TCGETS2, &t) != 0) {
+    impl_->note_error(errno);
     return false;
   }
   return true;
 }
 
 long SerialPort::queued_input() {
-  if (fd_ < 0) return -1;
+  if (impl_->fd < 0) return -1;
   int count = 0;
-  if (ioctl(fd_, FIONREAD, &count) != 0) {
-    note_error(errno);
+  if (ioctl(impl_->fd, FIONREAD, &count) != 0) {
+    impl_->note_error(errno);
     return -1;
   }
   return count;
 }
 
 long SerialPort::read(void* buf, size_t n) {
-  if (fd_ < 0) return -1;
+  if (impl_->fd < 0) return -1;
   if (n == 0) return 0;
   for (;;) {
-    const ssize_t got = ::read(fd_, buf, n);
+    const ssize_t got = ::read(impl_->fd, buf, n);
     if (got >= 0) return static_cast<long>(got);
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-    note_error(errno);
+    impl_->note_error(errno);
     return -1;
   }
 }
 
 long SerialPort::write(const void* buf, size_t n, uint32_t timeout_ms) {
-  if (fd_ < 0) return -1;
+  if (impl_->fd < 0) return -1;
   const auto* p = static_cast<const unsigned char*>(buf);
   size_t left = n;
   const uint64_t deadline = monotonic_ms() + timeout_ms;
   while (left > 0) {
-    const ssize_t put = ::write(fd_, p, left);
+    const ssize_t put = ::write(impl_->fd, p, left);
     if (put > 0) {
       p += put;
       left -= static_cast<size_t>(put);
       continue;
     }
     if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-      note_error(errno);
+      impl_->note_error(errno);
       return -1;
     }
     const uint64_t now = monotonic_ms();
     if (now >= deadline) break;
-    pollfd pfd{fd_, POLLOUT, 0};
+    pollfd pfd{impl_->fd, POLLOUT, 0};
     const int rc = poll(&pfd, 1, static_cast<int>(std::min<uint64_t>(deadline - now, 60000)));
     if (rc < 0 && errno != EINTR) {
-      note_error(errno);
+      impl_->note_error(errno);
       return -1;
     }
     if (rc > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(pfd.revents & POLLOUT)) {
-      gone_ = true;
+      impl_->gone = true;
       return -1;
     }
   }
   if (left == 0) return static_cast<long>(n);
   // Cancelled: the unsent rest must not reach the line glued to the next frame.
-  if (ioctl(fd_, TCFLSH, TCOFLUSH) != 0) note_error(errno);
+  if (ioctl(impl_->fd, TCFLSH, TCOFLUSH) != 0) impl_->note_error(errno);
   return -1;
 }
 
 void SerialPort::purge_input() {
-  if (fd_ < 0) return;
-  if (ioctl(fd_, TCFLSH, TCIFLUSH) != 0) note_error(errno);
+  if (impl_->fd < 0) return;
+  if (ioctl(impl_->fd, TCFLSH, TCIFLUSH) != 0) impl_->note_error(errno);
 }
 
 void SerialPort::close() {
-  if (fd_ < 0) return;
+  if (impl_->fd < 0) return;
   // The exclusive flag belongs to the tty, not to this descriptor: clear it, or a device that
   // someone else still holds open would refuse our own next open.
-  ioctl(fd_, TIOCNXCL);
-  ::close(fd_);
-  fd_ = -1;
+  ioctl(impl_->fd, TIOCNXCL);
+  ::close(impl_->fd);
+  impl_->fd = -1;
 }
 
 std::string serial_device_path(const std::string& port_name) {

@@ -3,7 +3,6 @@
 // and advanced-debug controls, run on the scripted backend.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,6 +15,7 @@
 #include "driver/PDB.h"
 #include "framework/DLLBase.h"
 #include "platform/clock.h"
+#include "platform/env.h"
 #include "platform/text.h"
 #include "protocol/DLLRealize.h"
 #include "sim/sim_line.h"
@@ -162,11 +162,11 @@ TEST_F(DeviceTest, SilentCheckCountsNoAnswerThatFailsItsChecks) {
 TEST_F(DeviceTest, SilentCheckOnAMissingPortIsFalse) {
   auto block = Block({{tl::kGood, 1}}, 10);
   block->ComPort = 14;  // Com15: nothing behind it
-  setenv("KORVELPLNK_COM15", "/nonexistent/korvel-devtest", 1);
+  korvel::plat::set_env("KORVELPLNK_COM15", "/nonexistent/korvel-devtest");
   uint64_t now = 1000000;
   plat::set_test_clock([&now] { return now += 100; });  // the open retries run out at once
   EXPECT_EQ(DLLTestDev(block.get(), 0), 0);
-  unsetenv("KORVELPLNK_COM15");
+  korvel::plat::unset_env("KORVELPLNK_COM15");
   EXPECT_EQ(DLLTestDev(nullptr, 0), 0);
   EXPECT_EQ(ThreadInstance(), nullptr);
 }
@@ -207,9 +207,9 @@ TEST_F(DeviceTest, WithoutADisplayTheRealBackendAlsoReturnsAtOnce) {
   // The host's process as it usually is on a server: no display of any kind.
   std::vector<std::pair<std::string, std::optional<std::string>>> saved;
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    const char* v = std::getenv(name);
-    saved.emplace_back(name, v != nullptr ? std::optional<std::string>(v) : std::nullopt);
-    unsetenv(name);
+    const std::string v = korvel::plat::get_env(name);
+    saved.emplace_back(name, v.empty() ? std::nullopt : std::optional<std::string>(v));
+    korvel::plat::unset_env(name);
   }
   ui::set_backend(nullptr);
 #ifdef KORVEL_QT_BACKEND_FILE
@@ -226,7 +226,7 @@ TEST_F(DeviceTest, WithoutADisplayTheRealBackendAlsoReturnsAtOnce) {
     ui::RetryQtBackend();
   }
   for (const auto& [name, value] : saved)
-    if (value) setenv(name.c_str(), value->c_str(), 1);
+    if (value) korvel::plat::set_env(name, *value);
   if (!fresh) GTEST_SKIP() << "a Qt backend already runs in this process";
 }
 
@@ -300,12 +300,12 @@ TEST_F(DeviceTest, ClosingWithoutAnAcknowledgedReadGivesNoAndStopsTheDriver) {
 TEST_F(DeviceTest, OpeningFailsWithoutAWindowWhenTheDriverCannotStart) {
   auto block = Block({{tl::kGood, 1}}, 10);
   block->ComPort = 14;
-  setenv("KORVELPLNK_COM15", "/nonexistent/korvel-devtest", 1);
+  korvel::plat::set_env("KORVELPLNK_COM15", "/nonexistent/korvel-devtest");
   uint64_t now = 1000000;
   plat::set_test_clock([&now] { return now += 100; });
   ui::ScriptedBackend ui;
   EXPECT_EQ(DLLTestDev(block.get(), 1), 0);
-  unsetenv("KORVELPLNK_COM15");
+  korvel::plat::unset_env("KORVELPLNK_COM15");
   EXPECT_TRUE(ui.Shown().empty());
   EXPECT_TRUE(ui.Messages().empty());
 }

@@ -38,7 +38,7 @@ std::string read_answer(plat::Pty& port) {
 plat::Pty open_client(const std::string& path) {
   plat::Pty port;
   std::string err;
-  EXPECT_TRUE(port.open_path(path, nullptr, &err)) << err;
+  EXPECT_TRUE(port.open_path(path, &err)) << err;
   return port;
 }
 
@@ -252,7 +252,7 @@ TEST(Pty, ClosedLineFailsEveryCall) {
   port.flush();
   port.close();
   std::string err;
-  EXPECT_FALSE(port.open_path("/nonexistent/tty", nullptr, &err));
+  EXPECT_FALSE(port.open_path("/nonexistent/tty", &err));
   EXPECT_FALSE(err.empty());
 }
 

@@ -2,11 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "platform/dynlib.h"
+#include "platform/env.h"
 #include "ui/Backend.h"
 
 namespace ui = korvel::ui;
@@ -20,23 +21,24 @@ class EnvGuard {
   void Set(const char* name, const char* value) {
     Save(name);
     if (value)
-      setenv(name, value, 1);
+      korvel::plat::set_env(name, value);
     else
-      unsetenv(name);
+      korvel::plat::unset_env(name);
   }
   ~EnvGuard() {
     for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
       if (it->second)
-        setenv(it->first.c_str(), it->second->c_str(), 1);
+        korvel::plat::set_env(it->first, *it->second);
       else
-        unsetenv(it->first.c_str());
+        korvel::plat::unset_env(it->first);
     }
   }
 
  private:
   void Save(const char* name) {
-    const char* v = std::getenv(name);
-    saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+    // An empty variable counts as unset here, as it does for every reader of these variables.
+    const std::string v = korvel::plat::get_env(name);
+    saved_.emplace_back(name, v.empty() ? std::nullopt : std::optional<std::string>(v));
   }
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
@@ -46,9 +48,7 @@ void LocalFunction() {}
 }  // namespace
 
 TEST(DynLib, FindsTheDirectoryOfTheModuleHoldingAnAddress) {
-  char exe[4096] = {};
-  ASSERT_NE(realpath("/proc/self/exe", exe), nullptr);
-  std::string exe_path = exe;
+  const std::string exe_path = std::filesystem::canonical("/proc/self/exe").string();
   EXPECT_EQ(plat::module_path_of(reinterpret_cast<const void*>(&LocalFunction)), exe_path);
   EXPECT_EQ(plat::module_dir_of(reinterpret_cast<const void*>(&LocalFunction)),
             exe_path.substr(0, exe_path.find_last_of('/')));

@@ -1,12 +1,12 @@
 // The Qt backend on Qt's offscreen platform: a modal loop driven by model timers, and screenshots.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "tests/common/png_image.h"
@@ -24,7 +24,7 @@ using korvel::test::ReadPng;
 class QtOffscreen : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    korvel::plat::set_env("QT_QPA_PLATFORM", "offscreen");
     ui::SetQtBackendPath(KORVEL_QT_BACKEND_FILE);
     ui::RetryQtBackend();
     ui::set_backend(nullptr);
@@ -215,14 +215,14 @@ TEST_F(QtOffscreen, PrintsPagesToAPdf) {
   ASSERT_TRUE(ui::Available()) << ui::QtBackendError();
   const std::string pdf = dir_ + "/ui_print.pdf";
   korvel::plat::delete_file(pdf);
-  setenv("KORVEL_PRINT_TO_PDF", pdf.c_str(), 1);
+  korvel::plat::set_env("KORVEL_PRINT_TO_PDF", pdf);
   ui::TForm f("TDebugFrm");
   auto& dlg = f.Add<ui::TPrintDialog>("PrintDialog1");
   ASSERT_TRUE(dlg.Execute());
   ui::Printer().BeginDoc(GBK("调试日志"));
   for (int i = 0; i < 200; ++i) ui::Printer().Writeln(GBK("第") + std::to_string(i) + GBK("行 调试信息"));
   EXPECT_TRUE(ui::Printer().EndDoc());
-  unsetenv("KORVEL_PRINT_TO_PDF");
+  korvel::plat::unset_env("KORVEL_PRINT_TO_PDF");
   std::string bytes;
   ASSERT_TRUE(korvel::plat::read_file(pdf, bytes));
   EXPECT_EQ(bytes.substr(0, 5), "%PDF-");
@@ -325,20 +325,20 @@ TEST_F(QtOffscreen, UserActionsOnRealWidgetsReachTheModelAndBack) {
 
 TEST_F(QtOffscreen, UnusableDisplaysAreReportedNotFatal) {
   // Only a process that has not started Qt yet can show this.
-  setenv("QT_QPA_PLATFORM", "no-such-platform", 1);
+  korvel::plat::set_env("QT_QPA_PLATFORM", "no-such-platform");
   if (!ui::RetryQtBackend()) GTEST_SKIP() << "Qt already runs in this process";
   EXPECT_FALSE(ui::Available());
   EXPECT_NE(ui::QtBackendError().find("no-such-platform"), std::string::npos);
 
-  unsetenv("QT_QPA_PLATFORM");
-  setenv("DISPLAY", ":97", 1);  // no X server there
+  korvel::plat::unset_env("QT_QPA_PLATFORM");
+  korvel::plat::set_env("DISPLAY", ":97");  // no X server there
   ui::RetryQtBackend();
   EXPECT_FALSE(ui::Available());
   EXPECT_NE(ui::QtBackendError().find("X display"), std::string::npos);
-  unsetenv("DISPLAY");
+  korvel::plat::unset_env("DISPLAY");
   ui::TForm f("TStartFrm");
   EXPECT_EQ(f.ShowModal(), ui::mrNone);
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  korvel::plat::set_env("QT_QPA_PLATFORM", "offscreen");
   ui::RetryQtBackend();
 }
 

@@ -1,8 +1,5 @@
 // The Qt 6 Widgets backend: shows page models as real windows. Built as its own shared object and
 // loaded by the library on the first window call, so hosts that never open a window never load Qt.
-#include <dlfcn.h>
-#include <sys/stat.h>
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -31,6 +28,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/dynlib.h"
+#include "platform/env.h"
+#include "platform/files.h"
 #include "ui/Backend.h"
 #include "ui/QtEntry.h"
 #include "ui/qt/QtFormView.h"
@@ -39,13 +39,11 @@ namespace korvel::ui::qt {
 namespace {
 
 std::string Env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
+  return plat::get_env(name);
 }
 
 bool FileExists(const std::string& path) {
-  struct stat st {};
-  return !path.empty() && ::stat(path.c_str(), &st) == 0;
+  return !path.empty() && plat::path_exists(path);
 }
 
 // The platform plugin Qt would pick, as far as the environment tells.
@@ -82,24 +80,24 @@ bool PluginPresent(const std::string& platform) {
 
 // Qt ends the process when its platform cannot start, so the display is tried first by hand.
 bool XDisplayReachable(std::string& why) {
-  void* xcb = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
-  if (!xcb) {
+  plat::DynLib xcb;
+  if (!xcb.open("libxcb.so.1")) {
     why = "libxcb is missing";
     return false;
   }
   using Connect = void* (*)(const char*, int*);
   using HasError = int (*)(void*);
   using Disconnect = void (*)(void*);
-  auto connect = reinterpret_cast<Connect>(dlsym(xcb, "xcb_connect"));
-  auto has_error = reinterpret_cast<HasError>(dlsym(xcb, "xcb_connection_has_error"));
-  auto disconnect = reinterpret_cast<Disconnect>(dlsym(xcb, "xcb_disconnect"));
+  auto connect = reinterpret_cast<Connect>(xcb.symbol("xcb_connect"));
+  auto has_error = reinterpret_cast<HasError>(xcb.symbol("xcb_connection_has_error"));
+  auto disconnect = reinterpret_cast<Disconnect>(xcb.symbol("xcb_disconnect"));
   bool ok = false;
   if (connect && has_error && disconnect) {
     void* conn = connect(nullptr, nullptr);
     ok = conn && has_error(conn) == 0;
     if (conn) disconnect(conn);
   }
-  dlclose(xcb);
+  xcb.close();
   if (!ok) why = "cannot connect to the X display " + Env("DISPLAY");
   return ok;
 }
