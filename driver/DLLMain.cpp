@@ -41,6 +41,11 @@ const std::string& no_instance_text() {
   return GBK("通讯设备初始化失败");
 }
 
+// A write record whose type code is none of 0 (real), 1 (Boolean), 2 (string).
+std::string bad_type_text(int32_t type) {
+  return GBK("写入失败：数据类型") + std::to_string(type) + GBK("无效！");
+}
+
 void set_short(uint8_t* field, const std::string& text) {
   const size_t n = text.size() > 255 ? 255 : text.size();
   field[0] = static_cast<uint8_t>(n);
@@ -322,8 +327,16 @@ KORVEL_API KBool KORVEL_CALL OnDataWrite(int32_t count, TTagValue* recs, char** 
     message = no_instance_text();
   } else {
     try {
+      int32_t badType = -1;  // the first unknown type code, reported once
       for (int32_t i = 0; i < count; ++i) {
         const TTagValue& rec = recs[i];
+        // Only types 0..2 say how Data is to be read; any other code could make a number
+        // pass for a string pointer.
+        if (rec.DataType > 2) {
+          if (badType < 0) badType = rec.DataType;
+          result = false;
+          continue;
+        }
         const TDLLTag* tag = FindTag(*obj, rec.TagID);
         if (tag == nullptr) {
           result = false;  // an identifier the table does not know names no tag
@@ -345,6 +358,7 @@ KORVEL_API KBool KORVEL_CALL OnDataWrite(int32_t count, TTagValue* recs, char** 
         result = obj->WriteExecute(rec.TagID, value);
       }
       message = take_event(obj);
+      if (badType >= 0) message += bad_type_text(badType);
     } catch (...) {
       result = false;
     }

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 #include "driver/getfileinfo.h"
 #include "framework/DLLBase.h"
@@ -44,8 +45,64 @@ std::string now_text() {
   return plat::datetime_text(plat::now_datetime());
 }
 
-std::string rotated_name(const std::string& current) {
-  return dir_of(current) + kLogBase + plat::rotation_stamp(plat::now_datetime()) + ".LOG";
+bool same_letters(const std::string& text, size_t pos, const char* word) {
+  for (size_t i = 0; word[i] != '\0'; ++i, ++pos) {
+    if (pos >= text.size()) return false;
+    const auto up = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    if (up(text[pos]) != up(word[i])) return false;
+  }
+  return true;
+}
+
+// Reads a rotated log's name, KorvelPLNKyyyy-mm-dd-hh-nn-ss.LOG with an optional counter "-n"
+// before the extension; day receives its date (time of day 0). False for any other name.
+bool rotated_log_day(const std::string& file, double& day) {
+  const size_t base = std::char_traits<char>::length(kLogBase);
+  if (!same_letters(file, 0, kLogBase) || file.size() < base + 19 + 4) return false;
+  int parts[6] = {};
+  size_t p = base;
+  for (int i = 0; i < 6; ++i) {
+    const int digits = i == 0 ? 4 : 2;
+    for (int k = 0; k < digits; ++k, ++p) {
+      if (file[p] < '0' || file[p] > '9') return false;
+      parts[i] = parts[i] * 10 + (file[p] - '0');
+    }
+    if (i < 5 && file[p++] != '-') return false;
+  }
+  if (p < file.size() && file[p] == '-') {
+    const size_t first = ++p;
+    while (p < file.size() && file[p] >= '0' && file[p] <= '9') ++p;
+    if (p == first) return false;
+  }
+  if (file.size() != p + 4 || !same_letters(file, p, ".LOG")) return false;
+  if (parts[1] < 1 || parts[1] > 12 || parts[2] < 1 || parts[2] > 31) return false;
+  day = plat::encode_datetime({parts[0], parts[1], parts[2], 0, 0, 0, 0});
+  return true;
+}
+
+std::mutex& rotation_mutex() {
+  static std::mutex m;
+  return m;
+}
+
+// Creates the time-stamped file that follows the log `current` and makes it the process's log.
+// A rotated file is never overwritten: when another process (or an earlier rotation within the
+// same second) holds the name, a counter is added ("-1", "-2" ...). Threads rotating together
+// agree on one new file. Returns the name to write to (the old one when nothing could be created).
+std::string rotate_log(const std::string& current) {
+  std::lock_guard<std::mutex> lock(rotation_mutex());
+  const std::string now = LogFileName();
+  if (now != current) return now;  // another thread rotated already
+  const std::string stem = dir_of(current) + kLogBase + plat::rotation_stamp(plat::now_datetime());
+  for (int n = 0; n < 1000; ++n) {
+    const std::string name = stem + (n == 0 ? std::string() : "-" + std::to_string(n)) + ".LOG";
+    if (plat::create_new_file(name)) {
+      SetLogFileName(name);
+      return name;
+    }
+    if (!plat::file_exists(name)) break;  // nothing can be created there
+  }
+  return current;
 }
 
 // Rounds halves to even, as the statistics report does.
@@ -92,11 +149,7 @@ void TBaseDLLObject::SetLogMsg(const std::string& text) {
     }
     const std::string dir = dir_of(name);
     if (!dir.empty() && !plat::directory_exists(dir)) plat::create_directories(dir);
-    if (plat::file_size(name) > kMaxLogSize) {
-      name = rotated_name(name);
-      SetLogFileName(name);
-      plat::create_empty_file(name);
-    }
+    if (plat::file_size(name) > kMaxLogSize) name = rotate_log(name);
     plat::append_shared(name, text);
   } catch (...) {
     // A lost log line must never disturb the driver.
@@ -139,17 +192,26 @@ void TBaseDLLObject::CheckLogFile() {
       SetLogFileName(name);
     }
     if (plat::file_size(name) > kMaxLogSize) {
-      SetLogFileName(rotated_name(name));  // the next append creates it
+      rotate_log(name);
     } else if (!plat::file_exists(name)) {
       const std::string dir = dir_of(name);
       if (!dir.empty()) plat::create_directories(dir);
-      plat::create_empty_file(name);
+      plat::create_new_file(name);  // another process may have created it meanwhile: keep its lines
     }
     const std::string base = without_extension(name);
     const double today = std::floor(plat::now_datetime());
     for (int age = 30; age <= 100; ++age) {
       const std::string old = base + plat::date_text(today - age) + ".LOG";
       if (plat::file_exists(old)) plat::delete_file(old);
+    }
+    // Rotated logs age by the date in their names, by the same rule; the file in use stays.
+    const std::string dir = dir_of(name);
+    const std::string inUse = LogFileName();
+    for (const std::string& file : plat::list_files(dir)) {
+      double day = 0;
+      if (!rotated_log_day(file, day)) continue;
+      const double age = today - day;
+      if (age >= 30 && age <= 100 && dir + file != inUse) plat::delete_file(dir + file);
     }
   } catch (...) {
   }
@@ -205,16 +267,16 @@ void TBaseDLLObject::Stop() {
         rate = r < 0 ? 0 : round_even(r);
         period = round_even(runTime / tag->ReadTotal);
       }
-      SetLogMsg(now_text() + GBK("：标签") + tag->TagName + GBK("，地址=") + tag->TagAddr +
-                GBK("，读扫描周期(毫秒)=") + std::to_string(period) + GBK("，读操作失败率= ") +
-                std::to_string(rate) + "%");
+      // One append per line: instances stopping together must not interleave inside a line.
+      std::string line = now_text() + GBK("：标签") + tag->TagName + GBK("，地址=") + tag->TagAddr +
+                         GBK("，读扫描周期(毫秒)=") + std::to_string(period) + GBK("，读操作失败率= ") +
+                         std::to_string(rate) + "%";
       if (tag->WriteOnly) {
         const long long w = tag->WriteTotal > 0 ? round_even(tag->WriteErrors * 100.0 / tag->WriteTotal) : 0;
-        SetLogMsg(GBK("，写操作总次数=") + std::to_string(tag->WriteTotal) + GBK("，写操作失败率= ") +
-                  std::to_string(w) + "%\r\n");
-      } else {
-        SetLogMsg("\r\n");
+        line += GBK("，写操作总次数=") + std::to_string(tag->WriteTotal) + GBK("，写操作失败率= ") +
+                std::to_string(w) + "%";
       }
+      SetLogMsg(line + "\r\n");
     }
     WriteMemoryLines();
     SetLogMsg("\r\n" + now_text() + GBK("：本次运行总时间（毫秒）=") + general(runTime) + "\r\n");

@@ -7,7 +7,8 @@ namespace korvel::plat {
 
 using HostEvent = intptr_t;  // 0 = none
 
-// Signals the event; false when the handle is 0 or not usable. Never blocks.
+// Signals the event; false when the handle is 0 or not usable (also a pipe whose reader has gone:
+// no signal reaches the process). Never blocks.
 bool signal_host_event(HostEvent handle);
 
 }  // namespace korvel::plat

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace korvel::plat {
 
@@ -21,8 +22,13 @@ int64_t file_size(const std::string& path);
 bool delete_file(const std::string& path);
 // Creates (or truncates) an empty file.
 bool create_empty_file(const std::string& path);
+// Creates an empty file only when no file of that name exists; false otherwise (or on failure).
+bool create_new_file(const std::string& path);
+// Names (without directory) of the plain files in a directory; empty when it cannot be read.
+std::vector<std::string> list_files(const std::string& directory);
 // Appends bytes at the end, opening the file shared with other writers and closing it again;
-// creates the file when missing.
+// creates the file when missing. One call is one write: texts of other writers never land inside
+// it. False when the bytes cannot all be written (no room, a file-size limit); no signal is raised.
 bool append_shared(const std::string& path, const std::string& bytes);
 // Reads at most max_bytes of the file; false when it cannot be read.
 bool read_file(const std::string& path, std::string& out, size_t max_bytes = 64u << 20);

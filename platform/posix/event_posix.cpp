@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "platform/posix/quiet_signals.h"
+
 namespace korvel::plat {
 
 bool signal_host_event(HostEvent handle) {
@@ -16,6 +18,8 @@ bool signal_host_event(HostEvent handle) {
   pollfd p{fd, POLLOUT, 0};
   if (::poll(&p, 1, 0) <= 0 || !(p.revents & POLLOUT)) return false;
   const uint64_t one = 1;
+  // A host that closed its end of the pipe gets no signal: the write fails quietly.
+  QuietSignals quiet;
   ssize_t n;
   do {
     n = ::write(fd, &one, sizeof one);

@@ -1,11 +1,15 @@
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+
+#include "platform/posix/quiet_signals.h"
 
 namespace korvel::plat {
 
@@ -66,7 +70,29 @@ bool create_empty_file(const std::string& path) {
   return true;
 }
 
+bool create_new_file(const std::string& path) {
+  int fd = ::open(native_path(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+std::vector<std::string> list_files(const std::string& directory) {
+  std::vector<std::string> names;
+  const std::string dir = directory.empty() ? std::string(".") : native_path(directory);
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return names;
+  while (const dirent* e = ::readdir(d)) {
+    struct stat st {};
+    if (::fstatat(::dirfd(d), e->d_name, &st, 0) == 0 && S_ISREG(st.st_mode)) names.emplace_back(e->d_name);
+  }
+  ::closedir(d);
+  return names;
+}
+
+// Writes everything or fails; a file-size limit or a vanished reader is an error, never a signal.
 static bool write_all(int fd, const std::string& bytes) {
+  QuietSignals quiet;
   size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -83,6 +109,14 @@ bool append_shared(const std::string& path, const std::string& bytes) {
   // O_APPEND makes each write land at the current end even with other writers.
   int fd = ::open(native_path(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
   if (fd < 0) return false;
+  // Text that would cross the process's file-size limit is dropped whole rather than cut off.
+  rlimit limit{};
+  struct stat st {};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && ::fstat(fd, &st) == 0 &&
+      S_ISREG(st.st_mode) && static_cast<rlim_t>(st.st_size) + bytes.size() > limit.rlim_cur) {
+    ::close(fd);
+    return false;
+  }
   const bool ok = write_all(fd, bytes);
   ::close(fd);
   return ok;

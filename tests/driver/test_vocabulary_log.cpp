@@ -1,6 +1,7 @@
 // The naming vocabulary, the host paths and the log file: place, rotation, clean-up, banner.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -255,4 +256,121 @@ TEST_F(HostSetup, AStartStopCycleWithEverySwitchOffWritesOnlyItsReports) {
   EXPECT_EQ(text.find(GBK("接收到应答信息")), std::string::npos);
   EXPECT_EQ(text.find(GBK("工程中存在")), std::string::npos) << "module list lines need DebugLog";
   EXPECT_EQ(text.find(GBK("生成读标签命令串")), std::string::npos) << "command lines need DebugLog";
+}
+
+// Instances that stop together write their statistics into one file: a line and its line end
+// are one append, so no other instance's text lands inside a line.
+TEST_F(HostSetup, StatisticsLinesOfInstancesStoppingTogetherStayWhole) {
+  const fs::path log = root_ / "Debug" / "KorvelPLNK.Log";
+  SetLogFileName(log.string());
+  constexpr int kInstances = 4, kTags = 2000;
+  std::vector<TTagInfo> infos(kTags);
+  std::vector<const TTagInfo*> list;
+  for (int i = 0; i < kTags; ++i) {
+    std::memset(&infos[i], 0, sizeof(TTagInfo));
+    infos[i].TagID = i;
+    std::snprintf(infos[i].TagName, sizeof infos[i].TagName, "Tag%d", i);
+    std::strcpy(infos[i].TagAddr, i % 2 ? "SetPassWord1:" : "PV1:1");  // both kinds of statistics line
+    list.push_back(&infos[i]);
+  }
+  auto block = std::make_unique<PDB>();
+  std::memset(block.get(), 0, sizeof(PDB));
+  FillPDBDefaults(block.get());
+  block->Devices[1].DevType = 1;
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int n = 0; n < kInstances; ++n)
+    threads.emplace_back([&] {
+      TBaseDLLObject obj(false);
+      obj.IniDLLObj(block.get(), list);
+      ++ready;
+      while (ready.load() < kInstances) std::this_thread::yield();
+      obj.Stop();
+    });
+  for (std::thread& t : threads) t.join();
+  // So many lines cross the rotation size: every file of the folder counts.
+  std::string text;
+  for (const auto& e : fs::directory_iterator(log.parent_path())) text += read(e.path());
+  const std::string statMark = GBK("，读扫描周期(毫秒)=");
+  int tagLines = 0;
+  for (size_t begin = 0; begin < text.size();) {
+    size_t end = text.find("\r\n", begin);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(begin, end - begin);
+    begin = end + 2;
+    const size_t mark = line.find(statMark);
+    if (mark == std::string::npos) continue;
+    ++tagLines;
+    ASSERT_EQ(line.find(GBK("：标签Tag")), 19u)
+        << "a line starts with its own date-time: " << plat::gbk_to_utf8(line);
+    ASSERT_EQ(line.find(statMark, mark + 1), std::string::npos)
+        << "two lines joined: " << plat::gbk_to_utf8(line);
+  }
+  EXPECT_EQ(tagLines, kInstances * kTags);
+}
+
+// Another process that rotated within the same second holds the stamped name: its file keeps
+// its lines and this process's rotation gets a name of its own.
+TEST_F(HostSetup, ARotatedLogIsNeverOverwritten) {
+  const fs::path dir = root_ / "Debug";
+  const fs::path log = dir / "KorvelPLNK.Log";
+  SetLogFileName(log.string());
+  TDLLObject obj(false);
+  fs::resize_file(log, 500001);
+  const double now = plat::now_datetime();
+  std::vector<fs::path> others;
+  for (int s = 0; s < 3; ++s) {
+    others.push_back(dir / ("KorvelPLNK" + plat::rotation_stamp(now + s / 86400.0) + ".LOG"));
+    std::ofstream(others.back(), std::ios::binary) << "other process";
+  }
+  obj.SetLogMsg("mine");
+  const std::string rotated = LogFileName();
+  ASSERT_NE(rotated, log.string());
+  for (const fs::path& p : others) {
+    EXPECT_EQ(read(p), "other process") << p;
+    EXPECT_NE(rotated, p.string());
+  }
+  EXPECT_EQ(read(rotated), "mine");
+  const std::string name = fs::path(rotated).filename().string();
+  EXPECT_EQ(name.substr(0, 10), "KorvelPLNK");
+  EXPECT_EQ(name.substr(name.size() - 4), ".LOG");
+  EXPECT_EQ(fs::path(rotated).parent_path(), dir);
+
+  // The instance start that rotates (main log still too big) also takes a name of its own.
+  SetLogFileName(log.string());
+  { TDLLObject second(false); }
+  EXPECT_NE(LogFileName(), rotated);
+  EXPECT_NE(LogFileName(), log.string());
+  EXPECT_EQ(read(rotated), "mine");
+}
+
+TEST_F(HostSetup, RotatedLogsThirtyToAHundredDaysOldAreDeleted) {
+  const fs::path dir = root_ / "Debug";
+  fs::create_directories(dir);
+  SetLogFileName((dir / "KorvelPLNK.Log").string());
+  const double today = std::floor(plat::now_datetime());
+  auto stamped = [&](int age, const std::string& counter = "") {
+    return dir / ("KorvelPLNK" + plat::rotation_stamp(today - age + 0.5) + counter + ".LOG");
+  };
+  for (int age : {29, 30, 64, 100, 101}) std::ofstream(stamped(age)) << "old";
+  std::ofstream(stamped(45, "-2")) << "old";
+  const fs::path notOurs = dir / ("KorvelPLNK" + plat::rotation_stamp(today - 45) + ".txt");
+  const fs::path otherBase = dir / ("Other" + plat::rotation_stamp(today - 45) + ".LOG");
+  std::ofstream(notOurs) << "x";
+  std::ofstream(otherBase) << "x";
+  { TDLLObject obj(false); }
+  EXPECT_TRUE(fs::exists(stamped(29)));
+  EXPECT_FALSE(fs::exists(stamped(30)));
+  EXPECT_FALSE(fs::exists(stamped(64)));
+  EXPECT_FALSE(fs::exists(stamped(100)));
+  EXPECT_TRUE(fs::exists(stamped(101)));
+  EXPECT_FALSE(fs::exists(stamped(45, "-2")));
+  EXPECT_TRUE(fs::exists(notOurs));
+  EXPECT_TRUE(fs::exists(otherBase));
+
+  // A process still writing into an old rotated file keeps it.
+  std::ofstream(stamped(50)) << "in use";
+  SetLogFileName(stamped(50).string());
+  { TDLLObject obj(false); }
+  EXPECT_TRUE(fs::exists(stamped(50)));
 }
