@@ -2,13 +2,21 @@
 // versions of the protocol operations that the protocol classes override.
 #include "framework/DLLBase.h"
 
+#include <atomic>
+
 #include "platform/clock.h"
 
 namespace korvel {
+namespace {
+std::atomic<bool> g_write_priority{true};
+}
 
-int32_t CommTimeOut = 1000;
-int32_t WriteRetryBudget = 2;
-bool WritePriority = true;
+bool DefaultWritePriority() {
+  return g_write_priority.load(std::memory_order_relaxed);
+}
+void SetDefaultWritePriority(bool on) {
+  g_write_priority.store(on, std::memory_order_relaxed);
+}
 
 TBaseDLLObject::TBaseDLLObject(bool firstInstance) : FirstInstance(firstInstance) {
   for (int i = 0; i < kMaxDevices; ++i) {

@@ -187,10 +187,10 @@ enum TRunEvent : uint8_t {
   opClrResvLink3Error,
 };
 
-// Process-wide settings shared by all instances (no lock, as the host expects).
-extern int32_t CommTimeOut;       // answer time-out in ms
-extern int32_t WriteRetryBudget;  // remaining repetitions of a failing write
-extern bool WritePriority;        // writes are taken before reads
+// The write-priority switch a new instance starts with. Not part of the parameter block: the
+// wizard's box sets it for the lines started after it. Atomic, because every host thread reads it.
+bool DefaultWritePriority();
+void SetDefaultWritePriority(bool on);
 
 // The process-wide log file name ("" until first computed).
 std::string LogFileName();
@@ -375,6 +375,20 @@ class TBaseDLLObject {
   bool DevEnabled[kMaxDevices];
   TDevRunInfo DevRun[kMaxDevices];
   uint64_t SendTick = 0;
+  // Settings of this line, loaded from its own block: two lines of one host may differ.
+  int32_t CommTimeOut = 1000;                   // answer time-out in ms
+  int32_t WriteRetryBudget = 2;                 // remaining repetitions of a failing write
+  bool WritePriority = DefaultWritePriority();  // writes are taken before reads
+  // The last request never reached the line (port gone, device disabled): its exchange fails at
+  // once instead of waiting for an answer nobody was asked for.
+  bool SendFailed = false;
+  // After a read time-out the line rests for one more time-out period: an answer that arrives late
+  // is discarded with the next send's input purge instead of being taken for the next request.
+  bool Resting = false;
+  uint64_t RestUntil = 0;
+  // Read time-outs since the last accepted answer: the severe-fault notice is about consecutive
+  // failures, not about a total since the start.
+  uint32_t ConsecutiveTimeouts = 0;
   TCommand* CurCommand = nullptr;
   TCommand* HeadCommand = nullptr;
   int32_t ReadCommCount = 0, WriteCommCount = 0;
@@ -402,10 +416,18 @@ class TBaseDLLObject {
   static void SetTypedValue(TDLLTag& tag, int64_t number, bool flag, const std::string* text);
   // The device's best command after an exchange of CurCommand.
   void UpdateBestCommand();
+  // Starts the rest period after a read time-out.
+  void RestLine();
+  // True while the line rests; a rest that is over is ended.
+  bool LineResting();
+  // Abandons the read on the line (pausing): its answer, should it still come, is no one's.
+  void AbandonRead();
   // The failure report of a read or write given up or timed out.
   void FailureReport(const std::string& askLabel, const std::string& answerLabel);
   // Severe-fault notice, host event and the logging switch after many time-outs.
   void SevereFaultCheck();
+  // A write that waited too long in the queue: counted as failed, its tag restored, logged.
+  void DropExpiredWrite(const TCommand& w);
   // Puts a created write command into PendingWrites; false when the queue is full.
   bool QueueWrite(TDLLTag& tag, TCommand* w);
   // A tag value as the log lines write it.

@@ -165,6 +165,7 @@ void TBaseDLLObject::RealComm(TCommand* cmd) {
     if (cmd == nullptr || !CommEnabled) return;
     cmd->AnswerStr.clear();
     SendTick = plat::tick_ms();
+    SendFailed = false;
   });
 }
 

@@ -19,8 +19,12 @@ namespace {
 
 constexpr const char* kClass = "TBaseDLLObject";
 
-bool timed_out(uint64_t sendTick) {
-  return static_cast<int64_t>(plat::tick_ms() - sendTick) > static_cast<int64_t>(CommTimeOut);
+bool timed_out(uint64_t sendTick, int32_t timeout) {
+  return static_cast<int64_t>(plat::tick_ms() - sendTick) > static_cast<int64_t>(timeout);
+}
+
+bool is_send_code(uint8_t e) {
+  return e == opReadCmd || e == opWriteCmd || e == opRailCmd;
 }
 
 }  // namespace
@@ -30,7 +34,30 @@ void TBaseDLLObject::SetCommOK(bool value) {
 }
 
 void TBaseDLLObject::SetCommEnabled(bool value) {
+  // A read left on the line while paused would take whatever arrives after the pause.
+  if (!value) AbandonRead();
   CommEnabled = value;
+}
+
+void TBaseDLLObject::AbandonRead() {
+  if (RunStatus != rsReading) return;
+  if (CurCommand != nullptr && ValidDev(CurCommand->DeviceAddr))
+    DevRun[CurCommand->DeviceAddr].ProbeActive = false;
+  if (HeadCommand != nullptr && (HeadCommand->CmdKind & 8)) FreeCommand(HeadCommand);
+  CurCommand = nullptr;
+  HeadCommand = nullptr;
+  RunEvent = opNone;
+  RunStatus = rsReady;
+}
+
+void TBaseDLLObject::RestLine() {
+  Resting = true;
+  RestUntil = plat::tick_ms() + static_cast<uint64_t>(CommTimeOut > 0 ? CommTimeOut : 0);
+}
+
+bool TBaseDLLObject::LineResting() {
+  if (Resting && static_cast<int64_t>(plat::tick_ms() - RestUntil) >= 0) Resting = false;
+  return Resting;
 }
 
 void TBaseDLLObject::GetRunEvent() {
@@ -42,6 +69,7 @@ void TBaseDLLObject::GetRunEvent() {
     }
     switch (RunStatus) {
       case rsReady:
+        if (LineResting()) break;  // the next request waits until a late answer has had its time
         GetNextCommand();
         if (CurCommand != nullptr) {
           if (CurCommand->IsWrite)
@@ -53,11 +81,11 @@ void TBaseDLLObject::GetRunEvent() {
       case rsReading:
         if (GetResult()) {
           RunEvent = opReadACK;
-        } else if (RunEvent == opNone) {
-          // A code the answer check set itself (refusal, probe) is left as it is.
-          const bool probe = CurCommand != nullptr && ValidDev(CurCommand->DeviceAddr) &&
-                             DevRun[CurCommand->DeviceAddr].ProbeActive;
-          if (!probe && timed_out(SendTick)) RunEvent = opReadNAK;
+        } else if (RunEvent == opNone && timed_out(SendTick, CommTimeOut)) {
+          // A code the answer check set itself (refusal, probe, a failed send) is left as it is;
+          // every other read ends at its time-out, a probe included.
+          RunEvent = opReadNAK;
+          RestLine();
         }
         break;
       case rsWriting:
@@ -73,7 +101,7 @@ void TBaseDLLObject::GetRunEvent() {
                 tag->Value = tag->OldValue;
               }
           }
-          if (RunEvent == opNone && timed_out(SendTick)) RunEvent = opWriteNAK;
+          if (RunEvent == opNone && timed_out(SendTick, CommTimeOut)) RunEvent = opWriteNAK;
         }
         break;
       case rsUnLinked:
@@ -106,7 +134,11 @@ void TBaseDLLObject::GetRunEvent() {
       default:
         break;
     }
-    if (RunEvent == opReadACK || RunEvent == opReadNAK || RunEvent == opWriteACK || RunEvent == opWriteNAK)
+    // Only what the line did changes the link state: an answer, a missing answer, a refused or
+    // damaged answer, a request that could not be sent. A write has no answer on this wire, so its
+    // completion says nothing about the module.
+    const bool answerFailed = RunStatus == rsReading && RunEvent == opClrReadError;
+    if (RunEvent == opReadACK || RunEvent == opReadNAK || RunEvent == opWriteNAK || answerFailed)
       RefreshLinkStatus();
   });
 }
@@ -148,6 +180,7 @@ void TBaseDLLObject::SwitchRunStatus() {
         opClrSystemError_Exec();
         break;
       case rsReady:
+        if (is_send_code(e) && LineResting()) break;  // sent once the line has rested
         if (e == opInit || e == opUnLink || e == opStop)
           opUnLink_Exec();
         else if (e == opLink)
@@ -410,10 +443,12 @@ void TBaseDLLObject::FailureReport(const std::string& askLabel, const std::strin
 }
 
 void TBaseDLLObject::SevereFaultCheck() {
-  if (ReadTimeoutCount <= 10) return;
-  WriteCommEvent(GBK("严重故障：连续通讯失败，请检查线路和设备"));
-  if (NotifyEvent != 0) plat::signal_host_event(NotifyEvent);
-  if (static_cast<long long>(ReadTimeoutCount) % 10000 == 100) EnLog = true;
+  // The notice says "consecutive": one time-out after hours of good traffic is no severe fault.
+  if (ConsecutiveTimeouts > 10) {
+    WriteCommEvent(GBK("严重故障：连续通讯失败，请检查线路和设备"));
+    if (NotifyEvent != 0) plat::signal_host_event(NotifyEvent);
+  }
+  if (ReadTimeoutCount > 10 && static_cast<long long>(ReadTimeoutCount) % 10000 == 100) EnLog = true;
 }
 
 namespace {
@@ -480,6 +515,7 @@ void TBaseDLLObject::opReadACK_Exec() {
     ++ReadCommCount;
     CommStatus = 1;
     LastCommOK = true;
+    ConsecutiveTimeouts = 0;
     c->SuccessRatio = (1.0f + c->SuccessRatio) / 2.0f;
     if (Parm.TraceLog) {
       LogLine(GBK("：发送读标签命令= ") + c->AskStr + "\r\n");
@@ -505,6 +541,7 @@ void TBaseDLLObject::opReadNAK_Exec() {
     ++ReadCommCount;
     LastCommOK = false;
     ReadTimeoutCount += 1;
+    ++ConsecutiveTimeouts;
     WriteCommEvent(GBK("通讯超时错，期待设备应答"));
     SevereFaultCheck();
     if (Parm.ErrorLog) FailureReport(GBK("：通讯读超时错，执行操作="), GBK("：通讯读超时错，期待应答="));
@@ -565,7 +602,8 @@ void TBaseDLLObject::opWriteACK_Exec() {
     c->SuccessRatio = static_cast<float>(c->Successes) / static_cast<float>(c->Attempts);
     UpdateBestCommand();
     ++WriteCommCount;
-    CommStatus = 1;
+    // The link status is left alone: the module does not answer writes, so a write that went out
+    // proves nothing about it.
     WriteRetryBudget = Parm.WriteCount;
     LastCommOK = true;
     if (Parm.TraceLog) {
@@ -588,6 +626,7 @@ void TBaseDLLObject::opWriteNAK_Exec() {
     ++WriteCommCount;
     LastCommOK = false;
     WriteTimeoutCount += 1;
+    ++ConsecutiveTimeouts;
     WriteCommEvent(GBK("通讯超时错，期待设备应答"));
     SevereFaultCheck();
     if (Parm.ErrorLog) FailureReport(GBK("：通讯写超时错，执行操作="), GBK("：通讯写超时错，期待应答="));

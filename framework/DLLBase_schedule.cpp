@@ -102,6 +102,25 @@ void TBaseDLLObject::GetCommandNext() {
   });
 }
 
+void TBaseDLLObject::DropExpiredWrite(const TCommand& w) {
+  ++WriteFailCount;
+  if (w.TagIndex.empty()) return;
+  TDLLTag* tag = TagAt(w.TagIndex[0]);
+  if (tag == nullptr) return;
+  ++tag->WriteTotal;
+  ++tag->WriteErrors;
+  // The tag showed the value of this write since it was queued; it never left, so the value
+  // from before the write is the true one.
+  const std::string value = w.Values.empty() ? std::string() : w.Values[0].toString();
+  if (!w.Values.empty() && tag->Value == w.Values[0]) {
+    tag->Value = tag->OldValue;
+    tag->TimeStamp = plat::now_datetime();
+  }
+  if (Parm.ErrorLog)
+    LogLine(GBK("：标签写入请求未执行：") + tag->TagName + GBK("写入请求超时,") + GBK(" 地址=") +
+            tag->TagAddr + GBK(", 标签值=") + value + "\r\n");
+}
+
 bool TBaseDLLObject::QueueWrite(TDLLTag& tag, TCommand* w) {
   const uint64_t now = plat::tick_ms();
   w->Period = kWritePeriod;
@@ -128,6 +147,7 @@ bool TBaseDLLObject::QueueWrite(TDLLTag& tag, TCommand* w) {
   while (!PendingWrites.empty() && elapsed(now, PendingWrites.front()->CreateTick) > kWriteExpiryMs) {
     TCommand* old = PendingWrites.front();
     PendingWrites.erase(PendingWrites.begin());
+    DropExpiredWrite(*old);
     FreeCommand(old);
   }
   if (PendingWrites.size() >= kMaxPendingWrites) {

@@ -102,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (select & 4) cmd.TagIndex.push_back(select & 0x40 ? -1 : tags + 7);
   obj.CurCommand = &cmd;
-  check(obj.CheckResult(answer) == valid);
+  // The driver also wants the start character of the request's kind.
+  check(obj.CheckResult(answer) == (valid && proto::AnswerStartFits(addrType, answer)));
   const bool analyzed = obj.CommAnalyze(answer, &cmd, obj.TagList);
   if (analyzed) check((cmdKind & 2) != 0 && (select & 4) == 0);
   obj.CurCommand = nullptr;

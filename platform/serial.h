@@ -14,7 +14,7 @@ enum class SerialStopBits : uint8_t { One, OneAndHalf, Two };
 // Line settings as the driver states them. What an OS cannot express is handled by apply().
 struct SerialLine {
   uint32_t baud = 19200;
-  int data_bits = 8;  // 4..8; 4 bits cannot be set on POSIX terminals (apply() refuses the record)
+  int data_bits = 8;  // 4..8; 4 bits cannot be set on POSIX terminals (apply() keeps the device's size)
   SerialParity parity = SerialParity::Even;
   SerialStopBits stop_bits = SerialStopBits::One;
   // The five line options. On POSIX only parity_check has a counterpart (INPCK); the others
@@ -56,9 +56,9 @@ class SerialPort {
   bool is_open() const;
 
   // Applies the line settings, leaving the hardware handshake (RTS/CTS) as the device had it.
-  // False when the OS refused part of them: a record it cannot express (4 data bits) is not
-  // written at all; a rate the device refuses (some drivers and pseudo-terminals take no custom
-  // rates) is left as the device had it while the rest still applies.
+  // False when the OS refused part of them; the rest still applies: a word size it cannot express
+  // (4 data bits) stays as the device had it, and so does a rate the device refuses (some drivers
+  // and pseudo-terminals take no custom rates).
   bool apply(const SerialLine& line);
 
   // The settings the OS holds now. A pseudo-terminal always reports 8 data bits without parity

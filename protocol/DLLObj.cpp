@@ -268,10 +268,19 @@ void TCustomDLLObject::RealComm(TCommand* cmd) {
   TBaseDLLObject::RealComm(cmd);
   Guarded(kClass, "RealComm", [&] {
     if (cmd == nullptr || !CommEnabled) return;
-    if (ValidDev(cmd->DeviceAddr) && !DevEnabled[cmd->DeviceAddr]) return;
+    // A request that does not reach the line must not be reported as done (a write) or waited
+    // for (a read): the exchange fails at its next check.
+    if (ValidDev(cmd->DeviceAddr) && !DevEnabled[cmd->DeviceAddr]) {
+      SendFailed = true;
+      return;
+    }
     SendTick = plat::tick_ms();
-    if (!cmd->AskStr.empty() && Comm != nullptr) SendToPort(cmd->AskStr);
+    if (!cmd->AskStr.empty() && !SendToPort(cmd->AskStr)) SendFailed = true;
   });
+}
+
+void TCustomDLLObject::EndProbe(const TCommand* cmd) {
+  if (cmd != nullptr && ValidDev(cmd->DeviceAddr)) DevRun[cmd->DeviceAddr].ProbeActive = false;
 }
 
 void TCustomDLLObject::MarkFailure(TCommand* cmd, uint32_t code) {
@@ -305,7 +314,9 @@ bool TCustomDLLObject::CheckAnswerTimeOut(std::string& text) {
         r.DeviceFault = true;
         ++AnswerFailCount;
       } else if (r.TimeoutCount > 5 && r.BestCommand != nullptr) {
-        // Ask the device with its most reliable command before calling it faulty.
+        // Ask the device with its most reliable command before calling it faulty; the probe, too,
+        // waits until a late answer to the request that just timed out can no longer arrive.
+        RestLine();
         CurCommand = r.BestCommand;
         RunStatus = rsReady;
         RunEvent = opReadCmd;
@@ -323,6 +334,7 @@ bool TCustomDLLObject::CheckAnswerTimeOut(std::string& text) {
     if (!c->IsWrite) {
       MarkFailure(c, kStatusIncomplete);
       ++AnswerFailCount;
+      EndProbe(c);
     }
     return true;
   }
@@ -334,10 +346,23 @@ bool TCustomDLLObject::GetResult() {
     TCommand* c = CurCommand;
     if (c == nullptr) return false;
     const double now = plat::now_datetime();
+    if (SendFailed) {
+      // Nothing went out: the exchange fails now, as a missing answer, without touching the
+      // device's no-answer count (the module was never asked).
+      MarkFailure(c, kStatusNoAnswer);
+      ++AnswerFailCount;
+      if (!c->IsWrite) EndProbe(c);
+      RunEvent = c->IsWrite ? opWriteNAK : opReadNAK;
+      return false;
+    }
     if (c->IsWrite) {
-      // Modules do not answer writes.
+      // Modules do not answer writes: a write that went out is done, and clears an earlier
+      // failure of its tags.
       for (const int32_t idx : c->TagIndex) {
-        if (TDLLTag* t = TagAt(idx)) t->TimeStamp = now;
+        if (TDLLTag* t = TagAt(idx)) {
+          t->Status &= kStatusSuccessMask;
+          t->TimeStamp = now;
+        }
       }
       return true;
     }
@@ -349,10 +374,12 @@ bool TCustomDLLObject::GetResult() {
       if (proto::AnswerComplete(text)) {
         MarkFailure(c, kStatusBadCheck);
         ++AnswerFailCount;
+        EndProbe(c);
         RunEvent = opClrReadError;
       }
       return false;
     }
+    EndProbe(c);
     if (proto::AnswerRefused(text)) {
       MarkFailure(c, kStatusRefused);
       ++RefusedCount;

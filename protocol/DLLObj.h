@@ -69,6 +69,8 @@ class TCustomDLLObject : public TBaseDLLObject {
  protected:
   // FailCount + 1 and the failure's status code on every tag of cmd.
   void MarkFailure(TCommand* cmd, uint32_t code);
+  // The exchange of cmd has an outcome: a probe of its device is over, whatever the outcome.
+  void EndProbe(const TCommand* cmd);
   // The module-type name of device dev in the parameter block.
   std::string DevEntryTypeName(int32_t dev) const;
   // "智能模块类型=PLNK，模块地址=3[" style head of a command line in the log.
@@ -83,7 +85,8 @@ class TCustomDLLObject : public TBaseDLLObject {
   // The port service (the port unit supplies these).
   void CreatePort();
   bool OpenPort(const PDB& block, std::string& msg);
-  void SendToPort(const std::string& text);
+  // True when every byte of text went out.
+  bool SendToPort(const std::string& text);
   std::string ReadPort();
   void DestroyPort();
 

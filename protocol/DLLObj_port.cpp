@@ -1,4 +1,5 @@
 // The protocol layer's use of the serial port: one TCommClass per driver object.
+#include "platform/text.h"
 #include "protocol/DLLObj.h"
 #include "serial/DLLComm.h"
 
@@ -11,11 +12,13 @@ void TCustomDLLObject::CreatePort() {
 
 bool TCustomDLLObject::OpenPort(const PDB& block, std::string& msg) {
   if (Comm == nullptr) return false;
-  return Comm->Open(&block, msg);
+  const bool open = Comm->Open(&block, msg);
+  if (open && !Comm->SettingsNote.empty()) LogLine(GBK("：") + Comm->SettingsNote + "\r\n");
+  return open;
 }
 
-void TCustomDLLObject::SendToPort(const std::string& text) {
-  if (Comm != nullptr) Comm->SendText(text);
+bool TCustomDLLObject::SendToPort(const std::string& text) {
+  return Comm != nullptr && Comm->SendText(text);
 }
 
 std::string TCustomDLLObject::ReadPort() {

@@ -129,6 +129,9 @@ bool TDLLObject::CheckResult(const std::string& answer) {
   return Guarded(kClass, "CheckResult", false, [&] {
     if (CurCommand == nullptr) return false;
     if (!proto::AnswerComplete(answer) || answer.size() < 2) return false;
+    // The check characters cover only the station's digits, and stations whose digits have the
+    // same sum share them: the start character at least tells a PV answer from a PARM answer.
+    if (!proto::AnswerStartFits(CurCommand->AddrType, answer)) return false;
     const std::string source = GetCrcSourceStr(answer);
     const std::string digits = proto::DevAddrText(CurCommand->DeviceAddr);
     std::string expected = CheckCRC(source);

@@ -130,6 +130,12 @@ bool AnswerValid(int32_t dev, std::string_view answer) {
   return expected == answer;
 }
 
+bool AnswerStartFits(int32_t addrType, std::string_view answer) {
+  const AddrTypeInfo* info = AddrTypeOf(addrType);
+  if (info == nullptr || info->answerStart == '\0' || answer.empty()) return false;
+  return answer[0] == info->answerStart || answer[0] == '?';
+}
+
 bool AnswerRefused(std::string_view answer) {
   return answer.find('?') != std::string_view::npos;
 }

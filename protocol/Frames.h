@@ -71,6 +71,10 @@ bool AnswerComplete(std::string_view answer);
 // True exactly when answer is a whole frame of device dev: its check characters are right and the
 // terminator ends it (nothing after the CR).
 bool AnswerValid(int32_t dev, std::string_view answer);
+// True when the answer's first character is the one the request kind expects ("=" for PV,
+// PV_ALARM and AO, "!" for PARM) or the refusal "?". False for an empty answer and for an address
+// type that expects no answer.
+bool AnswerStartFits(int32_t addrType, std::string_view answer);
 // True when an answer contains the module's refusal character "?".
 bool AnswerRefused(std::string_view answer);
 // The body: the answer without its start character and its last three characters (at most 255).

@@ -85,7 +85,7 @@ bool TCommClass::Open(const PDB* block, std::string& message) {
     StopBitsIndex = block->StopBits;
     ParityIndex = block->Parity;
     Options = kOptParityCheck;
-    OpenPort();
+    OpenPort(true);
     message = StatusText;
     return IsOpen();
   } catch (...) {
@@ -93,8 +93,8 @@ bool TCommClass::Open(const PDB* block, std::string& message) {
   }
 }
 
-void TCommClass::OpenPort() {
-  OpenHandle();
+void TCommClass::OpenPort(bool retry) {
+  OpenHandle(retry);
   if (!IsOpen()) return;
   ApplySettings();
   // Reads return at once with what is queued: the platform port never waits for input.
@@ -111,7 +111,7 @@ void TCommClass::OpenPort() {
   }
 }
 
-void TCommClass::OpenHandle() {
+void TCommClass::OpenHandle(bool retry) {
   if (IsOpen()) return;  // an open port keeps its device
   const std::string path = plat::serial_device_path(PortName);
   const uint64_t start = plat::tick_ms();
@@ -124,7 +124,7 @@ void TCommClass::OpenHandle() {
       result = Port_.open(path);
     }
     // Not a serial device: waiting will not change that.
-    if (result == plat::SerialOpen::Ok || result == plat::SerialOpen::NotTerminal) break;
+    if (result == plat::SerialOpen::Ok || result == plat::SerialOpen::NotTerminal || !retry) break;
     if (++tries >= kMaxTries || plat::tick_ms() - start > kOpenRetryMs) break;
     plat::sleep_ms(kOpenRetryPauseMs);
   }
@@ -168,9 +168,14 @@ void TCommClass::ApplySettings() {
   plat::SerialLine line;
   if (!IsOpen() || !LineSettings(line)) return;
   {
-    // A refusal is not reported: the port stays open with what the OS kept.
+    // A refusal does not fail the open: the port stays open with what the OS kept, and the
+    // driver logs what did not apply.
     std::lock_guard<std::mutex> lock(Lock_);
-    Port_.apply(line);
+    if (Port_.apply(line))
+      SettingsNote.clear();
+    else
+      SettingsNote = DataBitsIndex == 0 ? GBK("串口不能使用4位数据位，其余设置已生效")
+                                        : GBK("串口没有接受全部设置，其余设置已生效");
   }
   CloseIfGone();
 }
@@ -183,7 +188,7 @@ bool TCommClass::SendText(const std::string& text) {
   try {
     if (ClearOnSend) ReceivedText.clear();
     const std::string frame = text.substr(0, std::min(text.size(), kMaxSendLength));
-    if (!IsOpen()) OpenPort();
+    if (!IsOpen()) OpenPort(false);
     if (!IsOpen()) return false;
     PurgeInput();
     if (!IsOpen()) return false;

@@ -75,14 +75,15 @@ class TCommClass {
   // "设备参数中的串口设置有误!" for a null block or a port number or line index out of range (the
   // port is then left as it was). Returns whether the port is open. A port that is already open
   // keeps its device, even when the block names another one; only the settings are re-applied.
+  // The open retries for up to kOpenRetryMs while the device is busy or missing.
   bool Open(const PDB* block, std::string& message);
 
   bool IsOpen() const { return Port_.is_open(); }
 
   // Sends at most the first 255 characters of text. Empties ReceivedText first (ClearOnSend),
-  // reopens a closed port (which may wait for the open retry), and discards unread input before
-  // writing. True when every byte went out; false when the port could not be opened or the
-  // write failed (a port that has gone is then closed, and the next send reopens it).
+  // reopens a closed port with a single attempt (a poll must never wait for a vanished device),
+  // and discards unread input before writing. True when every byte went out; false when the port could not be
+  // opened or the write failed (a port that has gone is then closed, and the next send reopens it).
   bool SendText(const std::string& text);
 
   // Appends the input the OS has queued (at most InBufSize bytes per call) to ReceivedText and
@@ -114,14 +115,17 @@ class TCommClass {
   std::string ReceivedText;
   bool ClearOnSend;
   std::string StatusText;
+  // What of the line settings the device did not take at the last open, as a log text; empty
+  // when it took them all.
+  std::string SettingsNote;
 
  private:
   friend class TCommEventChars;
 
-  void OpenPort();       // open (or keep) the device, apply settings, report
-  void OpenHandle();     // the retried open
-  void ApplySettings();  // line settings of an open port; failures are not reported
-  void CloseIfGone();    // a device the OS reports gone is closed, to be reopened by a send
+  void OpenPort(bool retry);    // open (or keep) the device, apply settings, report
+  void OpenHandle(bool retry);  // retry: keep trying for kOpenRetryMs; else one attempt
+  void ApplySettings();         // line settings of an open port; failures are not reported
+  void CloseIfGone();           // a device the OS reports gone is closed, to be reopened by a send
 
   plat::SerialPort Port_;
   mutable std::mutex Lock_;  // one transfer at a time

@@ -266,7 +266,8 @@ bool TSampleTest::SilentCheck() {
     // More than one answer time-out after the previous attempt, so that an answer on its way
     // is collected (or the request times out) before the next poll.
     for (;;) {
-      const uint64_t timeout = CommTimeOut > 0 ? static_cast<uint64_t>(CommTimeOut) : 0;
+      const int32_t commTimeOut = driver_ != nullptr ? driver_->CommTimeOut : 1000;
+      const uint64_t timeout = commTimeOut > 0 ? static_cast<uint64_t>(commTimeOut) : 0;
       const uint64_t passed = plat::tick_ms() - noted;
       if (passed > timeout) break;
       const auto ms = static_cast<uint32_t>(timeout - passed + 1);

@@ -61,8 +61,9 @@ void TStep5Frm::FormCreate() {
   NextBtn.SetCaption(GBK("下一步"));
   CancelBtn.SetCaption(GBK("取消"));
 
-  WritePriorityCBox.SetChecked(WritePriority);
-  OutTimeEd.SetText(std::to_string(CommTimeOut));
+  WritePriorityCBox.SetChecked(DefaultWritePriority());
+  // The time-out of the block being edited, as a line started from it would use it.
+  OutTimeEd.SetText(std::to_string(Clamp(Work().TimeOut, 10, 60000)));
   WCountEd.SetText(std::to_string(RememberedWriteCount()));
 
   NextBtn.OnClick = [this] { NextBtnClick(); };
@@ -77,7 +78,6 @@ void TStep5Frm::OutTimeEdExit() {
   if (!OutTimeEd.Modified()) return;
   const int32_t v = Clamp(ReadInt(OutTimeEd.Text(), 0), 10, 60000);
   OutTimeEd.SetText(std::to_string(v));
-  CommTimeOut = v;
   Work().TimeOut = static_cast<uint16_t>(v);
   SetChanged();
 }
@@ -93,7 +93,7 @@ void TStep5Frm::WCountEdExit() {
 }
 
 void TStep5Frm::WritePriorityCBoxExit() {
-  WritePriority = WritePriorityCBox.Checked();
+  SetDefaultWritePriority(WritePriorityCBox.Checked());
 }
 
 }  // namespace korvel::wizard

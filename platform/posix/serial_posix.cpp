@@ -116,7 +116,10 @@ SerialOpen SerialPort::open(const std::string& path) {
 
 bool SerialPort::apply(const SerialLine& line) {
   if (impl_->fd < 0) return false;
+  // A terminal has no 4-bit words: the word size stays as the device has it, and everything else
+  // (raw mode above all) still applies, or the line would echo and never complete an answer.
   tcflag_t size = 0;
+  bool size_ok = true;
   switch (line.data_bits) {
     case 5:
       size = CS5;
@@ -131,7 +134,8 @@ bool SerialPort::apply(const SerialLine& line) {
       size = CS8;
       break;
     default:
-      return false;  // a terminal has no 4-bit words: keep what the device has
+      size_ok = false;
+      break;
   }
   if (line.baud == 0) return false;
 
@@ -150,8 +154,9 @@ bool SerialPort::apply(const SerialLine& line) {
   if (line.parity_check) t.c_iflag |= INPCK;
   t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
-  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
-  t.c_cflag |= size | CREAD | CLOCAL;
+  t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR | CSTOPB);
+  if (size_ok) t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | size;
+  t.c_cflag |= CREAD | CLOCAL;
   switch (line.parity) {
     case SerialParity::None:
       break;
@@ -178,7 +183,7 @@ bool SerialPort::apply(const SerialLine& line) {
 
   termios2 wanted = t;
   set_rate(&wanted, line.baud);
-  if (ioctl(impl_->fd, TCSETS2, &wanted) == 0) return true;
+  if (ioctl(impl_->fd, TCSETS2, &wanted) == 0) return size_ok;
   impl_->note_error(errno);
   if (impl_->gone) return false;
   // The rate was refused: keep the device's own speed and apply the rest.

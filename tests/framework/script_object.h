@@ -183,9 +183,7 @@ class FrameworkTest : public ::testing::Test {
   void SetUp() override {
     g_now = 1000000;
     plat::set_test_clock([] { return g_now; });
-    CommTimeOut = 1000;
-    WriteRetryBudget = 2;
-    WritePriority = true;
+    SetDefaultWritePriority(true);
     ClearLog();
     obj = std::make_unique<ScriptObject>();
   }

@@ -22,13 +22,13 @@ class RunStates : public FrameworkTest {
                              {3, "COMMLINK", 1},
                              {4, "SetPassWord3:0", 1},
                              {5, "COMMLINK", 0}}));
-    WriteRetryBudget = writeCount;
-    CommTimeOut = 300;  // shorter than the read period: a given-up read is not due at once
+    obj->WriteRetryBudget = writeCount;
+    obj->CommTimeOut = 300;  // shorter than the read period: a given-up read is not due at once
   }
   std::string DeviceText() { return Utf8(Tag(1).Value); }
   // One poll after the answer time has run out.
   void PollAfterTimeout() {
-    Advance(static_cast<uint64_t>(CommTimeOut) + 1);
+    Advance(static_cast<uint64_t>(obj->CommTimeOut) + 1);
     obj->ReadExecute();
   }
 };
@@ -125,7 +125,13 @@ TEST_F(RunStates, ReadWithRetryModeOneIsSentOnceMore) {
   obj->CommandList[0]->RetryMode = 1;
   obj->ReadExecute();
   PollAfterTimeout();
-  EXPECT_EQ(obj->sent.size(), 2u);  // the retry went out in the same poll
+  EXPECT_EQ(obj->sent.size(), 1u);  // the line rests first: a late answer must find no request
+  Advance(static_cast<uint64_t>(obj->CommTimeOut) - 1);
+  obj->ReadExecute();
+  EXPECT_EQ(obj->sent.size(), 1u);
+  Advance(1);
+  obj->ReadExecute();
+  EXPECT_EQ(obj->sent.size(), 2u);  // then the retry goes out
   EXPECT_EQ(obj->ReadFailCount, 0);
   PollAfterTimeout();
   EXPECT_EQ(obj->ReadFailCount, 1);  // the second time it is given up
@@ -220,7 +226,7 @@ TEST_F(RunStates, WriteSuccessReleasesTheWriteAndReloadsTheBudget) {
   Standard();
   obj->ReadExecute();
   obj->ReadExecute();  // idle in ready
-  WriteRetryBudget = 0;
+  obj->WriteRetryBudget = 0;
   ASSERT_TRUE(obj->WriteExecute(4, Variant(true)));
   obj->ReadExecute();
   EXPECT_EQ(obj->RunStatus, rsWriting);
@@ -230,7 +236,7 @@ TEST_F(RunStates, WriteSuccessReleasesTheWriteAndReloadsTheBudget) {
   EXPECT_EQ(obj->CurCommand, nullptr);
   EXPECT_EQ(obj->HeadCommand, nullptr);
   EXPECT_EQ(obj->WriteCommCount, 1);
-  EXPECT_EQ(WriteRetryBudget, 2);
+  EXPECT_EQ(obj->WriteRetryBudget, 2);
   EXPECT_EQ(Tag(4).Value, Variant(true));
   EXPECT_EQ(Tag(4).WriteTotal, 1);
   EXPECT_EQ(obj->DevRun[3].BestCommand, obj->CommandList[0]);  // a write is never the probe
@@ -240,7 +246,8 @@ TEST_F(RunStates, UnansweredWriteGoesOutWriteCountPlusOneTimesThenIsGivenUp) {
   Standard(true, 2);
   obj->answers[3] = Answer::Silent;
   obj->ReadExecute();
-  PollAfterTimeout();  // the read is given up
+  PollAfterTimeout();                                // the read is given up
+  Advance(static_cast<uint64_t>(obj->CommTimeOut));  // and the line has rested
   ASSERT_TRUE(obj->WriteExecute(4, Variant(true)));
   obj->sent.clear();
   ClearLog();
@@ -255,7 +262,7 @@ TEST_F(RunStates, UnansweredWriteGoesOutWriteCountPlusOneTimesThenIsGivenUp) {
   EXPECT_EQ(Tag(4).WriteErrors, 1);
   EXPECT_EQ(Tag(4).Value, Variant(false));
   EXPECT_NE(ReadLog().find("：通讯写失败，执行操作=W3=True"), std::string::npos);
-  EXPECT_EQ(WriteRetryBudget, 1);  // reloaded when it ran out, then spent on the last send
+  EXPECT_EQ(obj->WriteRetryBudget, 1);  // reloaded when it ran out, then spent on the last send
 }
 
 TEST_F(RunStates, WithWriteCountZeroAWriteGoesOutTwice) {
@@ -385,6 +392,98 @@ TEST_F(RunStates, StoppedInstanceDoesNothing) {
   EXPECT_TRUE(obj->ReadExecute());
   EXPECT_EQ(obj->sent.size(), 1u);
   EXPECT_FALSE(obj->WriteExecute(4, Variant(true)));
+}
+
+// ---- the link tells the truth
+
+TEST_F(RunStates, AWriteToAModuleThatNeverAnsweredLeavesItsLinkAsItWas) {
+  Standard();
+  obj->writesWaitForAnswer = false;
+  obj->answers[3] = Answer::Silent;
+  obj->ReadExecute();
+  PollAfterTimeout();
+  Advance(static_cast<uint64_t>(obj->CommTimeOut));  // the line has rested
+  ASSERT_TRUE(obj->WriteExecute(4, Variant(true)));
+  obj->ReadExecute();  // the write goes out
+  obj->ReadExecute();  // and is done: modules do not answer writes
+  EXPECT_EQ(obj->WriteCommCount, 1);
+  EXPECT_EQ(Tag(4).Value, Variant(true));
+  EXPECT_EQ(obj->CommStatus, 0);
+  EXPECT_EQ(DeviceText(), "3号智能模块PLNK通讯始终不成功!");
+  EXPECT_EQ(Tag(3).Value, Variant(false));
+  EXPECT_EQ(Tag(5).Value, Variant(0));
+}
+
+TEST_F(RunStates, SevereFaultCountsConsecutiveTimeOutsOnly) {
+  Standard();
+  const plat::HostEvent event = plat::create_host_event();
+  ASSERT_NE(event, 0);
+  obj->NotifyEvent = event;
+  obj->ReadExecute();
+  auto timeOut = [&] {
+    obj->answers[3] = Answer::Silent;
+    Advance(1000);
+    obj->ReadExecute();
+    PollAfterTimeout();
+  };
+  auto answered = [&] {
+    obj->answers[3] = Answer::Good;
+    Advance(1000);
+    obj->ReadExecute();
+    obj->ReadExecute();
+  };
+  // Hours of good traffic with a time-out now and then: never a severe fault.
+  for (int i = 0; i < 30; ++i) {
+    timeOut();
+    answered();
+  }
+  EXPECT_EQ(obj->ReadTimeoutCount, 30);
+  EXPECT_FALSE(plat::take_host_event(event));
+  EXPECT_EQ(obj->sErrEvent.find(GBK("严重故障")), std::string::npos);
+  // Eleven in a row are one.
+  for (int i = 1; i <= 11; ++i) {
+    timeOut();
+    EXPECT_EQ(plat::take_host_event(event), i == 11) << i;
+  }
+  plat::close_host_event(event);
+}
+
+TEST_F(RunStates, PausingAbandonsTheReadOnTheLine) {
+  Standard();
+  obj->ReadExecute();
+  obj->ReadExecute();  // first answer taken
+  Advance(1000);
+  obj->ReadExecute();
+  ASSERT_EQ(obj->RunStatus, rsReading);
+  const int results = obj->results;
+  obj->SetCommEnabled(false);
+  EXPECT_EQ(obj->RunStatus, rsReady);
+  EXPECT_EQ(obj->CurCommand, nullptr);
+  Advance(3000);
+  obj->SetCommEnabled(true);
+  obj->readValue = 7.0;
+  obj->ReadExecute();
+  // The old request's answer is never looked for: a new request went out first.
+  EXPECT_EQ(obj->results, results);
+  EXPECT_EQ(obj->sent.size(), 3u);
+  EXPECT_EQ(obj->RunStatus, rsReading);
+  EXPECT_EQ(obj->ReadCommCount, 1);
+}
+
+TEST_F(RunStates, AWriteThatExpiresInTheQueueIsRestoredCountedAndLogged) {
+  PDB block = MakeBlock({3, 4});
+  block.ErrorLog = true;
+  ASSERT_TRUE(Init(block, {{0, "SetPassWord3:0", 1}, {1, "SetPassWord4:0", 1}}));
+  ASSERT_TRUE(obj->WriteExecute(0, Variant(true)));
+  EXPECT_EQ(Tag(0).Value, Variant(true));
+  Advance(10001);  // no poll in between: the write is still queued
+  ASSERT_TRUE(obj->WriteExecute(1, Variant(true)));
+  EXPECT_EQ(obj->PendingWrites.size(), 1u);
+  EXPECT_EQ(Tag(0).Value, Variant(false));  // never sent: the value from before is the true one
+  EXPECT_EQ(Tag(0).WriteErrors, 1);
+  EXPECT_EQ(obj->WriteFailCount, 1);
+  EXPECT_EQ(Tag(1).Value, Variant(true));
+  EXPECT_NE(ReadLog().find("：标签写入请求未执行：T0写入请求超时,"), std::string::npos);
 }
 
 }  // namespace

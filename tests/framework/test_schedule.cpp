@@ -100,7 +100,7 @@ TEST_F(Schedule, WritePriorityDecidesBetweenQueuedWritesAndLateReads) {
   obj->FreeCommand(obj->HeadCommand);
   obj->CurCommand = nullptr;
 
-  WritePriority = false;
+  obj->WritePriority = false;
   ASSERT_TRUE(Write(false));
   Advance(5000);
   // A write counts 10000 ms overdue plus its wait: it beats reads that are 6000 ms late.

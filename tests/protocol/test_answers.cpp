@@ -2,10 +2,18 @@
 // port on a pseudo-terminal, with the simulator's test line answering and a hand-driven clock.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
+#include <functional>
 #include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
+#include "driver/getfileinfo.h"
 #include "platform/clock.h"
+#include "platform/env.h"
+#include "platform/text.h"
 #include "protocol/DLLRealize.h"
 #include "protocol/Frames.h"
 #include "serial/DLLComm.h"
@@ -89,7 +97,7 @@ class AnswerPath : public ::testing::Test {
       if (obj_->GetResult()) return true;
       if (obj_->RunEvent != opNone) return false;
     }
-    now_ += static_cast<uint64_t>(CommTimeOut) + 1;
+    now_ += static_cast<uint64_t>(obj_->CommTimeOut) + 1;
     return obj_->GetResult();
   }
 
@@ -198,7 +206,7 @@ TEST_F(AnswerPath, LateAnswerBeforeTheTimeOutPollIsAccepted) {
   TDLLTag* t = AddTag(0, tl::kDelayed, 1, 0);
   TCommand* c = Command(t);
   Send(c);
-  now_ += static_cast<uint64_t>(CommTimeOut) + 50;  // the answer is there when the poll comes
+  now_ += static_cast<uint64_t>(obj_->CommTimeOut) + 50;  // the answer is there when the poll comes
   EXPECT_TRUE(obj_->GetResult());
   EXPECT_EQ(t->Value, Variant(3.5));
 }
@@ -207,7 +215,7 @@ TEST_F(AnswerPath, ExactlyTheTimeOutIsNoTimeOut) {
   TDLLTag* t = AddTag(0, tl::kSilent, 1, 0);
   TCommand* c = Command(t);
   Send(c, false);
-  now_ += static_cast<uint64_t>(CommTimeOut);
+  now_ += static_cast<uint64_t>(obj_->CommTimeOut);
   EXPECT_FALSE(obj_->GetResult());
   EXPECT_EQ(c->FailCount, 0);
   now_ += 1;
@@ -280,6 +288,225 @@ TEST_F(AnswerPath, NothingIsSentWhileCommunicationOrTheDeviceIsOff) {
   const auto log = line_.sim().log();
   for (size_t i = before; i < log.size(); ++i) requests += log[i].dir == sim::WireEvent::Dir::Received;
   EXPECT_EQ(requests, 1);
+}
+
+TEST_F(AnswerPath, AnAnswerOfAnotherKindIsRefusedWhateverItsCheckCharacters) {
+  // The check characters cover only the station's digits: a late "=" answer of a PV request fits a
+  // PARM request of the same station, and the other way round, unless the start character counts.
+  TDLLTag* parm = AddTag(2, tl::kGood, 0x1A, 0);
+  TCommand* p = Command(parm);
+  TDLLTag* pv = AddTag(0, tl::kGood, 1, 0);
+  TCommand* v = Command(pv);
+  const std::string pvAnswer = proto::CheckCRC("01=12.5A").substr(2) + "\r";
+  const std::string parmAnswer = proto::CheckCRC("01!26@").substr(2) + "\r";
+  const std::string refusal = proto::CheckCRC("01?").substr(2) + "\r";
+  obj_->CurCommand = p;
+  EXPECT_FALSE(obj_->CheckResult(pvAnswer));
+  EXPECT_TRUE(obj_->CheckResult(parmAnswer));
+  EXPECT_TRUE(obj_->CheckResult(refusal));
+  obj_->CurCommand = v;
+  EXPECT_TRUE(obj_->CheckResult(pvAnswer));
+  EXPECT_FALSE(obj_->CheckResult(parmAnswer));
+  EXPECT_TRUE(obj_->CheckResult(refusal));
+  obj_->CurCommand = nullptr;
+}
+
+// The whole machine, one ReadExecute per host poll, on the simulator's line. The clock moves one
+// millisecond per poll and never faster than real time, so an answer on its way is not timed out
+// early; every wait is bounded by a poll count.
+class LineMachine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() / ("korvel_line_" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(dir_);
+    opts_.link = (dir_ / "com1").string();
+    std::string err;
+    ASSERT_TRUE(runner_.start(opts_, &err)) << err;
+    plat::set_env("KORVELPLNK_COM1", opts_.link);
+    plat::set_test_clock([this] { return now_; });
+    std::memset(&block_, 0, sizeof block_);
+    FillPDBDefaults(&block_);
+    block_.ComPort = 0;
+    block_.TimeOut = 100;
+    block_.WriteCount = 2;
+  }
+  void TearDown() override {
+    obj_.reset();
+    plat::set_test_clock({});
+    runner_.stop();
+    plat::unset_env("KORVELPLNK_COM1");
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  void Module(int id, double pv) {
+    sim::ModuleConfig m = sim::ModuleConfig::with_defaults(sim::Family::PLNK);
+    m.pv = sim::Signal(pv);
+    for (int n = 0; n <= 0xFF; ++n) m.params[n] = sim::Signal(1000 + n);
+    sim_.set_module(id, std::move(m));
+    block_.Devices[id].DevID = id;
+    block_.Devices[id].DevType = 1;
+    block_.Devices[id].DevTypeName.set("PLNK");
+  }
+  // A tag with scan period 0 (due at every selection); its position in the tag list.
+  size_t Tag(const std::string& addr, uint8_t type) {
+    TTagInfo t;
+    std::memset(&t, 0, sizeof t);
+    t.TagID = static_cast<int32_t>(infos_.size());
+    const std::string name = "T" + std::to_string(t.TagID);
+    std::memcpy(t.TagName, name.data(), name.size());
+    std::memcpy(t.TagAddr, addr.data(), std::min(addr.size(), sizeof t.TagAddr - 1));
+    t.TagType = type;
+    infos_.push_back(t);
+    return infos_.size() - 1;
+  }
+  void Start() {
+    std::vector<const TTagInfo*> list;
+    for (const TTagInfo& t : infos_) list.push_back(&t);
+    obj_ = std::make_unique<TDLLObject>(true);
+    ASSERT_TRUE(obj_->IniDLLObj(&block_, list)) << obj_->sErrEvent;
+  }
+  TDLLTag& T(size_t i) { return *obj_->TagList.at(i); }
+  static bool Good(const TDLLTag& t) { return (t.Status & 0x01F00000u) == 0; }
+  std::string Text(size_t i) { return plat::gbk_to_utf8(T(i).Value.toString()); }
+  bool EndsWith(size_t i, const std::string& tail) {
+    const std::string s = Text(i);
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+  }
+
+  void Poll() {
+    ++now_;
+    obj_->ReadExecute();
+    if (check_) check_();
+    plat::sleep_ms(1);
+  }
+  bool PollUntil(const std::function<bool()>& pred, int maxPolls = 4000) {
+    for (int i = 0; i < maxPolls; ++i) {
+      Poll();
+      if (pred()) return true;
+    }
+    return false;
+  }
+
+  sim::ModuleSim sim_;
+  sim::Runner runner_{sim_};
+  sim::RunnerOptions opts_;
+  std::filesystem::path dir_;
+  uint64_t now_ = 1000000;
+  PDB block_;
+  std::vector<TTagInfo> infos_;
+  std::unique_ptr<TDLLObject> obj_;
+  std::function<void()> check_;  // run after every poll
+};
+
+TEST_F(LineMachine, AProbeEndsWithItsOutcomeAndACutAnswerNeverStopsTheLine) {
+  Module(1, 12.5);
+  Module(5, 5.0);
+  const size_t good = Tag("PV1:1", 0), five = Tag("PV5:1", 0);
+  Start();
+  sim_.add_fault(5, {sim::FaultKind::Silent, -1, 0});
+  ASSERT_TRUE(PollUntil([&] { return obj_->DevRun[5].ProbeActive; }));
+  // The probe's answer is cut before its CR.
+  sim_.clear_faults(5);
+  sim_.add_fault(5, {sim::FaultKind::Cut, -1, 1});
+  ASSERT_TRUE(PollUntil([&] { return !obj_->DevRun[5].ProbeActive; }));
+  EXPECT_FALSE(obj_->DevRun[5].DeviceFault);  // it answered, if badly
+  const int32_t reads = T(good).ReadTotal;
+  const int requests = sim_.record(5).requests;
+  // The line goes on: the good module keeps being read, and module 5 is asked again and recovers.
+  ASSERT_TRUE(PollUntil([&] { return Good(T(five)) && T(five).Value == Variant(5.0); }));
+  EXPECT_GT(T(good).ReadTotal, reads);
+  EXPECT_GT(sim_.record(5).requests, requests);
+}
+
+TEST_F(LineMachine, AModuleThatWasProbedOnceTreatsALaterMissAsAnyOtherMiss) {
+  Module(5, 5.0);
+  const size_t five = Tag("PV5:1", 0), link = Tag("DEVICELINK5", 2);
+  Start();
+  sim_.add_fault(5, {sim::FaultKind::Silent, -1, 0});
+  ASSERT_TRUE(PollUntil([&] { return obj_->DevRun[5].ProbeActive; }));
+  sim_.clear_faults(5);  // the probe is answered
+  ASSERT_TRUE(PollUntil([&] { return EndsWith(link, "通讯正常!"); }));
+  EXPECT_FALSE(obj_->DevRun[5].ProbeActive);
+  sim_.add_fault(5, {sim::FaultKind::Silent, -1, 1});  // one miss
+  ASSERT_TRUE(PollUntil([&] { return obj_->DevFailCount[5] == 1; }));
+  EXPECT_TRUE(EndsWith(link, "通讯出现干扰!")) << Text(link);
+  EXPECT_FALSE(obj_->DevRun[5].DeviceFault);
+  EXPECT_EQ(T(five).Value, Variant(5.0));  // not forced to 0 as for a powered-off module
+}
+
+TEST_F(LineMachine, ALateAnswerIsNeverTakenForALaterRequest) {
+  // 1 and 10, 12 and 21 share their check characters; 10 and 12 answer after the time-out (100 ms)
+  // but before a second time-out period has passed.
+  Module(1, 1.5);
+  Module(10, 10.5);
+  Module(12, 12.5);
+  Module(21, 21.5);
+  sim_.add_fault(10, {sim::FaultKind::Delay, 150, 0});
+  sim_.add_fault(12, {sim::FaultKind::Delay, 150, 0});
+  struct Expect {
+    size_t tag;
+    double value;
+  };
+  const std::vector<Expect> expect = {{Tag("PV1:1", 0), 1.5},   {Tag("PV10:1", 0), 10.5},
+                                      {Tag("PV12:1", 0), 12.5}, {Tag("PARM12:3", 0), 1003},
+                                      {Tag("PV21:1", 0), 21.5}, {Tag("PARM21:3", 0), 1003}};
+  Start();
+  int wrong = 0;
+  check_ = [&] {
+    for (const Expect& e : expect)
+      if (Good(T(e.tag)) && T(e.tag).ReadTotal > 0 && T(e.tag).Value != Variant(e.value)) ++wrong;
+  };
+  for (int i = 0; i < 3000; ++i) Poll();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GT(sim_.record(10).requests, 2);
+  EXPECT_GT(sim_.record(12).requests, 2);
+  // The punctual modules keep flowing.
+  EXPECT_GT(T(expect[0].tag).ReadTotal, 5);
+  EXPECT_GT(T(expect[4].tag).ReadTotal, 5);
+  EXPECT_EQ(T(expect[1].tag).ReadTotal, T(expect[1].tag).ReadErrors);  // every one of 10's failed
+}
+
+TEST_F(LineMachine, DamagedAndRefusedAnswersShowInTheLinkTexts) {
+  Module(5, 5.0);
+  const size_t five = Tag("PV5:1", 0), link = Tag("DEVICELINK5", 2), line = Tag("COMMLINK", 0);
+  Start();
+  for (const sim::FaultKind kind : {sim::FaultKind::BadCheck, sim::FaultKind::Refuse}) {
+    sim_.clear_faults(5);
+    ASSERT_TRUE(PollUntil([&] { return EndsWith(link, "通讯正常!"); }));
+    sim_.add_fault(5, {kind, -1, 0});
+    ASSERT_TRUE(PollUntil([&] { return EndsWith(link, "通讯出现干扰!"); })) << Text(link);
+    ASSERT_TRUE(PollUntil([&] { return EndsWith(link, "通讯线路断路!"); })) << Text(link);
+    EXPECT_EQ(T(line).Value, Variant(3));
+    EXPECT_FALSE(Good(T(five)));
+  }
+}
+
+TEST_F(LineMachine, AVanishedPortFailsWritesAndShowsTheOutageUntilItComesBack) {
+  Module(1, 1.5);
+  const size_t pv = Tag("PV1:1", 0), pw = Tag("SetPassWord1:0", 1), link = Tag("DEVICELINK1", 2),
+               line = Tag("COMMLINK", 0);
+  Start();
+  ASSERT_TRUE(PollUntil([&] { return EndsWith(link, "通讯正常!"); }));
+  runner_.stop();  // the device is gone, and so is its name
+  ASSERT_TRUE(obj_->WriteExecute(static_cast<int32_t>(pw), Variant(true)));
+  // Every poll tries the port once, without waiting; the write fails after its retries.
+  // (A read sent just before may first have to time out and the line to rest: 200 polls.)
+  ASSERT_TRUE(PollUntil([&] { return obj_->WriteFailCount == 1; }, 600));
+  EXPECT_EQ(T(pw).Value, Variant(false));
+  EXPECT_FALSE(Good(T(pw)));
+  EXPECT_EQ(T(pw).WriteErrors, 1);
+  ASSERT_TRUE(PollUntil([&] { return EndsWith(link, "通讯线路断路!"); }, 200)) << Text(link);
+  EXPECT_EQ(T(line).Value, Variant(3));
+  EXPECT_FALSE(Good(T(pv)));
+  EXPECT_EQ(sim_.record(1).password_writes, 0);
+  // The device returns: the next poll's send finds it.
+  std::string err;
+  ASSERT_TRUE(runner_.start(opts_, &err)) << err;
+  ASSERT_TRUE(PollUntil([&] { return EndsWith(link, "通讯正常!"); }, 400)) << Text(link);
+  ASSERT_TRUE(obj_->WriteExecute(static_cast<int32_t>(pw), Variant(true)));
+  ASSERT_TRUE(PollUntil([&] { return sim_.record(1).password_writes == 1; }, 400));
+  EXPECT_TRUE(PollUntil([&] { return Good(T(pw)) && T(pw).Value == Variant(true); }, 10));
 }
 
 }  // namespace

@@ -251,14 +251,14 @@ TEST(ProtocolParameters, TimeOutIsClampedAndBudgetLoaded) {
   EXPECT_TRUE(obj->IniParm(block.get()));
   EXPECT_TRUE(obj->PortExists);
   EXPECT_EQ(obj->sErrEvent, "Com16" + GBK("打开成功"));
-  EXPECT_EQ(CommTimeOut, 10);
-  EXPECT_EQ(WriteRetryBudget, 4);
+  EXPECT_EQ(obj->CommTimeOut, 10);
+  EXPECT_EQ(obj->WriteRetryBudget, 4);
   block->TimeOut = 65535;
   obj->IniParm(block.get());
-  EXPECT_EQ(CommTimeOut, 60000);
+  EXPECT_EQ(obj->CommTimeOut, 60000);
   block->TimeOut = 1000;
   obj->IniParm(block.get());
-  EXPECT_EQ(CommTimeOut, 1000);
+  EXPECT_EQ(obj->CommTimeOut, 1000);
   EXPECT_FALSE(obj->IniParm(nullptr));
   obj->Stop();
   EXPECT_FALSE(obj->PortExists);

@@ -127,18 +127,27 @@ TEST_F(TCommClassPty, CustomRatesAndStopBitsApplyToTheOpenPort) {
   }
 }
 
-TEST_F(TCommClassPty, FourDataBitsOpenThePortButLeaveItsSettings) {
+TEST_F(TCommClassPty, FourDataBitsApplyEverythingElseAndSayWhatDidNot) {
+  // A fresh terminal is in line mode with echo on; 4-bit words cannot be set, but raw mode, the
+  // rate and the zero read time-outs must be, or every answer would be echoed onto the shared line
+  // and none would ever complete.
   TCommClass port(nullptr, true);
   PDB block = MakeBlock(kComPort);
-  ASSERT_TRUE(OpenPort(port, block));  // 9600
-  block.BaudRate = 3;                  // 1200 ...
-  block.DataBits = 0;                  // ... with 4-bit words, which a terminal cannot carry
+  block.BaudRate = 3;  // 1200
+  block.DataBits = 0;
   std::string msg;
-  EXPECT_TRUE(OpenPort(port, block, &msg));
+  ASSERT_TRUE(OpenPort(port, block, &msg));
   EXPECT_EQ(msg, "Com3" + GBK("打开成功"));
+  EXPECT_NE(port.SettingsNote.find(GBK("4位数据位")), std::string::npos);
   plat::SerialLine back;
   ASSERT_TRUE(port.ReadLineSettings(back));
-  EXPECT_EQ(back.baud, 9600u);
+  EXPECT_EQ(back.baud, 1200u);
+  ASSERT_TRUE(master_.write("=1\r", 3, kWaitMs));
+  EXPECT_EQ(ReadAllUntil(port, 3), "=1\r");  // byte for byte, no line editing
+  EXPECT_EQ(DrainMaster(master_), "");       // and nothing echoed back
+  block.DataBits = 4;
+  ASSERT_TRUE(OpenPort(port, block));
+  EXPECT_EQ(port.SettingsNote, "");
 }
 
 TEST_F(TCommClassPty, EventCharsReapplyToTheOpenPortAndAssignCopiesAllFive) {

@@ -98,7 +98,6 @@ TEST_F(Pages, TimeOutIsClampedOnExitAndBecomesTheProcessValue) {
       EXPECT_EQ(f.Text("OutTimeEd"), shown) << typed;
       f.Click("NextBtn");
     });
-    EXPECT_EQ(std::to_string(CommTimeOut), shown);
     EXPECT_EQ(std::to_string(Wizard().Work.TimeOut), shown);
     EXPECT_TRUE(Wizard().Changed);
   };
@@ -108,9 +107,17 @@ TEST_F(Pages, TimeOutIsClampedOnExitAndBecomesTheProcessValue) {
   check("", "10");
   check("123456789012345", "60000");
   check("250", "250");
-  // The page shows the process value, not the block's.
-  Show<wizard::TStep5Frm>(SavedDefaults(), "TStep5Frm", [](ui::ScriptedForm& f) {
-    EXPECT_EQ(f.Text("OutTimeEd"), "250");
+  // The page shows the time-out of the block it edits (clamped as a line would use it): each line
+  // keeps its own, so there is no process value to show.
+  PDB slow = SavedDefaults();
+  slow.TimeOut = 1500;
+  Show<wizard::TStep5Frm>(slow, "TStep5Frm", [](ui::ScriptedForm& f) {
+    EXPECT_EQ(f.Text("OutTimeEd"), "1500");
+    f.Click("NextBtn");
+  });
+  slow.TimeOut = 5;
+  Show<wizard::TStep5Frm>(slow, "TStep5Frm", [](ui::ScriptedForm& f) {
+    EXPECT_EQ(f.Text("OutTimeEd"), "10");
     f.Click("NextBtn");
   });
   EXPECT_FALSE(Wizard().Changed);  // untouched edits change nothing
@@ -141,7 +148,7 @@ TEST_F(Pages, TimingPageKeepsItsOwnCaptionAndHidesModemAndPriority) {
   Show<wizard::TStep5Frm>(SavedDefaults(), "TStep5Frm", [](ui::ScriptedForm& f) {
     EXPECT_EQ(f.form().Caption(), GBK("向导：其它高级参数及Modem参数设置"));
     EXPECT_EQ(f.Text("Label1"), GBK("欢迎使用Korvel智能模块配置向导"));
-    EXPECT_EQ(f.Text("OutTimeEd"), "1000");
+    EXPECT_EQ(f.Text("OutTimeEd"), "100");  // the default block's
     EXPECT_EQ(f.Text("WCountEd"), "2");
     EXPECT_FALSE(f.Visible("ModemGp"));
     EXPECT_FALSE(f.Enabled("ModemGp"));

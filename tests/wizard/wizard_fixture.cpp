@@ -29,8 +29,7 @@ void PutDevice(PDB& block, int entry, int32_t devID, uint8_t type) {
 
 void WizardTest::SetUp() {
   host = SavedDefaults();
-  CommTimeOut = 1000;
-  WritePriority = true;
+  SetDefaultWritePriority(true);
   wizard::RememberedWriteCount() = 2;
   wizard::SetHelpLauncher([](const std::string&) { return true; });
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
