@@ -176,8 +176,28 @@ KORVEL_API void* KORVEL_CALL FullPDB(void* block) {
 
 KORVEL_API int32_t KORVEL_CALL DLLEdDev(intptr_t hostWindow, void* block) {
   if (block == nullptr) return 2;
+  // The working copy, the host-block pointer and the page state are one set per process: a
+  // second wizard while one runs would take them from under it.
+  static std::atomic<bool> running{false};
+  PDB* host = static_cast<PDB*>(block);
   try {
-    PDB* host = static_cast<PDB*>(block);
+    if (!WizardCanShow()) {
+      // Nothing can be shown on this thread: only the host's own block is checked, and a device
+      // voided there is a change the host must learn of.
+      if (running.load()) return 2;
+      return CheckPDB(host) ? 1 : 2;
+    }
+  } catch (...) {
+    return 2;
+  }
+  if (running.exchange(true)) return 2;
+  struct Done {
+    ~Done() {
+      Wizard().HostBlock = nullptr;
+      running.store(false);
+    }
+  } done;
+  try {
     WizardGlobals& w = Wizard();
     // A device voided here is a change of the host's block, whichever copy the check found it in.
     const bool voided = CheckPDB(host);
@@ -200,10 +220,8 @@ KORVEL_API int32_t KORVEL_CALL DLLEdDev(intptr_t hostWindow, void* block) {
     }
     const int32_t result = w.Changed ? 1 : 2;
     w.OwnerWindow = previousOwner;
-    w.HostBlock = nullptr;
     return result;
   } catch (...) {
-    Wizard().HostBlock = nullptr;
     return 2;
   }
 }

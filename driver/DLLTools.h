@@ -18,6 +18,9 @@ struct WizardGlobals {
 };
 WizardGlobals& Wizard();
 
+// Whether the wizard's pages can be shown on the calling thread.
+bool WizardCanShow();
+
 // Shows the wizard page with the given number (1..8) modally; the page leaves the number of
 // the next page in Wizard().NextPage.
 void RunWizardPage(int page);

@@ -3,6 +3,10 @@
 
 namespace korvel {
 
+bool WizardCanShow() {
+  return false;
+}
+
 void RunWizardPage(int /*page*/) {
   Wizard().NextPage = 0;
 }

@@ -14,12 +14,16 @@
 
 namespace korvel {
 
+bool WizardCanShow() {
+  return ui::Available();
+}
+
 void RunWizardPage(int page) {
   WizardGlobals& w = Wizard();
-  // Without a window to show, the wizard ends at once with nothing changed.
+  // A display lost on the way ends the wizard as the close box does: nothing more is written, and
+  // the changed flag keeps what the run has done so far.
   if (!ui::Available()) {
     w.NextPage = 0;
-    w.Changed = false;
     return;
   }
   std::unique_ptr<ui::TForm> form;

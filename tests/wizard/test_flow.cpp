@@ -2,6 +2,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "driver/KorvelPLNK.h"
 #include "driver/getfileinfo.h"
@@ -239,39 +240,52 @@ TEST(HelpViewer, StartsInstalledProgramsAndReportsMissingOnes) {
   EXPECT_FALSE(plat::start_program("", {}, false));
 }
 
-// Without a display and without a scripted backend, DLLEdDev must come back at once with "nothing
-// changed", even when the block check voided a device.
-TEST(FlowWithoutDisplay, DLLEdDevReturns2AndWritesNothing) {
-  ui::set_backend(nullptr);
-  const char* vars[] = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-  std::vector<std::pair<std::string, std::string>> saved;
-  for (const char* v : vars) {
-    saved.emplace_back(v, plat::get_env(v));
-    plat::unset_env(v);
+// Clears the display variables for one test, so that no window can be shown.
+class NoDisplay {
+ public:
+  NoDisplay() {
+    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+      saved_.emplace_back(v, plat::get_env(v));
+      plat::unset_env(v);
+    }
   }
+  ~NoDisplay() {
+    for (auto& [name, value] : saved_)
+      if (!value.empty()) plat::set_env(name, value);
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> saved_;
+};
+
+// Without a display and without a scripted backend, DLLEdDev comes back at once. A device voided by
+// the block check has changed the host's block, and the host learns it; otherwise nothing changed.
+TEST(FlowWithoutDisplay, DLLEdDevReturnsAtOnceAndReportsAVoidedDevice) {
+  ui::set_backend(nullptr);
+  NoDisplay none;
   ui::RetryQtBackend();
   PDB block = SavedDefaults();
   PutDevice(block, 3, 3, 1);
+  PDB untouched = block;
+  EXPECT_EQ(DLLEdDev(0, &block), 2);
+  EXPECT_EQ(std::memcmp(&untouched, &block, sizeof(PDB)), 0);
+
   block.Devices[3].DevTypeName.set("PLNE");
   PDB working = block;
   CheckPDB(&working);
-  EXPECT_EQ(DLLEdDev(0, &block), 2);
+  EXPECT_EQ(DLLEdDev(0, &block), 1);
   EXPECT_EQ(std::memcmp(&working, &block, sizeof(PDB)), 0);
+  EXPECT_EQ(block.Devices[3].DevType, 2);
+  // The wizard's own state was not used.
+  EXPECT_EQ(Wizard().HostBlock, nullptr);
   EXPECT_EQ(DLLEdDev(0, nullptr), 2);
-  for (auto& [name, value] : saved)
-    if (!value.empty()) plat::set_env(name, value);
   ui::RetryQtBackend();
 }
 
-// The shared library as a host loads it: the wizard is linked in (a device voided by the block check
-// would otherwise be reported), and without a display it ends at once with "nothing changed".
-TEST(FlowWithoutDisplay, TheSharedLibrarysDLLEdDevReturns2) {
-  const char* vars[] = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-  std::vector<std::pair<std::string, std::string>> saved;
-  for (const char* v : vars) {
-    saved.emplace_back(v, plat::get_env(v));
-    plat::unset_env(v);
-  }
+// The shared library as a host loads it: the wizard is linked in, and without a display it ends at
+// once, reporting the device the block check voided.
+TEST(FlowWithoutDisplay, TheSharedLibrarysDLLEdDevReportsAVoidedDevice) {
+  NoDisplay none;
   plat::DynLib lib;
   ASSERT_TRUE(lib.open(KORVEL_LIBRARY_FILE)) << lib.error();
   using EdDev = int32_t (*)(intptr_t, void*);
@@ -279,11 +293,45 @@ TEST(FlowWithoutDisplay, TheSharedLibrarysDLLEdDevReturns2) {
   ASSERT_NE(ed, nullptr);
   PDB block = SavedDefaults();
   PutDevice(block, 3, 3, 1);
-  block.Devices[3].DevTypeName.set("PLNE");
   EXPECT_EQ(ed(0, &block), 2);
+  block.Devices[3].DevTypeName.set("PLNE");
+  EXPECT_EQ(ed(0, &block), 1);
   EXPECT_EQ(block.Devices[3].DevType, 2);
-  for (auto& [name, value] : saved)
-    if (!value.empty()) plat::set_env(name, value);
+}
+
+// A second DLLEdDev while a wizard is open (another host thread) leaves that wizard alone: it
+// returns 2 at once and touches neither its own block nor the open wizard's state, whose Finish
+// still writes back and reports the change.
+TEST_F(Flow, ASecondWizardWhileOneRunsReturns2AtOnceAndLeavesTheFirstAlone) {
+  PutDevice(host, 7, 7, 1);
+  PutDevice(host, 12, 12, 1);
+  PDB other = SavedDefaults();
+  PutDevice(other, 5, 5, 1);
+  other.Devices[5].DevTypeName.set("PLNE");  // the block check would void it
+  const PDB otherBefore = other;
+  int second = -1;
+  ui.Expect("TStartFrm", [&](ui::ScriptedForm& f) {
+    std::thread t([&] { second = DLLEdDev(0, &other); });
+    t.join();
+    EXPECT_EQ(Wizard().HostBlock, &host);
+    f.Click("BrowseOp");
+    f.Click("NextBtn");
+  });
+  ui.Expect("TEndFrm", [&](ui::ScriptedForm& f) {
+    Wizard().Work.BaudRate = 3;  // an edit of the working copy, as a page would make it
+    Wizard().Changed = true;
+    f.Click("FinishBtn");
+  });
+  EXPECT_EQ(RunWizard(), 1);
+  EXPECT_EQ(second, 2);
+  EXPECT_EQ(std::memcmp(&other, &otherBefore, sizeof(PDB)), 0);
+  EXPECT_EQ(host.BaudRate, 3);
+  EXPECT_EQ(host.Devices[7].DevType, 1);
+  EXPECT_EQ(host.Devices[12].DevType, 1);
+  // Once the wizard has ended, the next one runs.
+  ui.Expect("TStartFrm", [](ui::ScriptedForm& f) { f.Click("CancelBtn"); });
+  EXPECT_EQ(DLLEdDev(0, &other), 1);
+  EXPECT_EQ(other.Devices[5].DevType, 2);
 }
 
 }  // namespace
