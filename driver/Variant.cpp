@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/text.h"
 
@@ -143,8 +145,57 @@ bool Variant::Equal(const Variant& a, const Variant& b) {
   return a.toDouble() == b.toDouble();
 }
 
+namespace {
+
+template <class T>
+T ole_value(const OleVariant& v) {
+  T out{};
+  std::memcpy(&out, v.bytes, sizeof out);
+  return out;
+}
+
+// A DECIMAL overlays the whole variant: scale and sign in the first reserved word, the high
+// 32 bits of the magnitude in the other two, the low 64 bits in the value bytes.
+double ole_decimal(const OleVariant& v) {
+  const unsigned scale = v.reserved1 & 0xFF;
+  const bool negative = (v.reserved1 >> 8) & 0x80;
+  const uint32_t hi = static_cast<uint32_t>(v.reserved2) | (static_cast<uint32_t>(v.reserved3) << 16);
+  double value =
+      static_cast<double>(hi) * 18446744073709551616.0 + static_cast<double>(ole_value<uint64_t>(v));
+  value /= std::pow(10.0, scale > 28 ? 28 : scale);
+  return negative ? -value : value;
+}
+
+}  // namespace
+
+// Every numeric type a host may store as an initial value is kept; pointers by reference
+// (VT_BYREF) and the other non-value types read as empty.
 Variant Variant::fromOle(const OleVariant& v) {
   switch (v.vt) {
+    case VT_I1:
+      return Variant(static_cast<int>(ole_value<int8_t>(v)));
+    case VT_UI1:
+      return Variant(static_cast<int>(ole_value<uint8_t>(v)));
+    case VT_UI2:
+      return Variant(static_cast<int>(ole_value<uint16_t>(v)));
+    case VT_INT:
+      return Variant(static_cast<int64_t>(ole_value<int32_t>(v)));
+    case VT_UI4:
+    case VT_UINT:
+      return Variant(static_cast<int64_t>(ole_value<uint32_t>(v)));
+    case VT_I8:
+      return Variant(ole_value<int64_t>(v));
+    case VT_UI8: {
+      const uint64_t u = ole_value<uint64_t>(v);
+      if (u <= static_cast<uint64_t>(INT64_MAX)) return Variant(static_cast<int64_t>(u));
+      return Variant(static_cast<double>(u));
+    }
+    case VT_CY:
+      return Variant(static_cast<double>(ole_value<int64_t>(v)) / 10000.0);
+    case VT_DATE:
+      return Variant(ole_value<double>(v));
+    case VT_DECIMAL:
+      return Variant(ole_decimal(v));
     case VT_I2:
       return Variant(static_cast<int>(v.iVal));
     case VT_I4:

@@ -71,12 +71,13 @@ class Variant {
   std::string toString() const;
 
   // Values compare equal when both are empty, both strings with the same bytes, or both
-  // numbers (of any width, Booleans as -1/0) with the same value.
+  // numbers (of any width, Booleans as -1/0) with the same value; two NaNs are equal.
   // The same kind of number is settled here: the poll's change test runs for every tag.
   friend bool operator==(const Variant& a, const Variant& b) {
     if (a.kind_ == b.kind_) {
       if (a.kind_ == Kind::Int || a.kind_ == Kind::Bool) return a.i_ == b.i_;
-      if (a.kind_ == Kind::Double) return a.d_ == b.d_;
+      // NaN equals NaN here: a tag that keeps holding NaN has not changed.
+      if (a.kind_ == Kind::Double) return a.d_ == b.d_ || (a.d_ != a.d_ && b.d_ != b.d_);
       if (a.kind_ == Kind::Empty) return true;
     }
     return Equal(a, b);

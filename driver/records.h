@@ -9,12 +9,24 @@ namespace korvel {
 // OLE variant layout: 16-bit type, three reserved words, eight bytes of value.
 enum : uint16_t {
   VT_EMPTY = 0,
+  VT_NULL = 1,
   VT_I2 = 2,
   VT_I4 = 3,
   VT_R4 = 4,
   VT_R8 = 5,
+  VT_CY = 6,    // int64 in units of 1/10000
+  VT_DATE = 7,  // double: days since 30 Dec 1899
   VT_BSTR = 8,
   VT_BOOL = 11,
+  VT_DECIMAL = 14,  // fills the whole 16 bytes: scale, sign, 96-bit magnitude
+  VT_I1 = 16,
+  VT_UI1 = 17,
+  VT_UI2 = 18,
+  VT_UI4 = 19,
+  VT_I8 = 20,
+  VT_UI8 = 21,
+  VT_INT = 22,
+  VT_UINT = 23,
   VT_LPSTR = 30
 };
 struct OleVariant {

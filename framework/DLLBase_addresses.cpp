@@ -23,6 +23,14 @@ bool is_lead_byte(unsigned char c) {
   return c >= 0x81 && c <= 0xFE;
 }
 
+// A GBK character is a lead byte followed by a trail byte (0x40..0xFE without 0x7F). A lead byte
+// before anything else (a separator, a digit) stands alone: the separator after it still counts.
+bool starts_character(const std::string& text, size_t i) {
+  if (!is_lead_byte(static_cast<unsigned char>(text[i])) || i + 1 >= text.size()) return false;
+  const unsigned char t = static_cast<unsigned char>(text[i + 1]);
+  return t >= 0x40 && t <= 0xFE && t != 0x7F;
+}
+
 const std::string& colon_fw() {
   return GBK("：");
 }
@@ -74,7 +82,7 @@ std::string GbkUpper(const std::string& text) {
   std::string out = text;
   for (size_t i = 0; i < out.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(out[i]);
-    if (is_lead_byte(c) && i + 1 < out.size()) {
+    if (starts_character(out, i)) {
       ++i;  // the trail byte may look like an ASCII letter
     } else if (c >= 'a' && c <= 'z') {
       out[i] = static_cast<char>(c - 'a' + 'A');
@@ -88,8 +96,7 @@ size_t GbkFind(const std::string& text, const std::string& needle, size_t from) 
   size_t i = 0;
   while (i < text.size()) {
     if (i >= from && text.compare(i, needle.size(), needle) == 0) return i;
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    i += (is_lead_byte(c) && i + 1 < text.size()) ? 2 : 1;
+    i += starts_character(text, i) ? 2 : 1;
   }
   return std::string::npos;
 }

@@ -200,6 +200,36 @@ TEST_F(Addresses, WildAddressesGiveMinusOneOrAMessageAndNeverARequest) {
   }
 }
 
+// A stray GBK lead byte before a separator is no character: the separator still counts, so such
+// an address names its own (unconfigured) module or none, never the default module.
+TEST_F(Addresses, ALeadByteBeforeASeparatorNeverSendsTheTagToAnotherModule) {
+  obj = std::make_unique<HexObject>();  // a channel that is not a number reads 1, as on the line
+  PDB block = MakeBlock({3});
+  ASSERT_TRUE(Init(block, {{1, "PV7\x81:1"}, {2, "PV3\x81:1"}, {3, "PV3:1"}}));
+  EXPECT_NE(Tag(0).Address, 3);
+  EXPECT_EQ(Tag(0).AddrValid, 0);
+  EXPECT_NE(Tag(1).Address, 3) << "a garbled module number is no module number";
+  EXPECT_EQ(Tag(1).AddrValid, 0);
+  EXPECT_EQ(obj->GetDevAddr("", "PV3:1\x81.5"), 3);
+  EXPECT_EQ(obj->GetThirdSeg("", "PV3:1.0.\x81.7", 1), -1)
+      << "the dot after the stray byte still ends a segment";
+  EXPECT_EQ(obj->GetFourSeg("", "PV3:1.0.9\x81.7", 1), 7);
+  for (const TCommand* c : obj->CommandList)
+    for (int32_t i : c->TagIndex) EXPECT_EQ(i, 2) << "tag " << i << " polls module " << c->DeviceAddr;
+  // A real two-byte character keeps its trail byte, even one that looks like a letter.
+  EXPECT_EQ(GbkFind("\x81:", ":"), 1u);
+  EXPECT_EQ(GbkFind("\x81"
+                    "a:",
+                    "a"),
+            std::string::npos);
+  EXPECT_EQ(GbkUpper("\x81"
+                     "a"
+                     "b"),
+            "\x81"
+            "aB");
+  EXPECT_EQ(GbkUpper("\x81.b"), "\x81.B");
+}
+
 TEST_F(Addresses, NormalFormReadsBackToTheSameAddress) {
   PDB block = MakeBlock({5});
   bool valid = false;

@@ -1,5 +1,9 @@
 // The tag table: identifier map, internal tags with their first values, module defaults,
 // initial values from the host and the load failures.
+#include <cstring>
+#include <limits>
+
+#include "driver/DLLMain.h"
 #include "script_object.h"
 
 namespace korvel::test {
@@ -189,6 +193,61 @@ TEST_F(Tags, AddTagListsExtendsTheTable) {
   // The tags of one module share the rebuilt command.
   ASSERT_EQ(obj->CommandList.size(), 1u);
   EXPECT_EQ(obj->CommandList[0]->TagIndex, (std::vector<int32_t>{0, 1}));
+}
+
+// A host may store an initial value in any numeric OLE type; each one reaches the tag.
+TEST_F(Tags, InitialValuesOfEveryNumericOleTypeAreKept) {
+  PDB block = MakeBlock({3});
+  obj->IniParm(&block);
+  struct Case {
+    uint16_t vt;
+    uint64_t bits;
+    Variant expected;
+  };
+  double date = 45000.25;
+  uint64_t dateBits = 0;
+  std::memcpy(&dateBits, &date, sizeof date);
+  const Case cases[] = {
+      {VT_UI1, 200, Variant(200)},
+      {VT_I1, 0xFB, Variant(-5)},
+      {VT_UI2, 65535, Variant(65535)},
+      {VT_UI4, 4000000000u, Variant(int64_t{4000000000})},
+      {VT_INT, 0xFFFFFFFEu, Variant(-2)},
+      {VT_UINT, 7, Variant(7)},
+      {VT_I8, static_cast<uint64_t>(-9000000000LL), Variant(int64_t{-9000000000LL})},
+      {VT_UI8, 9000000000ULL, Variant(int64_t{9000000000LL})},
+      {VT_DATE, dateBits, Variant(45000.25)},
+  };
+  for (const Case& c : cases) {
+    std::vector<TTagInfo> info = MakeInfos({{1, "PV3:1", 0}});
+    info[0].Value.vt = c.vt;
+    std::memcpy(info[0].Value.bytes, &c.bits, sizeof c.bits);
+    std::unique_ptr<TDLLTag> t(obj->CreatInternalTag(info[0]));
+    ASSERT_TRUE(t) << c.vt;
+    EXPECT_EQ(t->Value, c.expected) << "type " << c.vt;
+    EXPECT_EQ(t->LastValue, c.expected) << "type " << c.vt;
+  }
+}
+
+// A value that stays NaN is reported once, not on every poll.
+TEST_F(Tags, ATagHoldingNaNIsReportedOnlyWhenItBecomesNaN) {
+  ASSERT_TRUE(Init(MakeBlock({3}), {{1, "PV3:1", 0}}));
+  std::vector<TTagValue> buf(2);
+  int32_t count = 0;
+  ReportChangedTags(*obj, count, buf.data());
+  Tag(0).Value = Variant(std::numeric_limits<double>::quiet_NaN());
+  count = 0;
+  ReportChangedTags(*obj, count, buf.data());
+  EXPECT_EQ(count, 1);
+  for (int poll = 0; poll < 3; ++poll) {
+    count = 0;
+    ReportChangedTags(*obj, count, buf.data());
+    EXPECT_EQ(count, 0) << "poll " << poll;
+  }
+  Tag(0).Value = Variant(1.5);
+  count = 0;
+  ReportChangedTags(*obj, count, buf.data());
+  EXPECT_EQ(count, 1);
 }
 
 }  // namespace
