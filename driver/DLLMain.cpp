@@ -21,6 +21,9 @@ namespace {
 
 std::atomic<int> g_slot_instances{0};
 
+// Record counts a host can mean; anything larger comes from a damaged call.
+constexpr int32_t kMaxHostRecords = 1 << 20;
+
 void destroy_instance(void* p) {
   delete static_cast<TBaseDLLObject*>(p);
   --g_slot_instances;
@@ -291,7 +294,8 @@ KORVEL_API uint16_t KORVEL_CALL DetectScanTime(void) {
 
 KORVEL_API KBool KORVEL_CALL IniDriver(int32_t count, TTagInfo** tags, void* block, char** msg) {
   if (msg != nullptr) *msg = nullptr;
-  if (tags == nullptr) {
+  // A count beyond any real tag table is a damaged call: refused before a record is read.
+  if (tags == nullptr || count > kMaxHostRecords) {
     put_msg(msg, GBK("无效的标签列表。"));
     return 0;
   }
@@ -341,7 +345,7 @@ KORVEL_API KBool KORVEL_CALL OnDataWrite(int32_t count, TTagValue* recs, char** 
   bool result = false;
   std::string message;
   TBaseDLLObject* obj = ThreadInstance();
-  if (obj == nullptr || count <= 0 || recs == nullptr) {
+  if (obj == nullptr || count <= 0 || count > kMaxHostRecords || recs == nullptr) {
     message = no_instance_text();
   } else {
     try {

@@ -32,20 +32,100 @@ typedef struct TTagValue TTagValue;
 typedef struct TTagAddrInfo TTagAddrInfo;
 #endif
 
+/* Rules common to every export:
+ * - Texts are GBK (code page 936). A `char** msg` receives a new NUL-terminated copy that the host
+ *   releases with free() (on Windows with the allocator the README names), or NULL when there is
+ *   nothing to say; a NULL msg itself is allowed and then nothing is handed out.
+ * - A driver instance belongs to the thread that called IniDriver. The run-time calls (IniDriverEx,
+ *   OnDataRead, OnDataWrite, GetDeviceStatus, WriteLog, DetectScanTime, FreeDriver) act on the
+ *   calling thread's instance only; on a thread without one they answer as documented below
+ *   ("通讯设备初始化失败") and change nothing. The instance is destroyed when its thread ends.
+ * - No export raises a signal or ends the process, and none blocks for seconds (IniDriver's first
+ *   open of the port may retry for up to 5 s).
+ * - Counts above 1048576 records are refused as invalid without reading the records. */
+
+/* Size of the device parameter block in bytes: 26508. Any thread, any time. */
 KORVEL_API int32_t KORVEL_CALL GetPDBLen(void);
+
+/* Fills the GetPDBLen() bytes at block with the defaults and returns block (NULL stays NULL).
+ * Any thread, any time. */
 KORVEL_API void* KORVEL_CALL FullPDB(void* block);
+
+/* Runs the configuration wizard modally on the calling thread over a copy of the host's block
+ * (GetPDBLen() bytes, read and written in place; NULL gives 2 at once). hostWindow owns the
+ * windows (0 = none). Returns 1 when the host's block was changed, 2 otherwise (also when no
+ * window can be shown). Blocks the calling thread until the wizard ends: call it from the host's
+ * window thread, never from a polling thread. */
 KORVEL_API int32_t KORVEL_CALL DLLEdDev(intptr_t hostWindow, void* block);
+
+/* Runs the device test window on a copy of block (GetPDBLen() bytes, not changed; NULL gives 0);
+ * show = 0 runs a silent check. Returns 1 when a test read succeeded. Uses a driver instance on
+ * the calling thread and destroys that thread's instance afterwards: never call it from a thread
+ * that polls a device. Blocks until the window closes. */
 KORVEL_API KBool KORVEL_CALL DLLTestDev(void* block, KBool show);
+
+/* Checks and normalises one tag address for the host's tag editor. block: the device's parameter
+ * block (GetPDBLen() bytes, only read). *addr: the host's NUL-terminated address (NULL = empty); it
+ * is not freed by the library and is replaced by a new copy (NULL when empty) that the host
+ * frees. skipCheck = 1 hands the address back unchanged with result 1. Returns 1 for a usable
+ * address; *msg explains a refusal. A NULL addr or block gives 0 and "通讯设备初始化失败".
+ * Any thread, any time (works on a temporary instance of its own). */
 KORVEL_API KBool KORVEL_CALL TagEdAddr(void* block, char** addr, KBool skipCheck, char** msg);
+
+/* The address kinds for the host's tag editor. items = NULL: *count receives the number of
+ * templates (7). Otherwise the first min(*count, 7) elements of items are filled (a negative
+ * count fills none). The first argument is ignored; count = NULL does nothing. Any thread. */
 KORVEL_API void KORVEL_CALL GetTagAddrList(int32_t ignored, int32_t* count, TTagAddrInfo* items);
+
+/* The poll period in ms the calling thread's instance asks for; 1000 without an instance. */
 KORVEL_API uint16_t KORVEL_CALL DetectScanTime(void);
+
+/* Starts a driver instance on the calling thread (an earlier one of this thread is stopped and
+ * destroyed first). tags: count pointers to TTagInfo records (NULL entries name no tag); the
+ * records are read during the call only. block: the device's parameter block (GetPDBLen() bytes);
+ * damaged entries are repaired in place. A tag's initial value (TTagInfo.Value) may be of any
+ * numeric OLE type; a string type must carry NULL or a NUL-terminated text. Returns 1 when the
+ * instance runs; 0 with *msg saying why otherwise ("无效的标签列表。" for a NULL tag array or a
+ * count above the limit, "无效的参数信息。" for a NULL block, the port or tag-table failure text).
+ * A count of 0 or below starts no tag. */
 KORVEL_API KBool KORVEL_CALL IniDriver(int32_t count, TTagInfo** tags, void* block, char** msg);
+
+/* Hands the calling thread's instance the host's fault event, signalled when the line has a
+ * severe fault (more than 10 failed requests in a row). POSIX: a descriptor the host owns and
+ * keeps open while the instance runs (an eventfd or the write end of a non-blocking pipe), which
+ * receives 8 bytes; a descriptor whose reader has gone is skipped quietly. Windows: an event
+ * handle. 0 = none. Without an instance nothing happens. Always returns 1. */
 KORVEL_API KBool KORVEL_CALL IniDriverEx(intptr_t event);
+
+/* One poll: advances the line by at most one exchange and writes every tag whose value or status
+ * changed into buf, *count receiving how many. buf must have room for as many records as tags
+ * were accepted by IniDriver. A record's Data holds a double (DataType 0), an int32 0/1 (1) or a
+ * new string copy the host frees, NULL when empty (2). Without an instance, or with a NULL buf or
+ * count, *count is 0 and *msg "通讯设备初始化失败". Always returns 1. */
 KORVEL_API KBool KORVEL_CALL OnDataRead(int32_t* count, TTagValue* buf, char** msg);
+
+/* Queues writes: recs holds count records, each naming a tag by TagID with a value of the tag's
+ * type in Data (0: double, 1: int32 non-zero = true, 2: NULL or a NUL-terminated text owned by the
+ * host). A record of another type than its tag's is skipped; a type code other than 0..2 is
+ * refused and named in *msg; an identifier that names no tag is refused. Returns the result of the
+ * last record (1 = accepted for sending). Without an instance, with count <= 0 or above the limit,
+ * or a NULL recs: 0 and "通讯设备初始化失败". After FreeDriver no tag exists: 0. */
 KORVEL_API KBool KORVEL_CALL OnDataWrite(int32_t count, TTagValue* recs, char** msg);
+
+/* Hands out the calling thread's pending status text (cleared afterwards); without an instance
+ * "通讯设备初始化失败". Always returns 1. */
 KORVEL_API KBool KORVEL_CALL GetDeviceStatus(char** msg);
+
+/* Switches the instance's logging when a status text is pending and hands that text out; without
+ * a pending text nothing changes. Without an instance: "通讯设备初始化失败". */
 KORVEL_API void KORVEL_CALL WriteLog(KBool enable, char** msg);
+
+/* Stops the calling thread's instance: writes its statistics to the log, releases its tags and
+ * closes the port. The instance stays until its thread ends; later run-time calls see no tags.
+ * Calling it again, or without an instance, does nothing. Always returns 1. */
 KORVEL_API KBool KORVEL_CALL FreeDriver(void);
+
+/* Does nothing; any thread, any time. */
 KORVEL_API void KORVEL_CALL ReleaseDriver(void);
 
 #ifdef __cplusplus

@@ -274,4 +274,227 @@ TEST_F(HostAbuse, ALogAtTheFileSizeLimitLosesLinesAndTheDriverGoesOn) {
   EXPECT_TRUE(EndsNormally(hostProcess));
 }
 
+// Polls until the good module's value came in (the run really talks to the line).
+bool PollUntilAnswered(Host& host, int32_t id) {
+  for (int i = 0; i < 500; ++i) {
+    for (const TTagValue& r : host.Poll())
+      if (r.TagID == id && r.Status == 0) return true;
+    plat::sleep_ms(2);
+  }
+  return false;
+}
+
+TEST_F(HostAbuse, NullAndGarbageRecordsGetClearResults) {
+  Host host(logDir());
+  ASSERT_TRUE(host.lineOk());
+  host.Add(1, "PV1:1", 0);
+  host.Add(2, "ENCOMMLINK", 1);
+  host.Add(3, "COMMLINK", 2);
+  std::mt19937 rng(7);
+  std::vector<TTagInfo> garbage(40);
+  for (TTagInfo& g : garbage) {
+    auto* raw = reinterpret_cast<uint8_t*>(&g);
+    for (size_t i = 0; i < sizeof g; ++i) raw[i] = static_cast<uint8_t>(rng());
+    // A string initial value is a pointer the host owns: a garbage one cannot be survived by
+    // anyone, so the garbage stays within the value types.
+    if (g.Value.vt == VT_LPSTR || g.Value.vt == VT_BSTR || (g.Value.vt & 0x4000)) g.Value.vt = VT_I4;
+    g.TagID = 100 + static_cast<int32_t>(&g - garbage.data());
+    host.Add(g.TagID, "", 0) = g;
+  }
+  std::string msg;
+  EXPECT_EQ(host.Start(&msg), 1) << utf8(msg);
+  EXPECT_TRUE(PollUntilAnswered(host, 1));
+
+  // Garbage write records: unknown identifiers and type codes, Data of random bytes. String
+  // records carry NULL or a real text, as the contract asks.
+  static char text[] = "text";
+  std::vector<TTagValue> recs(200);
+  for (TTagValue& r : recs) {
+    auto* raw = reinterpret_cast<uint8_t*>(&r);
+    for (size_t i = 0; i < sizeof r; ++i) raw[i] = static_cast<uint8_t>(rng());
+    if (r.DataType == 2) r.Data.str = (rng() & 1) != 0 ? text : nullptr;
+    if ((rng() & 3) == 0) r.TagID = static_cast<int32_t>(rng() % 4);  // now and then a real tag
+  }
+  char* m = nullptr;
+  const KBool result = OnDataWrite(static_cast<int32_t>(recs.size()), recs.data(), &m);
+  EXPECT_TRUE(result == 0 || result == 1);
+  take(m);
+  host.Poll();
+  // Null pointers everywhere.
+  EXPECT_EQ(OnDataWrite(1, nullptr, nullptr), 0);
+  EXPECT_EQ(OnDataRead(nullptr, nullptr, nullptr), 1);
+  TTagInfo* none[3] = {nullptr, nullptr, nullptr};
+  EXPECT_EQ(IniDriver(3, none, host.block(), &m), 0);
+  EXPECT_NE(utf8(take(m)).find("无合法标签"), std::string::npos);
+}
+
+TEST_F(HostAbuse, HugeAndNegativeCountsAreRefusedWithoutReadingRecords) {
+  Host host(logDir());
+  ASSERT_TRUE(host.lineOk());
+  TTagInfo info{};
+  info.TagID = 1;
+  std::strcpy(info.TagAddr, "PV1:1");
+  TTagInfo* one[1] = {&info};
+  char* msg = nullptr;
+  EXPECT_EQ(IniDriver(INT32_MAX, one, host.block(), &msg), 0);
+  EXPECT_EQ(utf8(take(msg)), "无效的标签列表。");
+  EXPECT_EQ(IniDriver(-5, one, host.block(), &msg), 0);
+  EXPECT_NE(utf8(take(msg)).find("无合法标签"), std::string::npos);
+
+  EXPECT_EQ(IniDriver(1, one, host.block(), &msg), 1);
+  take(msg);
+  TTagValue rec = Record(1, 0);
+  for (int32_t count : {INT32_MAX, (1 << 20) + 1, -1, INT32_MIN, 0}) {
+    EXPECT_EQ(OnDataWrite(count, &rec, &msg), 0) << count;
+    EXPECT_EQ(utf8(take(msg)), "通讯设备初始化失败") << count;
+  }
+  std::vector<TTagAddrInfo> items(7);
+  int32_t count = -3;
+  GetTagAddrList(0, &count, items.data());
+  count = INT32_MAX;
+  GetTagAddrList(0, &count, items.data());
+  EXPECT_EQ(items[6].Prefix[0], std::strlen("DeviceLink"));
+}
+
+TEST_F(HostAbuse, CallsFromAThreadWithoutAnInstanceLeaveTheOwnersInstanceAlone) {
+  Host host(logDir());
+  ASSERT_TRUE(host.lineOk());
+  host.Add(1, "PV1:1", 0);
+  ASSERT_EQ(host.Start(), 1);
+  std::thread other([] {
+    char* msg = nullptr;
+    int32_t count = -1;
+    TTagValue buf[4];
+    EXPECT_EQ(OnDataRead(&count, buf, &msg), 1);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(utf8(take(msg)), "通讯设备初始化失败");
+    TTagValue rec = Record(1, 0);
+    EXPECT_EQ(OnDataWrite(1, &rec, &msg), 0);
+    EXPECT_EQ(utf8(take(msg)), "通讯设备初始化失败");
+    EXPECT_EQ(GetDeviceStatus(&msg), 1);
+    EXPECT_EQ(utf8(take(msg)), "通讯设备初始化失败");
+    WriteLog(1, &msg);
+    EXPECT_EQ(utf8(take(msg)), "通讯设备初始化失败");
+    EXPECT_EQ(DetectScanTime(), 1000);
+    EXPECT_EQ(IniDriverEx(12345), 1);
+    EXPECT_EQ(FreeDriver(), 1);
+    ReleaseDriver();
+  });
+  other.join();
+  EXPECT_TRUE(PollUntilAnswered(host, 1)) << "the owner's instance still runs";
+  EXPECT_EQ(ThreadInstance()->NotifyEvent, 0) << "another thread's event never reaches this instance";
+}
+
+TEST_F(HostAbuse, CallsAfterFreeDriverAnswerAsAnInstanceWithoutTags) {
+  Host host(logDir());
+  ASSERT_TRUE(host.lineOk());
+  host.Add(1, "PV1:1", 0);
+  host.Add(2, "ENCOMMLINK", 0);
+  ASSERT_EQ(host.Start(), 1);
+  EXPECT_TRUE(PollUntilAnswered(host, 1));
+  EXPECT_EQ(FreeDriver(), 1);
+  EXPECT_EQ(FreeDriver(), 1) << "a second stop does nothing";
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(host.Poll().empty());
+  char* msg = nullptr;
+  TTagValue rec = Record(2, 0);
+  EXPECT_EQ(OnDataWrite(1, &rec, &msg), 0);
+  take(msg);
+  EXPECT_EQ(GetDeviceStatus(&msg), 1);
+  take(msg);
+  WriteLog(1, &msg);
+  take(msg);
+  EXPECT_EQ(IniDriverEx(0), 1);
+  EXPECT_GT(DetectScanTime(), 0);
+  // And the thread can start again on the same line.
+  ASSERT_EQ(host.Start(), 1);
+  EXPECT_TRUE(PollUntilAnswered(host, 1));
+}
+
+TEST_F(HostAbuse, IniDriverTwiceOnOneThreadRunsTheSecondInstanceOnTheSameLine) {
+  Host host(logDir());
+  ASSERT_TRUE(host.lineOk());
+  host.Add(1, "PV1:1", 0);
+  const int before = SlotInstanceCount();
+  ASSERT_EQ(host.Start(), 1);
+  ASSERT_EQ(host.Start(), 1) << "the first instance gave the port back";
+  EXPECT_EQ(SlotInstanceCount(), before + 1);
+  EXPECT_TRUE(PollUntilAnswered(host, 1));
+}
+
+// Runs a whole start-poll-write-stop cycle with every log switch on; the log place is the caller's.
+void FullCycle(Host& host) {
+  host.block()->DebugLog = host.block()->ErrorLog = host.block()->TraceLog = 1;
+  host.Add(1, "PV1:1", 0);
+  host.Add(2, "ENCOMMLINK", 0);
+  host.Add(3, "XYZ", 0);  // an address error: more log lines
+  std::string msg;
+  ASSERT_EQ(host.Start(&msg), 1) << utf8(msg);
+  EXPECT_TRUE(PollUntilAnswered(host, 1));
+  TTagValue rec = Record(2, 0);
+  rec.Data.dbl = 1;
+  char* m = nullptr;
+  EXPECT_EQ(OnDataWrite(1, &rec, &m), 1);
+  take(m);
+  host.Poll();
+  EXPECT_EQ(FreeDriver(), 1);
+}
+
+TEST_F(HostAbuse, AnUnwritableLogFolderLosesTheLogAndNothingElse) {
+  std::ofstream(root_ / "plainfile") << "x";  // a folder that cannot be made: its parent is a file
+  {
+    Host host(root_ / "plainfile" / "Debug");
+    ASSERT_TRUE(host.lineOk());
+    FullCycle(host);
+  }
+  EXPECT_FALSE(fs::exists(root_ / "plainfile" / "Debug"));
+  if (::geteuid() != 0) {  // permissions bind everyone but root
+    fs::create_directories(root_ / "locked");
+    fs::permissions(root_ / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    {
+      Host host(root_ / "locked" / "Debug");
+      ASSERT_TRUE(host.lineOk());
+      FullCycle(host);
+    }
+    fs::permissions(root_ / "locked", fs::perms::owner_all);
+    EXPECT_FALSE(fs::exists(root_ / "locked" / "Debug"));
+  }
+}
+
+// A full disk: a small tmpfs in a mount namespace of the child's own when the system allows one,
+// otherwise a device that is always full. The main log is past the rotation size, so the
+// rotation runs into the full disk too.
+TEST_F(HostAbuse, AFullLogFolderLosesTheLogAndNothingElse) {
+  const fs::path dir = root_ / "full";
+  const auto hostProcess = [dir] {
+    fs::create_directories(dir);
+    fs::path logDir = dir / "Debug";
+    bool mounted = ::unshare(CLONE_NEWNS) == 0 &&
+                   ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                   ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=1m") == 0;
+    if (mounted) {
+      fs::create_directories(logDir);
+      std::ofstream(logDir / "KorvelPLNK.Log", std::ios::binary) << std::string(500001, 'x');
+      std::ofstream filler(dir / "filler", std::ios::binary);
+      const std::string block(4096, 'f');
+      for (int i = 0; i < 1024 && filler; ++i) filler.write(block.data(), block.size()), filler.flush();
+      std::printf("tmpfs of 1 MiB, filled\n");
+    }
+    const uintmax_t before = mounted ? fs::file_size(logDir / "KorvelPLNK.Log") : 0;
+    {
+      Host host(logDir);
+      if (!mounted) SetLogFileName("/dev/full");  // every append fails with "no space"
+      ASSERT_TRUE(host.lineOk());
+      FullCycle(host);
+    }
+    if (mounted) {
+      EXPECT_EQ(fs::file_size(logDir / "KorvelPLNK.Log"), before);
+      for (const auto& e : fs::directory_iterator(logDir))
+        if (e.path().filename() != "KorvelPLNK.Log") {
+          EXPECT_LT(fs::file_size(e.path()), 4096u) << e.path();
+        }
+    }
+  };
+  EXPECT_TRUE(EndsNormally(hostProcess));
+}
+
 }  // namespace
