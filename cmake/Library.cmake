@@ -15,7 +15,15 @@ set_target_properties(KorvelPLNK PROPERTIES PREFIX "" OUTPUT_NAME KorvelPLNK
                       LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR} RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 # Whole archive: the exports live in a static library and must all reach the shared object.
 target_link_libraries(KorvelPLNK PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,korvel_exports>")
-if(NOT WIN32)
+if(WIN32)
+  # The .def file names the fifteen exports without their @N decoration; the resource carries
+  # the version information the vocabulary is read from.
+  include(${CMAKE_SOURCE_DIR}/cmake/VersionResource.cmake)
+  korvel_write_version_rc(${CMAKE_BINARY_DIR}/generated/KorvelPLNK.rc)
+  target_sources(KorvelPLNK PRIVATE ${CMAKE_SOURCE_DIR}/cmake/KorvelPLNK.def
+                                    ${CMAKE_BINARY_DIR}/generated/KorvelPLNK.rc)
+  set_target_properties(KorvelPLNK PROPERTIES PREFIX "" IMPORT_PREFIX "" SUFFIX ".dll")
+else()
   # Only the fifteen exports leave the library.
   target_link_options(KorvelPLNK PRIVATE -Wl,--no-undefined -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/KorvelPLNK.map)
   set_property(TARGET KorvelPLNK APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/KorvelPLNK.map)

@@ -61,6 +61,8 @@ Records* read_records() {
   Records* r = &all.back();
   ReadFileInfo("Tavlin.exe", r->host);
   ReadFileInfo("KorvelPLNK.dll", r->vocabulary);
+  plat::ProductBranding b;
+  if (plat::product_branding(b)) r->branding = {true, b.product_text, b.second_text};
   return r;
 }
 

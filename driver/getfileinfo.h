@@ -56,8 +56,8 @@ std::string HostDirectory();
 const TfileInfo& Vocabulary();  // this library's words
 const TfileInfo& HostInfo();    // the host program "Tavlin.exe"
 
-// The branding record for pages that show the host's product name; this library carries no
-// "PRODUCT" bitmap, so it stays empty.
+// The branding record for pages that show the host's product name, looked up in the library's
+// resources; this library carries no "PRODUCT" bitmap, so it stays empty.
 struct TBranding {
   bool hasBitmap = false;
   std::string productText;

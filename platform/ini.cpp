@@ -1,21 +1,8 @@
-#include <cctype>
-
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
 namespace korvel::plat {
-namespace {
-
-bool same_ci(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
-}  // namespace
 
 // Section and key names compare without case, as the Windows profile functions do.
 std::string read_ini_string(const std::string& file, const std::string& section, const std::string& key,
@@ -32,13 +19,13 @@ std::string read_ini_string(const std::string& file, const std::string& section,
     if (line.empty() || line[0] == ';') continue;
     if (line.front() == '[') {
       const size_t close = line.find(']');
-      in_section = close != std::string::npos && same_ci(trim(line.substr(1, close - 1)), section);
+      in_section = close != std::string::npos && iequals(trim(line.substr(1, close - 1)), section);
       continue;
     }
     if (!in_section) continue;
     const size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
-    if (same_ci(trim(line.substr(0, eq)), key)) {
+    if (iequals(trim(line.substr(0, eq)), key)) {
       std::string value = trim(line.substr(eq + 1));
       if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
         value = value.substr(1, value.size() - 2);

@@ -38,4 +38,10 @@ MemoryFacts memory_facts();
 // Bit 0 = drive "A"; POSIX has no drive letters and reports 0.
 uint32_t logical_drives();
 
+// The name the log banner gives a Windows version (platform id 1 = Windows 9x, 2 = NT family;
+// csd = the service-pack text); empty for other platform ids. Versions after 5.2 are named
+// "Microsoft Windows " with their numbers, where the old table had no entry.
+std::string windows_platform_text(uint32_t platform_id, uint32_t major, uint32_t minor, uint32_t build,
+                                  const std::string& csd);
+
 }  // namespace korvel::plat

@@ -16,4 +16,14 @@ struct FileVersion {
 // table compiled into the library (generated from the same list as the Windows resource).
 bool file_version_info(const std::string& file_name, FileVersion& out);
 
+// The branding of this library: a "PRODUCT" bitmap resource and, with it, the string resources
+// 50000 (product name) and 40000, at most 254 characters each. False (and empty) without the
+// bitmap; libraries on POSIX carry no resources.
+struct ProductBranding {
+  bool has_bitmap = false;
+  std::string product_text;
+  std::string second_text;
+};
+bool product_branding(ProductBranding& out);
+
 }  // namespace korvel::plat

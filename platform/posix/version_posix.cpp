@@ -1,5 +1,3 @@
-#include <strings.h>
-
 #include "platform/text.h"
 #include "platform/version.h"
 #include "version_table.h"
@@ -15,8 +13,8 @@ bool is_this_library(const std::string& name) {
   const size_t dot = base.find('.');
   const std::string stem = dot == std::string::npos ? base : base.substr(0, dot);
   const std::string ext = dot == std::string::npos ? "" : base.substr(dot);
-  if (strcasecmp(stem.c_str(), "KorvelPLNK") != 0) return false;
-  return ext.empty() || strcasecmp(ext.c_str(), ".dll") == 0 || strcasecmp(ext.c_str(), ".so") == 0;
+  if (!iequals(stem, "KorvelPLNK")) return false;
+  return ext.empty() || iequals(ext, ".dll") || iequals(ext, ".so");
 }
 
 }  // namespace
@@ -29,6 +27,11 @@ bool file_version_info(const std::string& file_name, FileVersion& out) {
   out.codepage = generated::kCodepage;
   for (const auto& s : generated::kStrings) out.strings[s.key] = utf8_to_gbk(s.value);
   return true;
+}
+
+bool product_branding(ProductBranding& out) {
+  out = ProductBranding{};
+  return false;
 }
 
 }  // namespace korvel::plat

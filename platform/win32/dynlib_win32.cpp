@@ -1,0 +1,102 @@
+#include <windows.h>
+
+#include "platform/dynlib.h"
+#include "platform/win32/module_win32.h"
+
+namespace korvel::plat {
+namespace {
+
+std::string last_error_text(const std::string& what) {
+  return what + " (error " + std::to_string(GetLastError()) + ")";
+}
+
+HMODULE g_module = nullptr;
+
+}  // namespace
+
+DynLib::~DynLib() {
+  close();
+}
+
+DynLib::DynLib(DynLib&& other) noexcept : handle_(other.handle_), error_(std::move(other.error_)) {
+  other.handle_ = nullptr;
+}
+
+DynLib& DynLib::operator=(DynLib&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = other.handle_;
+    error_ = std::move(other.error_);
+    other.handle_ = nullptr;
+  }
+  return *this;
+}
+
+bool DynLib::open(const std::string& path) {
+  close();
+  error_.clear();
+  if (path.empty()) {
+    error_ = "empty path";
+    return false;
+  }
+  // No "cannot find" message box for the host's user.
+  const UINT old_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  handle_ = LoadLibraryA(path.c_str());
+  SetErrorMode(old_mode);
+  if (!handle_) {
+    error_ = last_error_text("cannot load " + path);
+    return false;
+  }
+  return true;
+}
+
+void DynLib::close() {
+  if (handle_) FreeLibrary(static_cast<HMODULE>(handle_));
+  handle_ = nullptr;
+}
+
+void* DynLib::symbol(const char* name) const {
+  if (!handle_ || !name) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+}
+
+std::string module_path_of(const void* address) {
+  if (!address) return {};
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          static_cast<LPCSTR>(address), &module))
+    return {};
+  return win32::module_file(module);
+}
+
+std::string module_dir_of(const void* address) {
+  std::string path = module_path_of(address);
+  const auto cut = path.find_last_of("\\/");
+  if (cut == std::string::npos) return {};
+  return path.substr(0, cut);
+}
+
+namespace win32 {
+
+HMODULE own_module() {
+  if (g_module != nullptr) return g_module;
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(&own_module), &module);
+  return module;
+}
+
+void set_own_module(HMODULE module) {
+  g_module = module;
+}
+
+std::string module_file(HMODULE module) {
+  char buf[MAX_PATH * 2];
+  const DWORD n = GetModuleFileNameA(module, buf, sizeof buf);
+  if (n == 0 || n >= sizeof buf) return {};
+  return std::string(buf, n);
+}
+
+}  // namespace win32
+}  // namespace korvel::plat
