@@ -171,6 +171,16 @@ bool SerialPort::apply(const SerialLine& line) {
   dcb.XoffLim = line.xoff_limit;
   if (SetCommState(impl_->handle, &dcb)) return true;
   impl_->note_error(GetLastError());
+  if (impl_->gone) return false;
+  // Refused: keep the port's own word size (4 bits is rare), then its own rate, so that the rest
+  // still applies.
+  DCB before{};
+  before.DCBlength = sizeof before;
+  if (!GetCommState(impl_->handle, &before)) return false;
+  dcb.ByteSize = before.ByteSize;
+  if (SetCommState(impl_->handle, &dcb)) return false;
+  dcb.BaudRate = before.BaudRate;
+  SetCommState(impl_->handle, &dcb);
   return false;
 }
 
