@@ -11,6 +11,7 @@
 #include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
 #include "driver/records.h"
+#include "platform/hoststring.h"
 #include "platform/text.h"
 
 using namespace korvel;
@@ -20,7 +21,7 @@ namespace {
 // Takes a host-owned string and frees it as the host does.
 std::string take(char* p) {
   std::string s = p ? p : "";
-  std::free(p);
+  korvel::plat::host_free(p);  // free() on POSIX, CoTaskMemFree on Windows
   return s;
 }
 
@@ -137,7 +138,7 @@ TEST(Exports, TagEdAddrWithSkipCheckHandsBackTheSameText) {
   ASSERT_NE(addr, original) << "a new copy is handed out";
   EXPECT_STREQ(addr, "pv5");
   EXPECT_EQ(msg, nullptr);
-  std::free(addr);
+  korvel::plat::host_free(addr);
   EXPECT_STREQ(original, "pv5") << "the host's text is not touched";
 
   char empty[] = "";
@@ -149,7 +150,7 @@ TEST(Exports, TagEdAddrWithSkipCheckHandsBackTheSameText) {
   EXPECT_EQ(TagEdAddr(nullptr, &addr, 0, &msg), 0);
   EXPECT_EQ(take(msg), GBK("通讯设备初始化失败"));
   EXPECT_STREQ(addr, "pv5");
-  std::free(addr);
+  korvel::plat::host_free(addr);
 }
 
 TEST(Exports, AnInstanceEndsWithItsThread) {

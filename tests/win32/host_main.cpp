@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -247,6 +248,7 @@ TEST(Wine, TwoModulesValuesAndStatusWords) {
   const int32_t al1 = h.Tag("PV_ALARM1:1", 1);
   const int32_t al2 = h.Tag("PV_ALARM2:2", 1);
   const int32_t p1 = h.Tag("PARM1:10", 0);
+  const int32_t comm = h.Tag("COMMLINK", 2);
   std::string msg;
   ASSERT_TRUE(h.Init(&msg)) << utf8(msg);
   EXPECT_EQ(msg, com_name(com_port()) + gbk("打开成功"));
@@ -257,6 +259,9 @@ TEST(Wine, TwoModulesValuesAndStatusWords) {
   EXPECT_TRUE(h.Last(al1).flag);  // alarm bits 1
   EXPECT_TRUE(h.Last(al2).flag);  // alarm bits 10: bit 2 set
   EXPECT_EQ(h.Last(p1).status, 0u);
+  // The device's name comes from the library's own version resource ("DeviceName").
+  ASSERT_TRUE(h.PollUntil([&] { return ends_with(h.Last(comm).text, gbk("通讯正常!")); }));
+  EXPECT_EQ(h.Last(comm).text, gbk("Korvel智能模块通讯正常!"));
   api().FreeDriver();
 }
 
@@ -456,6 +461,64 @@ TEST(Wine, TwoThreadsTwoPortsAndTheLogInTheProjectFolder) {
   api().FreeDriver();
 }
 
+// "yyyy-mm-dd" (days_ago days back) and the same day as a rotation stamp at noon.
+std::string day_text(int days_ago, bool stamp) {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  FILETIME ft{};
+  SystemTimeToFileTime(&now, &ft);
+  ULARGE_INTEGER t{};
+  t.LowPart = ft.dwLowDateTime;
+  t.HighPart = ft.dwHighDateTime;
+  t.QuadPart -= static_cast<ULONGLONG>(days_ago) * 24 * 3600 * 10000000ull;
+  ft.dwLowDateTime = t.LowPart;
+  ft.dwHighDateTime = t.HighPart;
+  SYSTEMTIME d{};
+  FileTimeToSystemTime(&ft, &d);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, stamp ? "%04u-%02u-%02u-12-00-00" : "%04u-%02u-%02u", d.wYear, d.wMonth,
+                d.wDay);
+  return buf;
+}
+
+bool exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+TEST(Wine, RotationAndDayLogCleanUpWithWindowsPaths) {
+  const std::string install = temp_dir("korvel-rotate");
+  const std::string project = install + "proj\\";
+  const std::string exe = install + "Tavlin.exe";
+  ASSERT_TRUE(write_text(install + "Sentrel.ini", "[WORKING]\r\nDefaultPROJECT=" + project + "\r\n"));
+  set_install_path(&exe);
+  const std::string debug = project + "Debug\\";
+  CreateDirectoryA(project.c_str(), nullptr);
+  CreateDirectoryA(debug.c_str(), nullptr);
+  ASSERT_TRUE(write_text(debug + "KorvelPLNK.Log", std::string(500001, 'x')));  // over the size limit
+  const std::string old_day = debug + "KorvelPLNK" + day_text(40, false) + ".LOG";
+  const std::string new_day = debug + "KorvelPLNK" + day_text(10, false) + ".LOG";
+  const std::string old_rotated = debug + "KorvelPLNK" + day_text(40, true) + ".LOG";
+  for (const std::string& f : {old_day, new_day, old_rotated}) ASSERT_TRUE(write_text(f, "old\r\n"));
+
+  Host h(com_port());
+  h.Module(1);
+  h.Tag("PV1:1", 0);
+  ASSERT_TRUE(h.Init());
+  for (int i = 0; i < 10; ++i) h.Poll();
+  api().FreeDriver();
+
+  EXPECT_FALSE(exists(old_day));
+  EXPECT_FALSE(exists(old_rotated));
+  EXPECT_TRUE(exists(new_day));
+  // The full log stays as it was; the lines went on in a rotated log of today.
+  EXPECT_EQ(read_text(debug + "KorvelPLNK.Log").size(), 500001u);
+  WIN32_FIND_DATAA found{};
+  HANDLE f = FindFirstFileA((debug + "KorvelPLNK" + day_text(0, false) + "-*.LOG").c_str(), &found);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE) << "no rotated log of today in " << debug;
+  FindClose(f);
+  EXPECT_NE(read_text(debug + found.cFileName).find(gbk("：有效标签个数共计=")), std::string::npos);
+}
+
 TEST(Wine, AMissingOrNonStringInstallPathLogsBelowTheWorkingFolder) {
   set_install_path(nullptr, 42);  // "PATH" is a number, not a text
   const std::string cwd = temp_dir("korvel-cwd");
@@ -512,6 +575,7 @@ TEST(Wine, BadInputGetsClearResults) {
   // The windows have no display here: they return at once with "nothing changed".
   PDB block{};
   a.FullPDB(&block);
+  a.DLLEdDev(0, &block);  // 1 when the block check changed the block, at once either way
   EXPECT_EQ(a.DLLEdDev(0, &block), 2);
   EXPECT_EQ(a.DLLTestDev(&block, 1), 0);
 

@@ -86,6 +86,19 @@ class Wine : public ::testing::Test {
   std::vector<std::string> dos_links_;
 };
 
+TEST_F(Wine, SerialServiceOverAPseudoTerminal) {
+  sim::SimLine& line = Serve(kCom);
+  const std::string log = (tmp_ / "serial.out").string();
+  const std::string cmd = "KORVEL_HOST_COM=" + std::to_string(kCom) + " WINEDEBUG=-all wine '" +
+                          KORVEL_WINE_PLATFORM_TEST + "' --gtest_filter=SerialLine.* > '" + log + "' 2>&1";
+  const int rc = std::system(cmd.c_str());
+  std::ifstream in(log, std::ios::binary);
+  const std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(rc, 0) << out;
+  EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
+  EXPECT_EQ(Requests(line.sim()), std::vector<std::string>{"#01HD\r"});
+}
+
 TEST_F(Wine, TwoModulesValuesAndStatusWords) {
   Serve(kCom);
   std::string out;
@@ -159,6 +172,12 @@ TEST_F(Wine, TwoThreadsTwoPortsAndTheLogInTheProjectFolder) {
   Serve(kCom2);
   std::string out;
   EXPECT_TRUE(Host("TwoThreadsTwoPortsAndTheLogInTheProjectFolder", &out)) << out;
+}
+
+TEST_F(Wine, RotationAndDayLogCleanUpWithWindowsPaths) {
+  Serve(kCom);
+  std::string out;
+  EXPECT_TRUE(Host("RotationAndDayLogCleanUpWithWindowsPaths", &out)) << out;
 }
 
 TEST_F(Wine, AMissingOrNonStringInstallPathLogsBelowTheWorkingFolder) {
