@@ -53,8 +53,11 @@ class QtLoader {
       return nullptr;
     }
     char err[512] = {};
-    backend_ = create(kBackendAbi, err, sizeof err);
+    int later = 0;
+    backend_ = create(kBackendAbi, err, sizeof err, &later);
     if (!backend_) error_ = err[0] ? err : "the Qt backend could not start";
+    // A thread that may not own the toolkit leaves the start to a later call from one that may.
+    if (!backend_ && later) tried_backend_ = false;
     return backend_;
   }
 

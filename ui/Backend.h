@@ -60,7 +60,7 @@ struct ScreenSize {
 };
 
 // Bumped whenever Backend changes in a way a separately built backend would notice.
-inline constexpr int kBackendAbi = 1;
+inline constexpr int kBackendAbi = 2;
 
 class Backend {
  public:

@@ -211,6 +211,44 @@ TEST_F(QtOffscreen, OtherThreadsGetNothingShown) {
   EXPECT_EQ(shows, 0);
 }
 
+// A window call from a worker thread before any window was shown creates nothing there (the
+// application object would be bound to that thread for good), and the main thread still shows
+// windows afterwards, also after the worker has ended.
+TEST_F(QtOffscreen, AWorkerThreadsFirstWindowCallCreatesNothingAndTheMainThreadStillShowsWindows) {
+  if (!ui::RetryQtBackend()) GTEST_SKIP() << "Qt already runs in this process";
+  ui::TForm f("TStartFrm");
+  f.SetClientSize(200, 100);
+  int shows = 0;
+  f.OnShow = [&] { ++shows; };
+  auto& timer = f.Add<ui::TTimer>("Timer1");
+  timer.SetInterval(10);
+  timer.OnTimer = [&] { f.SetModalResult(ui::mrOk); };
+  bool available = true, rendered = true;
+  int result = -1, answer = -1;
+  std::string why;
+  std::thread worker([&] {
+    available = ui::Available();
+    why = ui::QtBackendError();
+    result = f.ShowModal();
+    answer = ui::MessageBox("text", "caption");
+    rendered = ui::RenderToPng(f, dir_ + "/never.png");
+  });
+  worker.join();
+  EXPECT_FALSE(available);
+  EXPECT_NE(why.find("main thread"), std::string::npos) << why;
+  EXPECT_EQ(result, ui::mrNone);
+  EXPECT_EQ(answer, ui::mrNone);
+  EXPECT_FALSE(rendered);
+  EXPECT_EQ(shows, 0);
+
+  ASSERT_TRUE(ui::Available()) << ui::QtBackendError();
+  EXPECT_EQ(f.ShowModal(), ui::mrOk);
+  EXPECT_EQ(shows, 1);
+  // The worker's refusal is no lasting verdict either way: other threads still get nothing.
+  std::thread([&] { available = ui::Available(); }).join();
+  EXPECT_FALSE(available);
+}
+
 TEST_F(QtOffscreen, PrintsPagesToAPdf) {
   ASSERT_TRUE(ui::Available()) << ui::QtBackendError();
   const std::string pdf = dir_ + "/ui_print.pdf";

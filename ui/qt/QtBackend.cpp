@@ -31,6 +31,7 @@
 #include "platform/dynlib.h"
 #include "platform/env.h"
 #include "platform/files.h"
+#include "platform/threads.h"
 #include "ui/Backend.h"
 #include "ui/QtEntry.h"
 #include "ui/qt/QtFormView.h"
@@ -112,11 +113,19 @@ bool WaylandReachable(std::string& why) {
 }
 
 // The application object: the host's when it has one, else ours (kept for the process lifetime).
-QApplication* EnsureApplication(std::string& why) {
+// *later is set when only the calling thread stands in the way.
+QApplication* EnsureApplication(std::string& why, bool* later = nullptr) {
   if (QCoreApplication* existing = QCoreApplication::instance()) {
     auto* app = qobject_cast<QApplication*>(existing);
     if (!app) why = "the host's Qt application has no widget support";
     return app;
+  }
+  // Made on a worker thread, the application would be bound to it for good: every later window
+  // call, also from the main thread, would find it on the wrong thread.
+  if (!plat::on_main_thread()) {
+    why = "windows can be opened only from the process's main thread";
+    if (later) *later = true;
+    return nullptr;
   }
   std::string platform = PlatformName();
   if (platform.empty()) {
@@ -548,15 +557,17 @@ bool RenderForm(TForm& form, const std::string& path, std::string& why) {
 }  // namespace korvel::ui::qt
 
 extern "C" __attribute__((visibility("default"))) korvel::ui::Backend* korvel_qt_create_backend(
-    int abi, char* err, std::size_t len) {
+    int abi, char* err, std::size_t len, int* later) {
   using namespace korvel::ui::qt;
   if (abi != korvel::ui::kBackendAbi) {
     CopyError("the Qt backend was built for another library version", err, len);
     return nullptr;
   }
   std::string why;
-  if (!EnsureApplication(why)) {
+  bool not_this_thread = false;
+  if (!EnsureApplication(why, &not_this_thread)) {
     CopyError(why, err, len);
+    if (later) *later = not_this_thread ? 1 : 0;
     return nullptr;
   }
   // Lives as long as the application object, which is never destroyed either.
