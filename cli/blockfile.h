@@ -20,10 +20,22 @@ bool save_block(const std::string& path, const PDB& block, std::string& err);
 bool add_module(PDB& block, const std::string& spec, std::string& err);
 // Index of a line rate in the block's rate table, -1 when the table has no such rate.
 int baud_index(uint32_t rate);
-// Sets one field from "name=value" (names as in the JSON print). False with the reason in err.
+// Sets one field from "name=value": a setting in the user's terms (Baud=115200, Port=COM3,
+// Parity=even, DataBits=8, StopBits=1.5, TimeOut=200) or a raw field under its JSON name
+// (BaudRate=12, ComPort=2 ...; DataBitsCode and StopBitsCode for the raw codes). Every value is
+// checked against the block's tables; a refusal names the allowed values in err.
 bool set_field(PDB& block, const std::string& assignment, std::string& err);
-// The block as JSON (texts converted from GBK to UTF-8); configured modules only.
+// The setting and raw field names set_field takes, for help texts.
+std::string field_names();
+
+// The block as JSON (texts converted from GBK to UTF-8); configured modules only. A text that
+// does not survive the conversion back to GBK is also given as hex bytes ("PhoneNumHex").
 std::string block_json(const PDB& block);
+// Builds a block from JSON as block_json writes it: fields the JSON shows are taken byte for byte,
+// the others from the defaults; values are checked as set_field checks them.
+bool block_from_json(const std::string& json, PDB& block, std::string& err);
+// One line per field that differs: "Name: a -> b" (every field of the layout, padding included).
+std::vector<std::string> block_diff(const PDB& a, const PDB& b);
 
 struct TagSpec {
   std::string name;

@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "cli/blockfile.h"
+#include "cli/textwidth.h"
 #include "driver/KorvelPLNK.h"
 #include "driver/records.h"
 #include "platform/clock.h"
@@ -17,6 +20,7 @@
 #include "platform/datetime.h"
 #include "platform/dynlib.h"
 #include "platform/env.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "sim/config.h"
 #include "sim/runner.h"
@@ -64,6 +68,7 @@ struct Options {
   };
   std::vector<Write> writes;
   bool json = false;
+  bool csv = false;
   double duration = 0;
   long polls = 0;
   bool simulate = false;
@@ -72,136 +77,124 @@ struct Options {
   long simBaud = -1;
 };
 
-void usage() {
-  std::puts(
-      "usage: korvel-poll [options]\n"
-      "  --library PATH          the driver library (default: KorvelPLNK.so beside the build's tools)\n"
-      "  --block FILE            parameter block file (26508 bytes); else built from the flags below\n"
-      "  --port N                COM port 1..16 (default 1); ComN is KORVELPLNK_COMN or /dev/ttyS(N-1)\n"
-      "  --baud RATE             line rate (default 9600)\n"
-      "  --timeout MS            answer time-out (default 100)\n"
-      "  --module N[:PLNE|PLNK]  configure module N (repeatable; default 1:PLNK and 2:PLNE)\n"
-      "  --log-debug --log-error --log-trace   the block's log switches\n"
-      "  --tags FILE             tag list, CSV: name,address,type,period (type real|bool|string)\n"
-      "  --tag NAME,ADDR,TYPE,PERIOD   one tag (repeatable); default: a demonstration set\n"
-      "  --write NAME=VALUE[@MS] write VALUE to tag NAME, MS ms after the start (repeatable)\n"
-      "  --json                  JSON lines instead of a table\n"
-      "  --duration S            stop after S seconds (default: until interrupted)\n"
-      "  --polls N               stop after N polls\n"
-      "  --simulate              serve the modules from the built-in simulator on a pseudo-terminal\n"
-      "  --sim SPEC              a simulator command, e.g. 'module 3:PLNK:pv=12.5' or 'fault 2:silent'\n"
-      "  --sim-config FILE       simulator configuration file\n"
-      "  --sim-baud RATE         the simulator's character timing (default: the line rate; 0 = none)");
+// The options as CLI11 reads them; -1 to go on, else the exit status (help 0, usage error 2).
+int parse_args(int argc, char** argv, Options& o) {
+  CLI::App app{"korvel-poll: a host in a box. Loads the driver library and polls it through its exports.",
+               "korvel-poll"};
+  app.get_formatter()->column_width(34);
+  std::vector<std::string> tagFiles, tagLines, writes;
+  app.add_option(
+         "--library", o.library,
+         "the driver library (default: KorvelPLNK.so of the build tree, else of the installed prefix)")
+      ->option_text("PATH");
+  app.add_option("--block", o.blockFile,
+                 "parameter block file (26508 bytes); else built from the flags below")
+      ->option_text("FILE");
+  app.add_option("--port", o.port, "COM port 1..16 (default 1); ComN is KORVELPLNK_COMN or /dev/ttyS(N-1)")
+      ->option_text("N");
+  app.add_option("--baud", o.baud, "line rate (default 9600)")->option_text("RATE");
+  app.add_option("--timeout", o.timeout, "answer time-out (default 100)")->option_text("MS");
+  app.add_option("--module", o.modules, "configure module N (repeatable; default 1:PLNK and 2:PLNE)")
+      ->option_text("N[:PLNE|PLNK]")
+      ->allow_extra_args(false);
+  app.add_flag("--log-debug", o.logDebug, "the block's run log switch");
+  app.add_flag("--log-error", o.logError, "the block's error log switch");
+  app.add_flag("--log-trace", o.logTrace, "the block's trace log switch");
+  app.add_option("--tags", tagFiles, "tag list, CSV: name,address,type,period (type real|bool|string)")
+      ->option_text("FILE")
+      ->allow_extra_args(false);
+  app.add_option("--tag", tagLines, "one tag (repeatable); default: a demonstration set")
+      ->option_text("NAME,ADDR,TYPE,PERIOD")
+      ->allow_extra_args(false);
+  app.add_option("--write", writes, "write VALUE to tag NAME, MS ms after the start (repeatable)")
+      ->option_text("NAME=VALUE[@MS]")
+      ->allow_extra_args(false);
+  auto* json = app.add_flag("--json", o.json, "JSON lines instead of a table");
+  app.add_flag("--csv", o.csv, "comma-separated lines with a header, for spreadsheets")->excludes(json);
+  app.add_option("--duration", o.duration, "stop after S seconds (default: until interrupted)")
+      ->option_text("S");
+  app.add_option("--polls", o.polls, "stop after N polls")->option_text("N");
+  app.add_flag("--simulate", o.simulate,
+               "serve the modules from the built-in simulator on a pseudo-terminal");
+  app.add_option("--sim", o.simCommands,
+                 "a simulator command, e.g. 'module 3:PLNK:pv=12.5' or 'fault 2:silent'")
+      ->option_text("SPEC")
+      ->allow_extra_args(false);
+  app.add_option("--sim-config", o.simConfig, "simulator configuration file")->option_text("FILE");
+  app.add_option("--sim-baud", o.simBaud,
+                 "the simulator's character timing (default: the line rate; 0 = none)")
+      ->option_text("RATE");
+  app.footer(
+      "Exit status: 0 after the run, 1 when the library cannot be loaded or the driver cannot start (the\n"
+      "port cannot be opened: the library's message is printed), 2 for a usage error.");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+
+  std::string err;
+  for (const std::string& f : tagFiles)
+    if (!cli::load_tags(f, o.tags, err)) {
+      std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
+      return 2;
+    }
+  for (const std::string& line : tagLines) {
+    cli::TagSpec t;
+    if (!cli::parse_tag(line, t, err)) {
+      std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
+      return 2;
+    }
+    o.tags.push_back(t);
+  }
+  for (const std::string& v : writes) {
+    const size_t eq = v.find('=');
+    if (eq == std::string::npos) {
+      std::fprintf(stderr, "korvel-poll: --write NAME=VALUE[@MS]\n");
+      return 2;
+    }
+    Options::Write w;
+    w.tag = v.substr(0, eq);
+    w.value = v.substr(eq + 1);
+    const size_t at = w.value.find('@');
+    if (at != std::string::npos) {
+      w.atMs = std::strtoull(w.value.c_str() + at + 1, nullptr, 10);
+      w.value.resize(at);
+    }
+    o.writes.push_back(w);
+  }
+  return -1;
 }
 
-bool parse_args(int argc, char** argv, Options& o) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "korvel-poll: %s needs a value\n", a.c_str());
-        return false;
-      }
-      out = argv[++i];
-      return true;
-    };
-    std::string v, err;
-    if (a == "--help" || a == "-h") {
-      usage();
-      std::exit(0);
-    } else if (a == "--library") {
-      if (!value(o.library)) return false;
-    } else if (a == "--block") {
-      if (!value(o.blockFile)) return false;
-    } else if (a == "--port") {
-      if (!value(v)) return false;
-      o.port = std::atoi(v.c_str());
-    } else if (a == "--baud") {
-      if (!value(v)) return false;
-      o.baud = std::atol(v.c_str());
-    } else if (a == "--timeout") {
-      if (!value(v)) return false;
-      o.timeout = std::atol(v.c_str());
-    } else if (a == "--module") {
-      if (!value(v)) return false;
-      o.modules.push_back(v);
-    } else if (a == "--log-debug") {
-      o.logDebug = true;
-    } else if (a == "--log-error") {
-      o.logError = true;
-    } else if (a == "--log-trace") {
-      o.logTrace = true;
-    } else if (a == "--tags") {
-      if (!value(v)) return false;
-      if (!cli::load_tags(v, o.tags, err)) {
-        std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
-        return false;
-      }
-    } else if (a == "--tag") {
-      if (!value(v)) return false;
-      cli::TagSpec t;
-      if (!cli::parse_tag(v, t, err)) {
-        std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
-        return false;
-      }
-      o.tags.push_back(t);
-    } else if (a == "--write") {
-      if (!value(v)) return false;
-      const size_t eq = v.find('=');
-      if (eq == std::string::npos) {
-        std::fprintf(stderr, "korvel-poll: --write NAME=VALUE[@MS]\n");
-        return false;
-      }
-      Options::Write w;
-      w.tag = v.substr(0, eq);
-      w.value = v.substr(eq + 1);
-      const size_t at = w.value.find('@');
-      if (at != std::string::npos) {
-        w.atMs = std::strtoull(w.value.c_str() + at + 1, nullptr, 10);
-        w.value.resize(at);
-      }
-      o.writes.push_back(w);
-    } else if (a == "--json") {
-      o.json = true;
-    } else if (a == "--duration") {
-      if (!value(v)) return false;
-      o.duration = std::atof(v.c_str());
-    } else if (a == "--polls") {
-      if (!value(v)) return false;
-      o.polls = std::atol(v.c_str());
-    } else if (a == "--simulate") {
-      o.simulate = true;
-    } else if (a == "--sim") {
-      if (!value(v)) return false;
-      o.simCommands.push_back(v);
-    } else if (a == "--sim-config") {
-      if (!value(o.simConfig)) return false;
-    } else if (a == "--sim-baud") {
-      if (!value(v)) return false;
-      o.simBaud = std::atol(v.c_str());
-    } else {
-      std::fprintf(stderr, "korvel-poll: unknown option %s (see --help)\n", a.c_str());
-      return false;
-    }
-  }
-  return true;
+// The library beside the build tree's tools, else where the install puts it relative to bin/.
+std::string default_library() {
+  const std::string here = plat::module_dir_of(reinterpret_cast<const void*>(&default_library));
+  const std::string built = here + "/../KorvelPLNK.so";
+  if (plat::file_exists(built)) return built;
+  return here + "/" KORVEL_INSTALLED_LIBRARY;
 }
 
 std::string utf8(const char* gbk) {
   return gbk ? plat::gbk_to_utf8(gbk) : std::string();
 }
 
-// Prints and frees a text the library handed out.
-void show_message(char* msg, bool json) {
-  if (msg == nullptr) return;
+// The text of a message the library handed out (freed here), without its line end.
+std::string take_message(char* msg) {
+  if (msg == nullptr) return std::string();
   std::string text = utf8(msg);
   std::free(msg);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+// Prints and frees a text the library handed out. CSV keeps its standard output for rows.
+void show_message(char* msg, const Options& o) {
+  const std::string text = take_message(msg);
   if (text.empty()) return;
-  if (json)
+  if (o.json)
     std::printf("{\"message\":%s}\n", cli::json_string(text).c_str());
   else
-    std::printf("driver: %s\n", text.c_str());
+    std::fprintf(o.csv ? stderr : stdout, "driver: %s\n", text.c_str());
   std::fflush(stdout);
 }
 
@@ -211,6 +204,49 @@ struct Row {
   double time = 0;
   bool seen = false;
 };
+
+// One CSV field: quoted when it holds a separator, a quote, a line end or outer blanks.
+std::string csv_field(const std::string& text) {
+  const bool quote = text.find_first_of(",\"\r\n") != std::string::npos ||
+                     (!text.empty() && (text.front() == ' ' || text.back() == ' '));
+  if (!quote) return text;
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+void print_csv_header() {
+  std::printf("time,tag,address,value,status\n");
+}
+
+void print_csv_row(const cli::TagSpec& tag, const std::string& value, uint32_t status, double time) {
+  std::printf("%s,%s,%s,%s,%u\n", plat::datetime_text(time).c_str(), csv_field(tag.name).c_str(),
+              csv_field(tag.address).c_str(), csv_field(value).c_str(), status);
+}
+
+// Column widths of the tables, in terminal columns (a Chinese character takes two).
+constexpr size_t kNameCols = 14, kAddrCols = 18, kValueCols = 36, kLiveValueCols = 36;
+
+void print_change_line(const cli::TagSpec& tag, const std::string& value, uint32_t status, double time) {
+  std::printf("%s  %s %s %s status=0x%08X\n", plat::datetime_text(time).c_str(),
+              cli::pad_to(tag.name, kNameCols).c_str(), cli::pad_to(tag.address, kAddrCols).c_str(),
+              cli::pad_to(value, kValueCols).c_str(), status);
+}
+
+void print_live_table(const std::vector<cli::TagSpec>& tags, const std::vector<Row>& rows, long polls) {
+  std::printf("\x1b[H\x1b[2J%s %s %s %-10s %s\n", cli::pad_to("tag", kNameCols).c_str(),
+              cli::pad_to("address", kAddrCols).c_str(), cli::pad_to("value", kLiveValueCols).c_str(),
+              "status", "time");
+  for (size_t i = 0; i < rows.size(); ++i)
+    std::printf("%s %s %s 0x%08X %s\n", cli::pad_to(tags[i].name, kNameCols).c_str(),
+                cli::pad_to(tags[i].address, kAddrCols).c_str(),
+                cli::pad_to(rows[i].seen ? rows[i].value : "-", kLiveValueCols).c_str(), rows[i].status,
+                rows[i].seen ? plat::datetime_text(rows[i].time).c_str() : "");
+  std::printf("\npolls %ld   (Ctrl-C stops)\n", polls);
+}
 
 std::string value_text(const TTagValue& v) {
   char buf[64];
@@ -231,11 +267,8 @@ std::string value_text(const TTagValue& v) {
 
 int main(int argc, char** argv) {
   Options o;
-  if (!parse_args(argc, argv, o)) return 2;
-  if (o.library.empty()) {
-    const std::string here = plat::module_dir_of(reinterpret_cast<const void*>(&usage));
-    o.library = here + "/../KorvelPLNK.so";
-  }
+  if (const int rc = parse_args(argc, argv, o); rc >= 0) return rc;
+  if (o.library.empty()) o.library = default_library();
   plat::DynLib lib;
   if (!lib.open(o.library)) {
     std::fprintf(stderr, "korvel-poll: cannot load %s: %s\n", o.library.c_str(), lib.error().c_str());
@@ -330,7 +363,8 @@ int main(int argc, char** argv) {
     const std::string var = "KORVELPLNK_COM" + std::to_string(block->ComPort + 1);
     plat::set_env(var, runner.path());
     if (!o.json)
-      std::printf("simulator on %s (%s=%s)\n", runner.path().c_str(), var.c_str(), runner.path().c_str());
+      std::fprintf(o.csv ? stderr : stdout, "simulator on %s (%s=%s)\n", runner.path().c_str(), var.c_str(),
+                   runner.path().c_str());
   }
 
   // The tag descriptors, as a host stores them.
@@ -353,10 +387,17 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, on_signal);
   char* msg = nullptr;
   const bool ok = x.IniDriver(static_cast<int32_t>(pointers.size()), pointers.data(), block.get(), &msg) != 0;
-  show_message(msg, o.json);
-  if (!ok) std::fprintf(stderr, "korvel-poll: IniDriver failed\n");
+  if (!ok) {
+    // A driver that could not start (most often: the port cannot be opened) polls nothing useful.
+    std::fprintf(stderr, "korvel-poll: the driver did not start: %s\n", take_message(msg).c_str());
+    x.FreeDriver();
+    runner.stop();
+    return 1;
+  }
+  show_message(msg, o);
+  if (o.csv) print_csv_header();
 
-  const bool live = !o.json && plat::stdout_is_terminal();
+  const bool live = !o.json && !o.csv && plat::stdout_is_terminal();
   std::vector<Row> rows(tags.size());
   std::vector<TTagValue> buf(tags.size() + 1);
   const uint64_t start = plat::tick_ms();
@@ -390,13 +431,14 @@ int main(int argc, char** argv) {
         std::printf("{\"write\":%s,\"value\":%s,\"accepted\":%s}\n", cli::json_string(w.tag).c_str(),
                     cli::json_string(w.value).c_str(), accepted ? "true" : "false");
       else
-        std::printf("write %s := %s %s\n", w.tag.c_str(), w.value.c_str(), accepted ? "queued" : "refused");
-      show_message(msg, o.json);
+        std::fprintf(o.csv ? stderr : stdout, "write %s := %s %s\n", w.tag.c_str(), w.value.c_str(),
+                     accepted ? "queued" : "refused");
+      show_message(msg, o);
     }
 
     int32_t n = 0;
     x.OnDataRead(&n, buf.data(), &msg);
-    show_message(msg, o.json);
+    show_message(msg, o);
     bool changed = false;
     for (int32_t i = 0; i < n; ++i) {
       const TTagValue& v = buf[static_cast<size_t>(i)];
@@ -411,27 +453,21 @@ int main(int argc, char** argv) {
         std::printf("{\"tag\":%s,\"address\":%s,\"value\":%s,\"status\":%u,\"time\":%s}\n",
                     cli::json_string(tags[idx].name).c_str(), cli::json_string(tags[idx].address).c_str(),
                     value.c_str(), v.Status, cli::json_string(plat::datetime_text(v.Time)).c_str());
+      } else if (o.csv) {
+        print_csv_row(tags[idx], text, v.Status, v.Time);
       } else if (!live) {
-        std::printf("%s  %-14s %-18s %-28s status=0x%08X\n", plat::datetime_text(v.Time).c_str(),
-                    tags[idx].name.c_str(), tags[idx].address.c_str(), text.c_str(), v.Status);
+        print_change_line(tags[idx], text, v.Status, v.Time);
       }
     }
-    if (changed && live) {
-      std::printf("\x1b[H\x1b[2J%-14s %-18s %-34s %-10s %s\n", "tag", "address", "value", "status", "time");
-      for (size_t i = 0; i < rows.size(); ++i)
-        std::printf("%-14s %-18s %-34s 0x%08X %s\n", tags[i].name.c_str(), tags[i].address.c_str(),
-                    rows[i].seen ? rows[i].value.c_str() : "-", rows[i].status,
-                    rows[i].seen ? plat::datetime_text(rows[i].time).c_str() : "");
-      std::printf("\npolls %ld   (Ctrl-C stops)\n", polls);
-    }
+    if (changed && live) print_live_table(tags, rows, polls);
     std::fflush(stdout);
     const uint16_t period = x.DetectScanTime();
     plat::sleep_ms(period == 0 ? 1 : period);
   }
   x.FreeDriver();
   x.GetDeviceStatus(&msg);
-  show_message(msg, o.json);
-  if (!o.json) std::printf("stopped after %ld polls\n", polls);
+  show_message(msg, o);
+  if (!o.json) std::fprintf(o.csv ? stderr : stdout, "stopped after %ld polls\n", polls);
   runner.stop();
   return 0;
 }
