@@ -27,9 +27,61 @@ using korvel::TTagInfo;
 using korvel::TTagValue;
 extern "C" {
 #else
-typedef struct TTagInfo TTagInfo;
-typedef struct TTagValue TTagValue;
-typedef struct TTagAddrInfo TTagAddrInfo;
+/* The boundary records for C hosts, byte for byte as driver/records.h lays them out for C++. */
+#pragma pack(push, 1)
+typedef struct TOleVariant {
+  uint16_t vt; /* 0 empty, 2 int16, 3 int32, 4 float, 5 double, 11 Boolean (-1/0) */
+  uint16_t reserved1, reserved2, reserved3;
+  union {
+    int16_t iVal;
+    int32_t lVal;
+    float fltVal;
+    double dblVal;
+    int16_t boolVal;
+    const char* pszVal;
+    uint8_t bytes[8];
+  } u;
+} TOleVariant;
+typedef struct TTagInfo {
+  int32_t TagID;
+  char TagName[32];
+  int32_t HostReserved36;
+  char TagAddr[64];
+  uint8_t TagType; /* 0 real, 1 Boolean, 2 string */
+  uint8_t Pad105[3];
+  int32_t ScanPeriod; /* ms */
+  uint8_t HostReserved112[8];
+  TOleVariant Value; /* initial value; vt 0 = none */
+} TTagInfo;
+typedef struct TTagValue {
+  int32_t TagID;
+  double Time;      /* days since 30 December 1899, time of day as fraction */
+  uint32_t Status;  /* 0 = good */
+  uint8_t DataType; /* 0 real, 1 Boolean, 2 string */
+  uint8_t Pad17[3];
+  union {
+    double dbl;
+    int32_t bln;
+    char* str; /* string values of OnDataRead belong to the host: free them */
+    uint8_t bytes[8];
+  } Data;
+} TTagValue;
+typedef struct TTagAddrInfo {
+  uint8_t Prefix[256]; /* length byte + text */
+  uint8_t Hint[256];
+  uint8_t DataType;
+  uint8_t Flag;
+  uint8_t Pad514[2];
+  double MaxValue;
+  double MinValue;
+  int32_t Reserved532;
+} TTagAddrInfo;
+#pragma pack(pop)
+#if defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+_Static_assert(sizeof(TTagInfo) == 136, "TTagInfo is 136 bytes");
+_Static_assert(sizeof(TTagValue) == 28, "TTagValue is 28 bytes");
+_Static_assert(sizeof(TTagAddrInfo) == 536, "TTagAddrInfo is 536 bytes");
+#endif
 #endif
 
 /* Rules common to every export:

@@ -1,0 +1,32 @@
+"""The bits of a tag's 32-bit status word. 0 is a good value from the tag's own answer."""
+
+ADDRESS_FAILED = 0x00040000
+ADDRESS_CHECKED = 0x00080000
+NO_ANSWER = 0x00100000
+INCOMPLETE = 0x00200000
+BAD_CHECK = 0x00400000
+REFUSED = 0x00800000
+REPEATED_FAILURE = 0x01000000
+
+_BITS = [
+    (ADDRESS_FAILED, "address refused"),
+    (ADDRESS_CHECKED, "no value yet"),
+    (NO_ANSWER, "no answer"),
+    (INCOMPLETE, "incomplete answer"),
+    (BAD_CHECK, "check characters wrong"),
+    (REFUSED, "refused by the module"),
+    (REPEATED_FAILURE, "failing repeatedly"),
+]
+
+
+def decode_status(status):
+    """The names of the bits set in a status word, in bit order; [] for a good value."""
+    names = []
+    rest = status
+    for bit, name in _BITS:
+        if status & bit:
+            names.append(name)
+            rest &= ~bit
+    if rest:
+        names.append("bits 0x%08X" % rest)
+    return names
