@@ -14,6 +14,7 @@ POLL = os.environ["KORVEL_POLL"]
 PDB = os.environ["KORVEL_PDB"]
 LIBRARY = os.environ["KORVEL_LIBRARY"]
 README = os.environ["KORVEL_README"]
+SIM = os.environ["KORVEL_SIM"]
 
 
 def run(args, **kw):
@@ -88,10 +89,11 @@ class HelpMatchesReadme(unittest.TestCase):
         return rows[0]
 
     def test_every_option_the_readme_names_is_in_the_help(self):
-        for tool, binary in (("korvel-poll", POLL), ("korvel-pdb", PDB)):
+        for tool, binary in (("korvel-poll", POLL), ("korvel-pdb", PDB), ("korvel-sim", SIM)):
             row = self.readme_row(tool)
             options = set(re.findall(r"(--[a-z][a-z-]*)", row))
             self.assertTrue(options or tool == "korvel-pdb", row)
+            options.discard("--help")
             r = run([binary, "--help"])
             self.assertEqual(r.returncode, 0)
             help_text = r.stdout

@@ -23,3 +23,14 @@ endif()
 if(NOT out MATCHES "\"tag\":\"PV1\",\"address\":\"PV1:1\",\"value\":[0-9.]+,\"status\":0,")
   message(FATAL_ERROR "installed korvel-poll reported no good PV1:\n${out}")
 endif()
+
+# The installed Python package finds the installed library by itself.
+if(PYTHON AND EXISTS ${prefix}/${PYDIR}/korvelplnk/__init__.py)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=KORVELPLNK_LIBRARY PYTHONPATH=${prefix}/${PYDIR}
+                          PYTHONDONTWRITEBYTECODE=1
+                          ${PYTHON} -c "import korvelplnk; b = korvelplnk.Block(); print(korvelplnk.load_library().path, b.baud)"
+                  WORKING_DIRECTORY ${WORK}/run RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "^${prefix}/${LIBDIR}/KorvelPLNK.so 9600")
+    message(FATAL_ERROR "the installed Python package did not load the installed library (${rc}): ${out} ${err}")
+  endif()
+endif()
