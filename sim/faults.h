@@ -17,7 +17,15 @@ enum class FaultKind : uint8_t {
   WrongStation,   // check characters computed for station param (default: the next station)
   Refuse,         // the "?" refusal instead of the answer
   Vanish,         // the line disappears for param ms (default 1000) instead of an answer
+  Dribble,        // the answer one byte at a time, param ms (default 20) between bytes
+  OverLong,       // param bytes (default 600) of answer text that never reach a CR
+  Double,         // the answer twice, back to back in one write
+  Stray,          // the answer, then param noise bytes (default 3) alone kStrayGapMs later
 };
+
+// How long after its answer a module with the stray fault sends its noise: long enough that the
+// master has taken the answer and sent its next request, so the noise lands in another exchange.
+inline constexpr uint32_t kStrayGapMs = 20;
 
 // One fault of one module. param -1 takes the kind's default; times 0 applies the fault to every
 // request of that module, otherwise to that many requests, after which it is dropped.
@@ -47,6 +55,16 @@ namespace test_line {
 inline constexpr int kGood = 1;      // PLNK, pv 12.5, alarm bits 1 (status 'A'), ao 4.5
 inline constexpr int kGoodPlne = 2;  // PLNE, pv -3.75, alarm bits 10 (status 'J'), ao 0
 inline constexpr int kDelayed = 3;   // answers after kDelayMs
+// Neighbours whose check characters collide with stations 1 and 12: the check characters are a
+// byte sum over the address digits, so "01" and "10" (and "12" and "21") give the same ones.
+inline constexpr int kTwinOfGood = 10;  // PLNK, pv 10.25, ao 1.5
+inline constexpr int kPairA = 12;       // PLNK, pv 120.5, alarm bits 2 (status 'B'), ao 2.5
+inline constexpr int kPairB = 21;       // PLNK, pv -21.5, alarm bits 4 (status 'D'), ao 3.5
+inline constexpr int kDribble = 80;     // answers one byte every kDribbleMs
+inline constexpr int kOverLong = 81;    // kOverLongBytes of answer text without a CR
+inline constexpr int kDouble = 82;      // the answer twice in one write
+inline constexpr int kStray = 83;       // noise after each answer, landing in the next exchange
+inline constexpr int kLate = 84;        // answers after kLateMs: later than kCampaignTimeOutMs
 inline constexpr int kSilent = 90;
 inline constexpr int kBadCheck = 91;
 inline constexpr int kGarbageBefore = 92;
@@ -59,6 +77,11 @@ inline constexpr int kUnconfigured = 99;  // never configured: silent
 
 inline constexpr int kDelayMs = 300;
 inline constexpr int kVanishMs = 500;
+inline constexpr int kDribbleMs = 10;
+inline constexpr int kOverLongBytes = 600;
+// The time-out the fault campaign gives the master; kLateMs is past it, but within twice it.
+inline constexpr int kCampaignTimeOutMs = 200;
+inline constexpr int kLateMs = 300;
 
 // Parameters 0..255 of every test station hold their own number (parameter 0x1A holds 26);
 // higher ones are refused.
@@ -84,6 +107,35 @@ inline constexpr Station kStations[] = {
     {kWrongStation, true, 95, 0, 0, true, {FaultKind::WrongStation, 96, 0}},
     {kRefuse, true, 96, 0, 0, true, {FaultKind::Refuse, -1, 0}},
     {kVanish, true, 97, 0, 0, true, {FaultKind::Vanish, kVanishMs, 0}},
+    {kTwinOfGood, true, 10.25, 0, 1.5, false, {}},
+    {kPairA, true, 120.5, 2, 2.5, false, {}},
+    {kPairB, true, -21.5, 4, 3.5, false, {}},
+    {kDribble, true, 80, 0, 0, true, {FaultKind::Dribble, kDribbleMs, 0}},
+    {kOverLong, true, 81, 0, 0, true, {FaultKind::OverLong, kOverLongBytes, 0}},
+    {kDouble, true, 82, 0, 0, true, {FaultKind::Double, -1, 0}},
+    {kStray, true, 83, 0, 0, true, {FaultKind::Stray, 3, 0}},
+    {kLate, true, 84, 0, 0, true, {FaultKind::Delay, kLateMs, 0}},
+};
+
+// The fault campaign: each scenario puts its fault on one station of a colliding pair while the
+// other keeps answering. The soak draws its injected faults from the same table.
+struct Scenario {
+  std::string_view name;
+  Fault fault;
+};
+
+inline constexpr Scenario kScenarios[] = {
+    {"silent", {FaultKind::Silent, -1, 0}},
+    {"late", {FaultKind::Delay, kLateMs, 0}},
+    {"cut", {FaultKind::Cut, -1, 0}},
+    {"stray", {FaultKind::Stray, 3, 0}},
+    {"badcheck", {FaultKind::BadCheck, -1, 0}},
+    {"refuse", {FaultKind::Refuse, -1, 0}},
+    {"wrong-station", {FaultKind::WrongStation, -1, 0}},
+    {"dribble", {FaultKind::Dribble, kDribbleMs, 0}},
+    {"over-long", {FaultKind::OverLong, kOverLongBytes, 0}},
+    {"double", {FaultKind::Double, -1, 0}},
+    {"vanish", {FaultKind::Vanish, kVanishMs, 0}},
 };
 
 }  // namespace test_line

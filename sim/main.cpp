@@ -37,9 +37,10 @@ options:
                       a new station has parameters 16..79 at 0
   --fault SPEC      N:KIND[=PARAM][,times=N]; kinds: silent, delay=MS, garbage-before=N,
                       garbage-after=N, badcheck, cut[=KEEP], wrong-station[=S], refuse,
-                      vanish[=MS]; without times the fault stays
-  --test-line       load the shared test line (see sim/faults.h: good stations 1, 2,
-                      delayed 3, fault stations 90..97, 99 unconfigured)
+                      vanish[=MS], dribble[=MS between bytes], over-long[=BYTES], double,
+                      stray[=N noise bytes after the answer]; without times the fault stays
+  --test-line       load the shared test line (see sim/faults.h: good stations 1, 2, 10,
+                      12, 21, delayed 3, fault stations 80..84 and 90..97, 99 unconfigured)
   --baud N          send answers one character at a time at N baud (default 0: at once)
   --framing 8E1     data bits, parity (N O E M S) and stop bits (1, 1.5, 2) for the
                       character time (default 8N1)

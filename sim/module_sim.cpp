@@ -1,5 +1,6 @@
 #include "sim/module_sim.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -203,9 +204,21 @@ std::optional<Reply> ModuleSim::serve_frame(std::string_view frame, uint64_t now
     const size_t keep = param_or(*f, static_cast<uint32_t>(frame_out.size() - 1));
     frame_out.resize(std::min(keep, frame_out.size() - 1));
   }
+  if (const Fault* f = find(FaultKind::OverLong)) {
+    // The answer runs on without its CR: digits past the check characters, never a CR or "?".
+    frame_out.pop_back();
+    const size_t len = param_or(*f, 600);
+    for (size_t i = 0; frame_out.size() < len; ++i) frame_out += static_cast<char>('0' + i % 10);
+  }
+  if (find(FaultKind::Double)) frame_out += frame_out;
   if (const Fault* f = find(FaultKind::GarbageBefore)) frame_out = garbage(param_or(*f, 3)) + frame_out;
   if (const Fault* f = find(FaultKind::GarbageAfter)) frame_out += garbage(param_or(*f, 3));
   if (const Fault* f = find(FaultKind::Delay)) r.delay_ms = param_or(*f, 500);
+  if (const Fault* f = find(FaultKind::Dribble)) r.gap_ms = std::max<uint32_t>(1, param_or(*f, 20));
+  if (const Fault* f = find(FaultKind::Stray)) {
+    r.after = garbage(param_or(*f, 3));
+    r.after_ms = kStrayGapMs;
+  }
   for (const Fault& f : active) {
     if (!r.note.empty()) r.note += " ";
     r.note += fault_text(f);
@@ -247,7 +260,7 @@ std::string ModuleSim::exchange(std::string_view bytes, uint64_t now_ms) {
   for (const Reply& r : feed(bytes, now_ms)) {
     if (r.vanish_ms > 0) continue;
     record_sent(r, now_ms);
-    out += r.bytes;
+    out += r.bytes + r.after;
   }
   return out;
 }

@@ -24,7 +24,10 @@ struct Reply {
   std::string bytes;       // may be empty (a vanish)
   uint32_t delay_ms = 0;   // wait before the first byte
   uint32_t vanish_ms = 0;  // > 0: close the line for this long instead of answering
-  std::string note;        // faults applied, for the log
+  uint32_t gap_ms = 0;     // > 0: bytes go out one at a time with this pause between them
+  std::string after;       // sent on its own after_ms once bytes are out (stray noise)
+  uint32_t after_ms = 0;
+  std::string note;  // faults applied, for the log
 };
 
 // One entry of the wire log.
@@ -84,7 +87,8 @@ class ModuleSim {
   void record_sent(const Reply& r, uint64_t now_ms);
   // Records a line event (closed, reopened ...).
   void record_line(std::string note, uint64_t now_ms);
-  // feed() plus record_sent() of every reply, ignoring delays and vanishes: the answer bytes.
+  // feed() plus record_sent() of every reply, ignoring delays, gaps and vanishes: the answer bytes
+  // (with any stray noise that follows them).
   std::string exchange(std::string_view bytes, uint64_t now_ms);
   // Forgets a partly received frame.
   void reset_input();

@@ -165,12 +165,13 @@ void Runner::vanish(uint32_t ms) {
   sim_.record_line("line back: " + p, now());
 }
 
-bool Runner::send(const std::string& bytes) {
+bool Runner::send(const std::string& bytes, uint32_t gap_ms) {
   uint64_t char_us = 0;
   {
     std::lock_guard<std::mutex> lock(mu_);
     char_us = opts_.timing.char_us();
   }
+  char_us += uint64_t{gap_ms} * 1000;
   if (char_us == 0) return pty_.write(bytes.data(), bytes.size(), kWriteWaitMs);
   // Dribble: character i leaves at its own time slot, so the whole frame takes as long as on a
   // real line even when one slot is missed.
@@ -212,10 +213,15 @@ void Runner::run() {
           !wait_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(r.delay_ms))) {
         break;
       }
-      if (send(r.bytes)) {
+      if (send(r.bytes, r.gap_ms)) {
         sim_.record_sent(r, now());
       } else if (!stopping_) {
         sim_.record_line("answer to station " + std::to_string(r.station) + " not written", now());
+      }
+      if (!r.after.empty()) {
+        if (!wait_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(r.after_ms))) break;
+        Reply noise{r.station, r.after, 0, 0, 0, {}, 0, "stray noise"};
+        if (send(noise.bytes)) sim_.record_sent(noise, now());
       }
     }
   }

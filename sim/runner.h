@@ -61,7 +61,8 @@ class Runner {
   uint64_t now() const;
   bool open_line(std::string* err);  // with mu_ held
   void vanish(uint32_t ms);
-  bool send(const std::string& bytes);
+  // gap_ms > 0: one byte at a time with that pause (a module that dribbles its answer).
+  bool send(const std::string& bytes, uint32_t gap_ms = 0);
   // Waits until the steady-clock deadline or stop(); false when stopped.
   bool wait_until(std::chrono::steady_clock::time_point t);
 

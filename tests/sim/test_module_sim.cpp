@@ -166,6 +166,19 @@ TEST(ModuleSimFaults, EachKindShapesTheAnswer) {
   r = faulted("refuse", {FaultKind::Refuse});
   EXPECT_EQ(r.at(0).bytes, "?J@\r");
 
+  r = faulted("dribble", {FaultKind::Dribble, 15});
+  EXPECT_EQ(r.at(0).bytes, "=12.5AJE\r");
+  EXPECT_EQ(r.at(0).gap_ms, 15u);
+  // Over-long: the frame runs on past its check characters and never ends.
+  r = faulted("over-long", {FaultKind::OverLong, 20});
+  EXPECT_EQ(r.at(0).bytes, "=12.5AJE012345678901");
+  r = faulted("double", {FaultKind::Double});
+  EXPECT_EQ(r.at(0).bytes, "=12.5AJE\r=12.5AJE\r");
+  r = faulted("stray", {FaultKind::Stray, 2});
+  EXPECT_EQ(r.at(0).bytes, "=12.5AJE\r");
+  EXPECT_EQ(r.at(0).after, "~z");
+  EXPECT_EQ(r.at(0).after_ms, kStrayGapMs);
+
   r = faulted("vanish", {FaultKind::Vanish, 250});
   ASSERT_EQ(r.size(), 1u);
   EXPECT_EQ(r[0].vanish_ms, 250u);

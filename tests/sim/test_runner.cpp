@@ -115,6 +115,43 @@ TEST_F(RunnerTest, FaultsReachTheLine) {
   EXPECT_EQ(read_answer(port), "=12.5AJF\r");
 }
 
+TEST_F(RunnerTest, CampaignFaultsReachTheLine) {
+  Runner runner(sim_);
+  ASSERT_TRUE(runner.start({}, nullptr));
+  plat::Pty port = open_client(runner.path());
+
+  // Dribble: the frame in more than one piece, in order.
+  ASSERT_TRUE(write_text(port, request_frame("#80")));
+  const auto chunks = read_chunks(port);
+  std::string all;
+  for (const std::string& c : chunks) all += c;
+  EXPECT_EQ(all, answer_frame(80, "=80@"));
+  EXPECT_GT(chunks.size(), 1u);
+
+  // Two answers in one write, then a stray answer whose noise follows on its own.
+  ASSERT_TRUE(write_text(port, request_frame("#82")));
+  std::string twice;
+  for (const std::string& c : read_chunks(port, 2 * answer_frame(82, "=82@").size())) twice += c;
+  EXPECT_EQ(twice, answer_frame(82, "=82@") + answer_frame(82, "=82@"));
+  ASSERT_TRUE(write_text(port, request_frame("#83")));
+  std::string stray;
+  for (const std::string& c : read_chunks(port, answer_frame(83, "=83@").size() + 3)) stray += c;
+  EXPECT_EQ(stray, answer_frame(83, "=83@") + "~z*");
+
+  // Over-long: the test line's length of text, and no CR in it.
+  ASSERT_TRUE(write_text(port, request_frame("#81")));
+  std::string longer;
+  char buf[256];
+  while (longer.size() < static_cast<size_t>(test_line::kOverLongBytes)) {
+    const long n = port.read(buf, sizeof buf, kWaitMs);
+    if (n <= 0) break;
+    longer.append(buf, static_cast<size_t>(n));
+  }
+  EXPECT_EQ(longer.size(), static_cast<size_t>(test_line::kOverLongBytes));
+  EXPECT_EQ(longer.find('\r'), std::string::npos);
+  EXPECT_EQ(longer.rfind(answer_body(81, "=81@"), 0), 0u);
+}
+
 TEST_F(RunnerTest, CharacterTimingDribblesTheAnswerInOrder) {
   RunnerOptions opts;
   opts.timing.baud = 300;  // 33 ms a character: a frame cannot arrive in one piece
