@@ -6,12 +6,14 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "cli/blockfile.h"
+#include "cli/stats.h"
 #include "cli/textwidth.h"
 #include "driver/KorvelPLNK.h"
 #include "driver/records.h"
@@ -69,6 +71,7 @@ struct Options {
   std::vector<Write> writes;
   bool json = false;
   bool csv = false;
+  bool stats = false;
   double duration = 0;
   long polls = 0;
   bool simulate = false;
@@ -110,7 +113,14 @@ int parse_args(int argc, char** argv, Options& o) {
       ->option_text("NAME=VALUE[@MS]")
       ->allow_extra_args(false);
   auto* json = app.add_flag("--json", o.json, "JSON lines instead of a table");
-  app.add_flag("--csv", o.csv, "comma-separated lines with a header, for spreadsheets")->excludes(json);
+  auto* csv =
+      app.add_flag("--csv", o.csv, "comma-separated lines with a header, for spreadsheets")->excludes(json);
+  app.add_flag(
+         "--stats", o.stats,
+         "per module: exchanges, failures by kind, answer time p50/p99 and the link text, instead of the "
+         "changes (exchanges and answer times from the simulator's wire log: --simulate)")
+      ->excludes(json)
+      ->excludes(csv);
   app.add_option("--duration", o.duration, "stop after S seconds (default: until interrupted)")
       ->option_text("S");
   app.add_option("--polls", o.polls, "stop after N polls")->option_text("N");
@@ -324,6 +334,26 @@ int main(int argc, char** argv) {
     }
   }
   std::vector<cli::TagSpec> tags = o.tags.empty() ? cli::default_tags(*block) : o.tags;
+  if (o.stats) {
+    // Every module's link text, unless the list has it already.
+    for (const TDevInfo& d : block->Devices) {
+      if (d.DevType == 2) continue;
+      const std::string link = "DEVICELINK" + std::to_string(d.DevID);
+      bool have = false;
+      for (const cli::TagSpec& t : tags) have = have || (t.address == link && t.type == 2);
+      if (!have) tags.push_back({link, link, 2, 1000});
+    }
+  }
+
+  // The simulator's wire log as --stats reads it, handed over from the simulator's thread.
+  struct WireNote {
+    bool request;
+    int station;
+    uint64_t ms;
+    bool expectsAnswer;
+  };
+  std::mutex wireMu;
+  std::vector<WireNote> wire;
 
   // The simulator, when asked for: one simulated module per configured module.
   sim::ModuleSim simulator;
@@ -354,6 +384,14 @@ int main(int argc, char** argv) {
       }
     }
     simulator.set_log_limit(1000);
+    if (o.stats) {
+      simulator.set_log_sink([&](const sim::WireEvent& e) {
+        if (e.dir == sim::WireEvent::Dir::Line || e.station < 0) return;
+        std::lock_guard<std::mutex> lock(wireMu);
+        wire.push_back({e.dir == sim::WireEvent::Dir::Received, e.station, e.at_ms,
+                        !e.bytes.empty() && e.bytes[0] != '%'});
+      });
+    }
     sim::RunnerOptions ro;
     ro.timing = timing;
     if (!runner.start(ro, &err)) {
@@ -382,6 +420,21 @@ int main(int argc, char** argv) {
     pointers.push_back(&t);
     byName[tags[i].name] = i;
   }
+  cli::StatsBoard board;
+  for (size_t i = 0; i < tags.size(); ++i)
+    board.tag(infos[i].TagID, tags[i].address,
+              tags[i].type == 2 && tags[i].address.rfind("DEVICELINK", 0) == 0);
+  uint64_t nextStats = 0;
+  const auto printStats = [&](bool redraw, long polls) {
+    if (redraw) std::printf("\x1b[H\x1b[2J");
+    std::fputs(board.table([](const std::string& gbk) { return plat::gbk_to_utf8(gbk); }).c_str(), stdout);
+    if (!board.has_wire())
+      std::puts(
+          "(exchanges and answer times come from the simulator's wire log: run with --simulate; the "
+          "library's exports report changed tags only)");
+    std::printf("failures: status changes into each code as reported to the host; polls %ld%s\n", polls,
+                redraw ? "   (Ctrl-C stops)" : "");
+  };
 
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
@@ -439,16 +492,20 @@ int main(int argc, char** argv) {
     int32_t n = 0;
     x.OnDataRead(&n, buf.data(), &msg);
     show_message(msg, o);
+    board.begin_poll();
     bool changed = false;
     for (int32_t i = 0; i < n; ++i) {
       const TTagValue& v = buf[static_cast<size_t>(i)];
       const size_t idx = static_cast<size_t>(v.TagID - 1);
       const std::string text = value_text(v);
+      board.report(v.TagID, v.Status, v.DataType == 2 && v.Data.str != nullptr ? v.Data.str : "");
       if (v.DataType == 2) std::free(v.Data.str);
       if (idx >= rows.size()) continue;
       rows[idx] = {text, v.Status, v.Time, true};
       changed = true;
-      if (o.json) {
+      if (o.stats) {
+        continue;
+      } else if (o.json) {
         const std::string value = v.DataType == 2 ? cli::json_string(text) : text;
         std::printf("{\"tag\":%s,\"address\":%s,\"value\":%s,\"status\":%u,\"time\":%s}\n",
                     cli::json_string(tags[idx].name).c_str(), cli::json_string(tags[idx].address).c_str(),
@@ -459,11 +516,30 @@ int main(int argc, char** argv) {
         print_change_line(tags[idx], text, v.Status, v.Time);
       }
     }
-    if (changed && live) print_live_table(tags, rows, polls);
+    if (o.stats) {
+      std::vector<WireNote> notes;
+      {
+        std::lock_guard<std::mutex> lock(wireMu);
+        notes.swap(wire);
+      }
+      for (const WireNote& w : notes) {
+        if (w.request)
+          board.request(w.station, w.ms, w.expectsAnswer);
+        else
+          board.answer(w.station, w.ms);
+      }
+      if (live && now >= nextStats) {
+        nextStats = now + 1000;
+        printStats(true, polls);
+      }
+    } else if (changed && live) {
+      print_live_table(tags, rows, polls);
+    }
     std::fflush(stdout);
     const uint16_t period = x.DetectScanTime();
     plat::sleep_ms(period == 0 ? 1 : period);
   }
+  if (o.stats) printStats(false, polls);
   x.FreeDriver();
   x.GetDeviceStatus(&msg);
   show_message(msg, o);

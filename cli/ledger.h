@@ -1,0 +1,60 @@
+// The soak's book-keeping, apart from any line: which value each tag may show with a good status,
+// and what became of every write the library accepted.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace korvel::cli {
+
+// Status bits that mark a value as not good: the four failure codes and the late bit.
+inline constexpr uint32_t kFailureBits = 0x01F00000;
+
+class Ledger {
+ public:
+  // A value tag and the values it may show with a good status (any one of them).
+  void expect(int32_t tag, std::vector<double> values);
+
+  // A report of a value tag. A good status with a value not its own counts as wrong; so does a
+  // good 0 once the tag had shown its own value (before its first read a tag may show 0).
+  // Returns false for a wrong value; reports of tags without expectations are ignored.
+  bool report(int32_t tag, double value, uint32_t status);
+
+  // A write of the password tag of station st the library accepted at ms; at most one per station
+  // is open at a time (false when one is).
+  bool write_accepted(int st, uint64_t ms);
+  bool write_open(int st) const;
+  // The simulator counted `reached` password writes of st so far: a rise settles the open write.
+  void writes_reached(int st, int reached);
+  // The password tag of st was reported: switched back with a failure status settles the open
+  // write as failed; switched back with a good status while the write is open is a lost write
+  // (its value was undone without saying it failed).
+  void password_report(int st, bool on, uint32_t status);
+  // Writes open for longer than max_ms at now_ms are lost (each counted once, then dropped).
+  void expire(uint64_t now_ms, uint64_t max_ms);
+
+  int64_t wrong() const { return wrong_; }
+  const std::string& first_wrong() const { return first_wrong_; }
+  int64_t accepted() const { return accepted_; }
+  int64_t reached() const { return reached_; }
+  int64_t failed() const { return failed_; }
+  int64_t lost() const { return lost_; }
+
+ private:
+  struct Tag {
+    std::vector<double> values;
+    bool seen = false;  // has shown its own value
+  };
+  struct Station {
+    bool open = false;
+    uint64_t since = 0;
+    int reached = 0;  // the simulator's count when last looked at
+  };
+  std::map<int32_t, Tag> tags_;
+  std::map<int, Station> stations_;
+  int64_t wrong_ = 0, accepted_ = 0, reached_ = 0, failed_ = 0, lost_ = 0;
+  std::string first_wrong_;
+};
+
+}  // namespace korvel::cli

@@ -1,0 +1,106 @@
+#include "cli/stats.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+namespace korvel::cli {
+
+int station_of(const std::string& address) {
+  size_t i = 0;
+  while (i < address.size() && (std::isalpha(static_cast<unsigned char>(address[i])) || address[i] == '_'))
+    ++i;
+  const size_t digits = i;
+  int n = 0;
+  while (i < address.size() && std::isdigit(static_cast<unsigned char>(address[i])) && i - digits < 3)
+    n = n * 10 + (address[i++] - '0');
+  if (digits == 0 || i == digits || n > 99) return -1;
+  if (i < address.size() && address[i] != ':') return -1;
+  return n;
+}
+
+uint32_t percentile(const std::map<uint32_t, uint64_t>& histogram, double p) {
+  uint64_t total = 0;
+  for (const auto& [v, n] : histogram) total += n;
+  if (total == 0) return 0;
+  const auto rank = static_cast<uint64_t>(std::ceil(p / 100.0 * static_cast<double>(total)));
+  uint64_t seen = 0;
+  for (const auto& [v, n] : histogram) {
+    seen += n;
+    if (seen >= rank) return v;
+  }
+  return histogram.rbegin()->first;
+}
+
+void StatsBoard::tag(int32_t id, const std::string& address, bool linkText) {
+  const int st = station_of(address);
+  if (st < 0) return;
+  tags_[id] = {st, linkText};
+  rows_[st].station = st;
+}
+
+void StatsBoard::begin_poll() {
+  seenThisPoll_.clear();
+}
+
+void StatsBoard::report(int32_t id, uint32_t status, const std::string& text) {
+  const auto it = tags_.find(id);
+  if (it == tags_.end()) return;
+  Row& row = rows_[it->second.first];
+  if (it->second.second) {
+    row.link = text;
+    return;
+  }
+  static constexpr uint32_t kCodes[kFailures] = {0x00100000, 0x00200000, 0x00400000, 0x00800000};
+  unsigned& seen = seenThisPoll_[row.station];
+  for (int k = 0; k < kFailures; ++k) {
+    if ((status & kCodes[k]) == 0 || (seen & (1u << k)) != 0) continue;
+    seen |= 1u << k;
+    ++row.failures[k];
+  }
+}
+
+void StatsBoard::request(int st, uint64_t ms, bool expectsAnswer) {
+  const auto it = rows_.find(st);
+  if (it == rows_.end()) return;
+  wire_ = true;
+  ++it->second.exchanges;
+  it->second.pending = expectsAnswer;
+  it->second.pendingSince = ms;
+}
+
+void StatsBoard::answer(int st, uint64_t ms) {
+  const auto it = rows_.find(st);
+  if (it == rows_.end() || !it->second.pending) return;
+  it->second.pending = false;
+  ++it->second.answerMs[static_cast<uint32_t>(ms - it->second.pendingSince)];
+}
+
+std::string StatsBoard::table(std::string (*convert)(const std::string&)) const {
+  std::string out;
+  char line[256];
+  std::snprintf(line, sizeof line, "%-7s %9s %9s %10s %9s %7s %7s %7s  %s\n", "module", "exchanges",
+                "no-answer", "incomplete", "bad-check", "refused", "p50 ms", "p99 ms", "link");
+  out += line;
+  for (const auto& [st, r] : rows_) {
+    std::string ex = "-", p50 = "-", p99 = "-";
+    if (wire_) {
+      ex = std::to_string(r.exchanges);
+      if (!r.answerMs.empty()) {
+        p50 = std::to_string(percentile(r.answerMs, 50));
+        p99 = std::to_string(percentile(r.answerMs, 99));
+      }
+    }
+    std::snprintf(line, sizeof line, "%-7d %9s %9llu %10llu %9llu %7llu %7s %7s  ", st, ex.c_str(),
+                  static_cast<unsigned long long>(r.failures[NoAnswer]),
+                  static_cast<unsigned long long>(r.failures[Incomplete]),
+                  static_cast<unsigned long long>(r.failures[BadCheck]),
+                  static_cast<unsigned long long>(r.failures[Refused]), p50.c_str(), p99.c_str());
+    out += line;
+    out += r.link.empty() ? std::string("-") : convert(r.link);
+    out += "\n";
+  }
+  return out;
+}
+
+}  // namespace korvel::cli
