@@ -27,6 +27,9 @@ constexpr int kParam = 0x10;                   // the parameter every module is 
 constexpr int kWriteEveryPolls = 150;
 constexpr int kFaultPolls = 2500;
 constexpr int kRecoveryPolls = 8000;
+// Within this many polls a neighbour's new value must come through. Generous: with both faulty
+// modules late, every one of their six requests costs two time-out periods of the line.
+constexpr int kFlowPolls = 12000;
 
 double ParamValue(int station) {
   return 100.0 * station + kParam;  // distinct per module, unlike any value or output
@@ -247,7 +250,7 @@ TEST_P(FaultCampaign, NoBorrowedValueTruthfulLinksAndTheNeighboursFlow) {
   c.NewValue(tl::kTwinOfGood, 11.25);
   c.NewValue(tl::kPairB, -22.5);
   const int32_t twinPv = c.modules()[1].pv, pairBPv = c.modules()[3].pv;
-  EXPECT_TRUE(c.PollUntil([&] { return c.Shows(twinPv, 11.25) && c.Shows(pairBPv, -22.5); }, kFaultPolls))
+  EXPECT_TRUE(c.PollUntil([&] { return c.Shows(twinPv, 11.25) && c.Shows(pairBPv, -22.5); }, kFlowPolls))
       << "the neighbours stopped";
   c.Polls(kFaultPolls / 2);
 
