@@ -64,4 +64,6 @@ set(CPACK_PACKAGE_VENDOR "KorvelPLNK")
 set(CPACK_PACKAGE_CONTACT "KorvelPLNK maintainers <korvelplnk@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Serial driver library for NX4400 I/O modules, with tools and a Python binding")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# Packages carry the binaries without their debugging information.
+set(CPACK_STRIP_FILES ON)
 include(CPack)
