@@ -361,6 +361,25 @@ TEST(Wine, PortVanishesAndComesBack) {
   api().FreeDriver();
 }
 
+TEST(Wine, TheHostsEventIsSetOnASevereFault) {
+  // Station 90 of the test line never answers: after more than ten failed requests in a row the
+  // driver sets the event the host handed over.
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(event, nullptr);
+  Host h(com_port());
+  h.Module(90);
+  h.Tag("PV90:1", 0);
+  ASSERT_TRUE(h.Init());
+  EXPECT_NE(api().IniDriverEx(reinterpret_cast<intptr_t>(event)), 0);
+  EXPECT_TRUE(h.PollUntil([&] { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }, 60000));
+  bool severe = false;
+  for (const std::string& m : h.messages_)
+    severe = severe || m == gbk("严重故障：连续通讯失败，请检查线路和设备");
+  EXPECT_TRUE(severe);
+  api().FreeDriver();
+  CloseHandle(event);
+}
+
 // ---------------------------------------------------------------- threads, registry, log
 
 std::string temp_dir(const std::string& name) {

@@ -167,6 +167,12 @@ TEST_F(Wine, PortVanishesAndComesBack) {
   EXPECT_TRUE(asked_after);
 }
 
+TEST_F(Wine, TheHostsEventIsSetOnASevereFault) {
+  Serve(kCom);
+  std::string out;
+  EXPECT_TRUE(Host("TheHostsEventIsSetOnASevereFault", &out)) << out;
+}
+
 TEST_F(Wine, TwoThreadsTwoPortsAndTheLogInTheProjectFolder) {
   Serve(kCom);
   Serve(kCom2);
