@@ -538,6 +538,27 @@ TEST(Wine, RotationAndDayLogCleanUpWithWindowsPaths) {
   EXPECT_NE(read_text(debug + found.cFileName).find(gbk("：有效标签个数共计=")), std::string::npos);
 }
 
+TEST(Wine, AnUnwritableLogFolderStopsNothing) {
+  // The project's "Debug" is a file: no log can be written, and the driver runs all the same.
+  const std::string install = temp_dir("korvel-nolog");
+  const std::string project = install + "proj\\";
+  const std::string exe = install + "Tavlin.exe";
+  ASSERT_TRUE(write_text(install + "Sentrel.ini", "[WORKING]\r\nDefaultPROJECT=" + project + "\r\n"));
+  set_install_path(&exe);
+  CreateDirectoryA(project.c_str(), nullptr);
+  ASSERT_TRUE(write_text(project + "Debug", "not a folder"));
+  Host h(com_port());
+  h.Module(1);
+  const int32_t pv = h.Tag("PV1:1", 0);
+  ASSERT_TRUE(h.Init());
+  ASSERT_TRUE(h.PollUntil([&] { return h.Last(pv).number == 12.5 && h.Last(pv).status == 0; }));
+  char* msg = nullptr;
+  api().WriteLog(1, &msg);
+  take(msg);
+  api().FreeDriver();
+  EXPECT_EQ(read_text(project + "Debug"), "not a folder");
+}
+
 TEST(Wine, AMissingOrNonStringInstallPathLogsBelowTheWorkingFolder) {
   set_install_path(nullptr, 42);  // "PATH" is a number, not a text
   const std::string cwd = temp_dir("korvel-cwd");

@@ -186,6 +186,12 @@ TEST_F(Wine, RotationAndDayLogCleanUpWithWindowsPaths) {
   EXPECT_TRUE(Host("RotationAndDayLogCleanUpWithWindowsPaths", &out)) << out;
 }
 
+TEST_F(Wine, AnUnwritableLogFolderStopsNothing) {
+  Serve(kCom);
+  std::string out;
+  EXPECT_TRUE(Host("AnUnwritableLogFolderStopsNothing", &out)) << out;
+}
+
 TEST_F(Wine, AMissingOrNonStringInstallPathLogsBelowTheWorkingFolder) {
   Serve(kCom);
   std::string out;
