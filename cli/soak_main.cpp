@@ -149,6 +149,7 @@ int main(int argc, char** argv) {
     simulator.set_module(st, m);
   }
   simulator.set_log_limit(2000);
+  simulator.set_write_limit(4);  // the counts are what the soak reads
   std::atomic<uint64_t> requests{0}, writesOnWire{0};
   simulator.set_log_sink([&](const sim::WireEvent& e) {
     if (e.dir != sim::WireEvent::Dir::Received) return;

@@ -146,7 +146,11 @@ std::optional<Reply> ModuleSim::serve_frame(std::string_view frame, uint64_t now
   ++st.record.requests;
 
   if (req.kind == RequestKind::Write) {
-    st.record.writes.push_back(req.payload);
+    std::vector<std::string>& writes = st.record.writes;
+    if (write_limit_ > 0 && writes.size() >= write_limit_)
+      writes.erase(writes.begin(),
+                   writes.begin() + static_cast<std::ptrdiff_t>(writes.size() - write_limit_ + 1));
+    writes.push_back(req.payload);
     if (req.payload == kPasswordPayload) {
       ++st.record.password_writes;
       in.note += " password";
@@ -306,6 +310,11 @@ ModuleRecord ModuleSim::record(int station) const {
 void ModuleSim::set_log_limit(size_t n) {
   std::lock_guard<std::mutex> lock(mu_);
   log_limit_ = n;
+}
+
+void ModuleSim::set_write_limit(size_t n) {
+  std::lock_guard<std::mutex> lock(mu_);
+  write_limit_ = n;
 }
 
 void ModuleSim::set_log_sink(std::function<void(const WireEvent&)> sink) {

@@ -42,7 +42,8 @@ struct WireEvent {
 
 // Everything a module was sent that it does not answer.
 struct ModuleRecord {
-  std::vector<std::string> writes;  // payloads of "%" requests, in order
+  std::vector<std::string> writes;  // payloads of "%" requests, in order (the latest ones: see
+                                    // set_write_limit)
   int password_writes = 0;          // how many were the password write
   int requests = 0;                 // valid requests addressed to it
 };
@@ -104,6 +105,9 @@ class ModuleSim {
   // Keeps at most n entries (when full, the older half goes); 0, the default, keeps everything.
   // wait_log() counts the entries held, so a test that waits on counts leaves the limit at 0.
   void set_log_limit(size_t n);
+  // Keeps at most the n latest write payloads per module (the counts stay whole); 0, the default,
+  // keeps them all. A long run sets it so that the simulator's memory stays flat.
+  void set_write_limit(size_t n);
   // Called with every new entry, under the simulator's lock (keep it short; do not call back).
   void set_log_sink(std::function<void(const WireEvent&)> sink);
   ModuleRecord record(int station) const;
@@ -126,6 +130,7 @@ class ModuleSim {
   bool discarding_ = false;  // an over-long frame is dropped up to its CR
   std::vector<WireEvent> log_;
   size_t log_limit_ = 0;
+  size_t write_limit_ = 0;
   std::function<void(const WireEvent&)> sink_;
 };
 

@@ -185,6 +185,17 @@ TEST(ModuleSimFaults, EachKindShapesTheAnswer) {
   EXPECT_TRUE(r[0].bytes.empty());
 }
 
+TEST(ModuleSim, WriteLimitKeepsTheLatestPayloadsAndWholeCounts) {
+  ModuleSim sim;
+  worked_line(sim);
+  sim.set_write_limit(2);
+  for (const char* w : {"%0110+07342", "%0111+00001", "%0110+07342"}) sim.exchange(request_frame(w), 0);
+  const ModuleRecord r = sim.record(1);
+  EXPECT_EQ(r.writes, (std::vector<std::string>{"11+00001", "10+07342"}));
+  EXPECT_EQ(r.password_writes, 2);
+  EXPECT_EQ(r.requests, 3);
+}
+
 TEST(ModuleSimFaults, CountedFaultsWearOffAndOthersStay) {
   ModuleSim sim;
   worked_line(sim);
