@@ -51,23 +51,43 @@ void Ledger::writes_reached(int st, int reached) {
   }
 }
 
-void Ledger::password_report(int st, bool on, uint32_t status) {
+void Ledger::writes_swallowed(int st, int swallowed) {
   Station& s = stations_[st];
-  if (!s.open || on) return;
-  s.open = false;
-  if ((status & kFailureBits) != 0)
-    ++failed_;
-  else
-    ++lost_;
+  if (swallowed <= s.swallowed) return;
+  s.swallowed = swallowed;
+  if (s.open) {
+    s.open = false;
+    ++swallowed_;
+  }
 }
 
-void Ledger::expire(uint64_t now_ms, uint64_t max_ms) {
+bool Ledger::password_report(int st, bool on, uint32_t status) {
+  Station& s = stations_[st];
+  if (!s.open || on) return true;
+  s.open = false;
+  if ((status & kFailureBits) != 0) {
+    ++failed_;
+    return true;
+  }
+  ++lost_;
+  return false;
+}
+
+uint64_t Ledger::open_since(int st) const {
+  const auto it = stations_.find(st);
+  return it != stations_.end() && it->second.open ? it->second.since : 0;
+}
+
+std::vector<int> Ledger::expire(uint64_t now_ms, uint64_t max_ms) {
+  std::vector<int> gone;
   for (auto& [st, s] : stations_) {
     if (s.open && now_ms - s.since > max_ms) {
       s.open = false;
       ++lost_;
+      gone.push_back(st);
     }
   }
+  return gone;
 }
 
 }  // namespace korvel::cli

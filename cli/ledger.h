@@ -27,12 +27,19 @@ class Ledger {
   bool write_open(int st) const;
   // The simulator counted `reached` password writes of st so far: a rise settles the open write.
   void writes_reached(int st, int reached);
+  // The line vanished with `swallowed` password writes of st unread in it so far: a rise settles the
+  // open write as swallowed (sent, as far as the library can know, but gone with the device).
+  void writes_swallowed(int st, int swallowed);
   // The password tag of st was reported: switched back with a failure status settles the open
   // write as failed; switched back with a good status while the write is open is a lost write
   // (its value was undone without saying it failed).
-  void password_report(int st, bool on, uint32_t status);
-  // Writes open for longer than max_ms at now_ms are lost (each counted once, then dropped).
-  void expire(uint64_t now_ms, uint64_t max_ms);
+  // Returns false when this report made the write lost.
+  bool password_report(int st, bool on, uint32_t status);
+  // Writes open for longer than max_ms at now_ms are lost (each counted once, then dropped); the
+  // stations of those that were.
+  std::vector<int> expire(uint64_t now_ms, uint64_t max_ms);
+  // When the open write of st was accepted (0 when none is open).
+  uint64_t open_since(int st) const;
 
   int64_t wrong() const { return wrong_; }
   const std::string& first_wrong() const { return first_wrong_; }
@@ -40,6 +47,7 @@ class Ledger {
   int64_t reached() const { return reached_; }
   int64_t failed() const { return failed_; }
   int64_t lost() const { return lost_; }
+  int64_t swallowed() const { return swallowed_; }
 
  private:
   struct Tag {
@@ -50,10 +58,11 @@ class Ledger {
     bool open = false;
     uint64_t since = 0;
     int reached = 0;  // the simulator's count when last looked at
+    int swallowed = 0;
   };
   std::map<int32_t, Tag> tags_;
   std::map<int, Station> stations_;
-  int64_t wrong_ = 0, accepted_ = 0, reached_ = 0, failed_ = 0, lost_ = 0;
+  int64_t wrong_ = 0, accepted_ = 0, reached_ = 0, failed_ = 0, lost_ = 0, swallowed_ = 0;
   std::string first_wrong_;
 };
 

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
@@ -151,7 +152,19 @@ int main(int argc, char** argv) {
   simulator.set_log_limit(2000);
   simulator.set_write_limit(4);  // the counts are what the soak reads
   std::atomic<uint64_t> requests{0}, writesOnWire{0};
+  std::mutex swallowMu;
+  std::vector<int> swallowed(kModules, 0);  // password writes a vanishing line took with it unread
   simulator.set_log_sink([&](const sim::WireEvent& e) {
+    if (e.dir == sim::WireEvent::Dir::Line) {
+      std::lock_guard<std::mutex> lock(swallowMu);
+      for (size_t at = e.bytes.find('%'); at != std::string::npos && at + 2 < e.bytes.size();
+           at = e.bytes.find('%', at + 1)) {
+        const char a = e.bytes[at + 1], b = e.bytes[at + 2];
+        if (a >= '0' && a <= '9' && b >= '0' && b <= '9')
+          ++swallowed[static_cast<size_t>((a - '0') * 10 + b - '0')];
+      }
+      return;
+    }
     if (e.dir != sim::WireEvent::Dir::Received) return;
     ++requests;
     if (!e.bytes.empty() && e.bytes[0] == '%') ++writesOnWire;
@@ -228,7 +241,7 @@ int main(int argc, char** argv) {
   const auto endMs = static_cast<uint64_t>(minutes * 60000);
   uint64_t nextWrite = kWriteEveryMs, nextFaults = 100, nextReport = kReportEveryMs;
   uint64_t nextVanish = 45000 + rng() % 45000;
-  uint64_t seenRequests = 0, faults = 0, vanishes = 0, polls = 0;
+  uint64_t seenRequests = 0, faults = 0, vanishes = 0, lastVanish = 0, polls = 0;
   double faultsDue = 0;
   double longestMs = 0, longestQuietMs = 0;  // quiet: no write went on the wire during the call
   std::printf("korvel-soak: %d modules x 10 tags at %u baud on %s for %.1f min\n", kModules, kBaud,
@@ -274,6 +287,7 @@ int main(int argc, char** argv) {
       nextVanish = now + 60000 + rng() % 60000;
       runner.drop_line(500 + rng() % 2500);
       ++vanishes;
+      lastVanish = now;
     }
 
     const uint64_t wiresBefore = writesOnWire.load();
@@ -303,14 +317,29 @@ int main(int argc, char** argv) {
         if (!ledger.report(v.TagID, value, v.Status) && ledger.wrong() == 1)
           std::printf("WRONG VALUE: %s\n", ledger.first_wrong().c_str());
       } else if (tags.kind[idx] == 1) {
-        ledger.password_report(tags.station[idx], value != 0, v.Status);
+        const int st = tags.station[idx];
+        const uint64_t since = ledger.open_since(st);
+        if (!ledger.password_report(st, value != 0, v.Status))
+          std::printf(
+              "LOST WRITE: station %d, accepted at %llu ms, switched back at %llu ms with status 0x%08X "
+              "(the line vanished %llu times, last at %llu ms)\n",
+              st, static_cast<unsigned long long>(since), static_cast<unsigned long long>(now), v.Status,
+              static_cast<unsigned long long>(vanishes), static_cast<unsigned long long>(lastVanish));
         if (value == 0) passwordOn[static_cast<size_t>(tags.station[idx])] = false;
       }
     }
     for (int st = 0; st < kModules; ++st) {
-      if (ledger.write_open(st)) ledger.writes_reached(st, simulator.record(st).password_writes);
+      if (!ledger.write_open(st)) continue;
+      ledger.writes_reached(st, simulator.record(st).password_writes);
+      std::lock_guard<std::mutex> lock(swallowMu);
+      ledger.writes_swallowed(st, swallowed[static_cast<size_t>(st)]);
     }
-    ledger.expire(now, kWriteLostAfterMs);
+    for (const int st : ledger.expire(now, kWriteLostAfterMs))
+      std::printf(
+          "LOST WRITE: station %d, accepted over %llu ms ago, never reached the module nor reported failed "
+          "(the line vanished %llu times, last at %llu ms)\n",
+          st, static_cast<unsigned long long>(kWriteLostAfterMs), static_cast<unsigned long long>(vanishes),
+          static_cast<unsigned long long>(lastVanish));
 
     if (last || now >= nextReport) {
       nextReport += kReportEveryMs;
@@ -329,12 +358,12 @@ int main(int argc, char** argv) {
   x.FreeDriver();
   runner.stop();
   std::printf(
-      "polls %llu, line vanished %llu times, writes accepted %lld: reached %lld, failed %lld, lost %lld; "
-      "wrong values %lld%s%s\n",
+      "polls %llu, line vanished %llu times, writes accepted %lld: reached %lld, failed %lld, taken unread "
+      "by the vanishing line %lld, lost %lld; wrong values %lld%s%s\n",
       static_cast<unsigned long long>(polls), static_cast<unsigned long long>(vanishes),
       static_cast<long long>(ledger.accepted()), static_cast<long long>(ledger.reached()),
-      static_cast<long long>(ledger.failed()), static_cast<long long>(ledger.lost()),
-      static_cast<long long>(ledger.wrong()), ledger.wrong() > 0 ? ", first: " : "",
-      ledger.first_wrong().c_str());
+      static_cast<long long>(ledger.failed()), static_cast<long long>(ledger.swallowed()),
+      static_cast<long long>(ledger.lost()), static_cast<long long>(ledger.wrong()),
+      ledger.wrong() > 0 ? ", first: " : "", ledger.first_wrong().c_str());
   return ledger.wrong() == 0 && ledger.lost() == 0 ? 0 : 1;
 }

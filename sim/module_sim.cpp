@@ -254,9 +254,9 @@ void ModuleSim::record_sent(const Reply& r, uint64_t now_ms) {
   push_log({WireEvent::Dir::Sent, now_ms, r.station, r.bytes, r.note});
 }
 
-void ModuleSim::record_line(std::string note, uint64_t now_ms) {
+void ModuleSim::record_line(std::string note, uint64_t now_ms, std::string bytes) {
   std::lock_guard<std::mutex> lock(mu_);
-  push_log({WireEvent::Dir::Line, now_ms, -1, {}, std::move(note)});
+  push_log({WireEvent::Dir::Line, now_ms, -1, std::move(bytes), std::move(note)});
 }
 
 std::string ModuleSim::exchange(std::string_view bytes, uint64_t now_ms) {
@@ -269,10 +269,12 @@ std::string ModuleSim::exchange(std::string_view bytes, uint64_t now_ms) {
   return out;
 }
 
-void ModuleSim::reset_input() {
+std::string ModuleSim::reset_input() {
   std::lock_guard<std::mutex> lock(mu_);
+  std::string dropped = std::move(pending_);
   pending_.clear();
   discarding_ = false;
+  return dropped;
 }
 
 std::vector<WireEvent> ModuleSim::log() const {

@@ -36,7 +36,8 @@ struct WireEvent {
   Dir dir = Dir::Received;
   uint64_t at_ms = 0;  // the simulator's time
   int station = -1;    // -1 when no station could be read
-  std::string bytes;   // exact bytes (Received: the frame with its CR; Sent: what went out)
+  std::string bytes;   // exact bytes (Received: the frame with its CR; Sent: what went out; Line: what a
+                       // vanishing line took with it unread)
   std::string note;    // Received: request kind and outcome; Sent: faults applied; Line: what happened
 };
 
@@ -86,13 +87,14 @@ class ModuleSim {
   std::vector<Reply> feed(std::string_view bytes, uint64_t now_ms);
   // Records that the bytes of a reply went out (the line calls this once they are written).
   void record_sent(const Reply& r, uint64_t now_ms);
-  // Records a line event (closed, reopened ...).
-  void record_line(std::string note, uint64_t now_ms);
+  // Records a line event (closed, reopened ...), with the bytes it concerns (those a vanishing line
+  // took with it unread).
+  void record_line(std::string note, uint64_t now_ms, std::string bytes = {});
   // feed() plus record_sent() of every reply, ignoring delays, gaps and vanishes: the answer bytes
   // (with any stray noise that follows them).
   std::string exchange(std::string_view bytes, uint64_t now_ms);
-  // Forgets a partly received frame.
-  void reset_input();
+  // Forgets a partly received frame; returns its bytes.
+  std::string reset_input();
 
   // --- what happened ---
   std::vector<WireEvent> log() const;

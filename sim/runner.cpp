@@ -131,8 +131,13 @@ bool Runner::wait_until(std::chrono::steady_clock::time_point t) {
 }
 
 void Runner::vanish(uint32_t ms) {
+  std::string unread;
   {
     std::lock_guard<std::mutex> lock(mu_);
+    // Bytes the master wrote that were not served yet go with the line, as on a real line that is
+    // unplugged; the log keeps them, so a run can tell what the line swallowed.
+    char buf[256];
+    for (long n = 0; (n = pty_.read(buf, sizeof buf, 0)) > 0;) unread.append(buf, static_cast<size_t>(n));
     pty_.close();
     // While the line is away its old terminal number may be handed to someone else: a driver
     // must find nothing under the link rather than another program's terminal.
@@ -141,8 +146,8 @@ void Runner::vanish(uint32_t ms) {
       std::filesystem::remove(opts_.link, ec);
     }
   }
-  sim_.reset_input();
-  sim_.record_line("line closed for " + std::to_string(ms) + " ms", now());
+  unread = sim_.reset_input() + unread;
+  sim_.record_line("line closed for " + std::to_string(ms) + " ms", now(), unread);
   if (!wait_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms))) return;
   bool told = false;
   for (;;) {

@@ -39,16 +39,22 @@ TEST(Ledger, EveryAcceptedWriteReachesTheModuleOrIsReportedFailed) {
   l.password_report(3, false, 0x00100000);  // switched back with a failure
   EXPECT_EQ(l.failed(), 1);
 
+  ASSERT_TRUE(l.write_accepted(6, 250));
+  l.writes_swallowed(6, 1);  // gone with a vanishing line
+  EXPECT_FALSE(l.write_open(6));
+  EXPECT_EQ(l.swallowed(), 1);
+
   ASSERT_TRUE(l.write_accepted(4, 300));
-  l.password_report(4, false, 0);  // undone without a word: lost
+  EXPECT_FALSE(l.password_report(4, false, 0));  // undone without a word: lost
   ASSERT_TRUE(l.write_accepted(5, 300));
   l.expire(30299, 30000);
   EXPECT_TRUE(l.write_open(5));
-  l.expire(30301, 30000);  // never heard of again: lost, once
-  l.expire(90000, 30000);
+  EXPECT_EQ(l.open_since(5), 300u);
+  EXPECT_EQ(l.expire(30301, 30000), std::vector<int>{5});  // never heard of again: lost, once
+  EXPECT_TRUE(l.expire(90000, 30000).empty());
   EXPECT_FALSE(l.write_open(5));
   EXPECT_EQ(l.lost(), 2);
-  EXPECT_EQ(l.accepted(), 4);
+  EXPECT_EQ(l.accepted(), 5);
 }
 
 }  // namespace

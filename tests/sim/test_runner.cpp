@@ -205,12 +205,19 @@ TEST_F(RunnerTest, LineVanishesAndComesBackUnderItsLink) {
   EXPECT_TRUE(closed);
   EXPECT_TRUE(back);
 
-  // On demand as well.
+  // On demand as well; a frame on its way goes with the line, and the log keeps its bytes.
+  ASSERT_TRUE(write_text(port, "#01HD\r%0110+0"));
+  EXPECT_EQ(read_answer(port), "=12.5AJE\r");
   runner.drop_line(50);
   char buf[16];
   EXPECT_EQ(port.read(buf, sizeof buf, kWaitMs), -1);
   ASSERT_TRUE(sim_.wait_for([&](const auto& log) { return back_count(log) == 2; }, kWaitMs));
   EXPECT_EQ(runner.reopen_count(), 2u);
+  bool kept = false;
+  for (const WireEvent& e : sim_.log())
+    kept = kept || (e.note == "line closed for 50 ms" && e.bytes == "%0110+0");
+  EXPECT_TRUE(kept);
+  EXPECT_EQ(sim_.record(1).password_writes, 0);
 
   runner.stop();
   EXPECT_FALSE(std::filesystem::is_symlink(link));
