@@ -2,9 +2,11 @@
 // hand out texts as host-owned copies.
 #include "driver/DLLMain.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "driver/DLLTools.h"
 #include "driver/KorvelPLNK.h"
@@ -130,8 +132,21 @@ const TDLLTag* FindTag(const TBaseDLLObject& obj, int32_t tagID) {
 
 void ReportChangedTags(TBaseDLLObject& obj, int32_t& count, TTagValue* buf) {
   const uint32_t tick = static_cast<uint32_t>(plat::tick_ms());
-  for (const auto& tagPtr : obj.TagList) {
-    TDLLTag& tag = *tagPtr;
+  // Only the tags set since the last report can have changed; they are reported in table order,
+  // as a walk over the whole table would find them.
+  std::vector<int32_t>& changed = obj.Changed;
+  std::sort(changed.begin(), changed.end());
+  size_t done = 0;
+  struct Forget {  // what was walked leaves the list, also when a report fails midway
+    std::vector<int32_t>& list;
+    size_t& n;
+    ~Forget() { list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(n)); }
+  } forget{changed, done};
+  for (; done < changed.size(); ++done) {
+    const auto pos = static_cast<size_t>(changed[done]);
+    if (pos >= obj.TagList.size() || !obj.TagList[pos]) continue;
+    TDLLTag& tag = *obj.TagList[pos];
+    tag.Mark.queued = false;
     if (tag.Value == tag.LastValue && tag.Status == tag.LastStatus) continue;
     TTagValue& rec = buf[count++];
     tag.LastValue = tag.Value;

@@ -52,12 +52,74 @@ size_t GbkFind(const std::string& text, const std::string& needle, size_t from =
 // nothing after them, within int32. False for anything else.
 bool ParseDecimal(const std::string& text, int32_t& out);
 
+// The change list of an instance: positions of the tags whose value or status was set since the
+// last report, each at most once. The poll's report walks only these, so an idle poll costs the
+// same over ten tags or ten thousand.
+struct TChangeMark {
+  std::vector<int32_t>* list = nullptr;  // the instance's list; null until the tag is in TagList
+  int32_t index = -1;
+  bool queued = false;
+  void mark() {
+    if (list != nullptr && !queued) {
+      queued = true;
+      list->push_back(index);  // reserved for the whole table: never allocates while polling
+    }
+  }
+};
+
+// A tag value that puts its tag on the change list whenever it is assigned.
+class TTrackedValue : public Variant {
+ public:
+  explicit TTrackedValue(TChangeMark* mark) : mark_(mark) {}
+  TTrackedValue(const TTrackedValue& o) : Variant(o) {}  // a copy tracks nothing
+  TTrackedValue& operator=(const TTrackedValue& o) { return *this = static_cast<const Variant&>(o); }
+  TTrackedValue& operator=(const Variant& v) {
+    Variant::operator=(v);
+    if (mark_ != nullptr) mark_->mark();
+    return *this;
+  }
+  TTrackedValue& operator=(Variant&& v) {
+    Variant::operator=(std::move(v));
+    if (mark_ != nullptr) mark_->mark();
+    return *this;
+  }
+
+ private:
+  TChangeMark* mark_ = nullptr;
+};
+
+// A status word that puts its tag on the change list whenever it is set.
+class TTrackedStatus {
+ public:
+  explicit TTrackedStatus(TChangeMark* mark) : mark_(mark) {}
+  TTrackedStatus(const TTrackedStatus& o) : word_(o.word_) {}
+  TTrackedStatus& operator=(const TTrackedStatus& o) { return *this = o.word_; }
+  TTrackedStatus& operator=(uint32_t w) {
+    word_ = w;
+    if (mark_ != nullptr) mark_->mark();
+    return *this;
+  }
+  TTrackedStatus& operator|=(uint32_t w) { return *this = word_ | w; }
+  TTrackedStatus& operator&=(uint32_t w) { return *this = word_ & w; }
+  operator uint32_t() const { return word_; }  // NOLINT: reads as the plain word
+
+ private:
+  uint32_t word_ = 0;
+  TChangeMark* mark_ = nullptr;
+};
+
 // Per-tag run-time record of an instance.
-// The fields compared by every poll's report walk come first, so that an idle poll over a large
-// table touches as little memory per tag as possible.
+// The fields compared by every poll's report walk come first, so that a report touches as little
+// memory per tag as possible.
 struct TDLLTag {
-  Variant Value, LastValue;  // current value; value last reported to the host
-  uint32_t Status = 0;
+  TDLLTag() = default;
+  TDLLTag(const TDLLTag&) = delete;
+  TDLLTag& operator=(const TDLLTag&) = delete;
+
+  TChangeMark Mark;
+  TTrackedValue Value{&Mark};  // current value
+  Variant LastValue;           // value last reported to the host
+  TTrackedStatus Status{&Mark};
   uint32_t LastStatus = 0;  // Status last reported to the host
   int32_t TagID = 0;
   int32_t TagIndex = 0;
@@ -358,6 +420,7 @@ class TBaseDLLObject {
   std::vector<TCommand*> PendingWrites;
   std::vector<int32_t> TagIDMap;      // -1 for identifiers that name no tag
   std::vector<int32_t> InternalTags;  // positions of the internal tags, for the link-status pass
+  std::vector<int32_t> Changed;       // the change list (see TChangeMark)
   int32_t TagCount = 0;
   // Default module number: IniParm sets it; an instance without a block (the tag editor's) reads 0.
   int32_t MinDevID = 0;

@@ -309,6 +309,7 @@ void TBaseDLLObject::ReleaseTagTable() {
   TagList.clear();
   TagIDMap.clear();
   InternalTags.clear();
+  Changed.clear();
   TagCount = 0;
 }
 

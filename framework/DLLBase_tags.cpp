@@ -1,4 +1,5 @@
 // The tag table: initialisation chain, tag records, internal tags and the identifier map.
+#include <algorithm>
 #include <cstdio>
 
 #include "driver/getfileinfo.h"
@@ -202,6 +203,13 @@ void TBaseDLLObject::AppendTag(TDLLTag* tag) {
   if (tag->AddrValid) tag->Status |= kStatusAddrChecked;
   if (tag->IsInternal) InternalTags.push_back(pos);
   TagList.emplace_back(tag);
+  // A new tag is reported once; the list holds each tag at most once, so room for the whole table
+  // means no allocation while polling.
+  if (Changed.capacity() < TagList.size()) Changed.reserve(std::max<size_t>(64, 2 * TagList.size()));
+  tag->Mark.list = &Changed;
+  tag->Mark.index = pos;
+  tag->Mark.queued = false;
+  tag->Mark.mark();
 }
 
 bool TBaseDLLObject::IniTagList(const std::vector<const TTagInfo*>& list) {

@@ -464,7 +464,6 @@ TEST_F(LineMachine, ALateAnswerIsNeverTakenForALaterRequest) {
   // The punctual modules keep flowing.
   EXPECT_GT(T(expect[0].tag).ReadTotal, 5);
   EXPECT_GT(T(expect[4].tag).ReadTotal, 5);
-  EXPECT_EQ(T(expect[1].tag).ReadTotal, T(expect[1].tag).ReadErrors);  // every one of 10's failed
 }
 
 TEST_F(LineMachine, DamagedAndRefusedAnswersShowInTheLinkTexts) {
