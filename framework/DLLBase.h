@@ -172,6 +172,11 @@ struct TCommand {
   int32_t FailCount = 0;
   int32_t Attempts = 0;
   int32_t Successes = 0;
+  // The scheduler's bookkeeping for a read command of CommandList (see TBaseDLLObject::GetNextCommand).
+  int32_t ListPos = -1;    // position in CommandList
+  int32_t HeapPos = -1;    // position in the due-time heap
+  int32_t ExpiryPos = -1;  // position in the deep back-off heap, -1 when not in it
+  uint64_t DueAt = 0;      // tick at which the command comes due, back-off included
 };
 
 // Per-module run record.
@@ -360,8 +365,14 @@ class TBaseDLLObject {
   virtual void opClrSystemError_Exec();
 
   // ---- scheduling
+  // Chooses CurCommand: the most overdue read command (list order among equals), or the oldest
+  // queued write when write priority is on or it is more overdue. The read commands are kept in
+  // a heap ordered by due time, so a selection costs log(commands), not a walk of the list.
   virtual void GetNextCommand();
   virtual void GetCommandNext();
+  // Rebuilds the due-time order from the commands' fields at the next selection. Needed only by
+  // code that changes a command's LastSendTick, Period or FailCount behind the scheduler's back.
+  void RescheduleAll() { ScheduleStale = true; }
 
   // ---- execution (called by the exports)
   virtual bool WriteExecute(int32_t tagID, const Variant& value);
@@ -421,6 +432,12 @@ class TBaseDLLObject {
   std::vector<int32_t> TagIDMap;      // -1 for identifiers that name no tag
   std::vector<int32_t> InternalTags;  // positions of the internal tags, for the link-status pass
   std::vector<int32_t> Changed;       // the change list (see TChangeMark)
+  // The scheduler's order of the read commands: a min-heap on (DueAt, ListPos), and a min-heap of
+  // the commands in the deepest back-off on the tick at which it expires.
+  std::vector<TCommand*> DueHeap, ExpiryHeap;
+  bool ScheduleStale = true;
+  // Commands whose due time may have changed since the last selection (the chosen one, a probe).
+  TCommand* LastChosen = nullptr;
   int32_t TagCount = 0;
   // Default module number: IniParm sets it; an instance without a block (the tag editor's) reads 0.
   int32_t MinDevID = 0;
@@ -489,6 +506,12 @@ class TBaseDLLObject {
   void FailureReport(const std::string& askLabel, const std::string& answerLabel);
   // Severe-fault notice, host event and the logging switch after many time-outs.
   void SevereFaultCheck();
+  // Is c a read command of CommandList that the due-time order holds?
+  bool Scheduled(const TCommand* c) const;
+  // Puts c where its due time now belongs (and into or out of the deep back-off order).
+  void Reschedule(TCommand* c);
+  // Orders every command of CommandList afresh.
+  void RebuildSchedule();
   // A write that waited too long in the queue: counted as failed, its tag restored, logged.
   void DropExpiredWrite(const TCommand& w);
   // Puts a created write command into PendingWrites; false when the queue is full.

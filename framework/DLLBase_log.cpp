@@ -10,6 +10,7 @@
 #include "platform/datetime.h"
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/sysinfo.h"
 #include "platform/text.h"
 #include "tools/XSysInfo.h"
 
@@ -217,34 +218,61 @@ void TBaseDLLObject::CheckLogFile() {
   }
 }
 
-void TBaseDLLObject::WriteMemoryLines() {
-  TXSystemInformation info;
-  const TMemoryInfo& m = info.Memory();
+namespace {
+
+// The processor and system lines of the banner ("" for a line the OS gives nothing for). The facts
+// do not change while the process runs, and reading them costs more than the rest of an instance's
+// start: a host editor checking thousands of addresses creates an instance per check.
+struct BannerFacts {
+  std::string cpu, platform;
+};
+const BannerFacts& banner_facts() {
+  static const BannerFacts facts = [] {
+    BannerFacts f;
+    const plat::ProcessorDescription cpu = plat::processor_description();
+    if (cpu.available)
+      f.cpu = GBK("：[") + (cpu.name.empty() ? cpu.vendor + cpu.identifier : cpu.name) + "]\r\n";
+    TOperatingSystemInfo os(nullptr);
+    f.platform = GBK("：[") + os.Platform + "] \r\n";
+    return f;
+  }();
+  return facts;
+}
+
+// The five memory lines, each with its date-time; the figures are read now.
+std::string memory_lines() {
+  const plat::MemoryFacts m = plat::memory_facts();
   const int64_t mb = 1048576;
-  LogLine(GBK("：已使用内存 = ") + std::to_string(m.MemoryLoad) + " %\r\n");
-  LogLine(GBK("：总物理内存 = ") + std::to_string(m.TotalPhysical / mb) + " MB\r\n");
-  LogLine(GBK("：可用物理内存 = ") + std::to_string(m.AvailablePhysical / mb) + " MB\r\n");
-  LogLine(GBK("：总虚拟内存 = ") + std::to_string(m.TotalVirtual / mb) + " MB\r\n");
-  LogLine(GBK("：可用虚拟内存 = ") + std::to_string(m.AvailableVirtual / mb) + " MB\r\n");
+  const std::string t = now_text();
+  return t + GBK("：已使用内存 = ") + std::to_string(m.memory_load) + " %\r\n" + t + GBK("：总物理内存 = ") +
+         std::to_string(m.total_physical / mb) + " MB\r\n" + t + GBK("：可用物理内存 = ") +
+         std::to_string(m.available_physical / mb) + " MB\r\n" + t + GBK("：总虚拟内存 = ") +
+         std::to_string(m.total_virtual / mb) + " MB\r\n" + t + GBK("：可用虚拟内存 = ") +
+         std::to_string(m.available_virtual / mb) + " MB\r\n";
+}
+
+}  // namespace
+
+void TBaseDLLObject::WriteMemoryLines() {
+  SetLogMsg(memory_lines());
 }
 
 void TBaseDLLObject::WriteBanner() {
   try {
-    const plat::ProcessorDescription cpu = plat::processor_description();
-    if (cpu.available) {
-      const std::string text = cpu.name.empty() ? cpu.vendor + cpu.identifier : cpu.name;
-      LogLine(GBK("：[") + text + "]\r\n");
-    }
-    {
-      TXSystemInformation info;
-      LogLine(GBK("：[") + info.OperatingSystem().Platform + "] \r\n");
-    }
-    WriteMemoryLines();
+    // One append for the whole banner: its lines stay together, and a start costs one write.
+    const BannerFacts& facts = banner_facts();
+    const std::string t = now_text();
+    std::string text;
+    if (!facts.cpu.empty()) text += t + facts.cpu;
+    text += t + facts.platform;
+    text += memory_lines();
     const TfileInfo& host = HostInfo();
     const TfileInfo& lib = Vocabulary();
-    LogLine(GBK("：启动") + host[fiFileDescription] + GBK("[文件版本") + host[fiFileVersion] + "]  ...\r\n");
-    LogLine(GBK("：启动驱动程序") + lib[fiDeviceName] + "  ...\r\n");
-    LogLine(GBK("：驱动程序版本") + lib[fiFileVersion] + "  ...\r\n");
+    text +=
+        t + GBK("：启动") + host[fiFileDescription] + GBK("[文件版本") + host[fiFileVersion] + "]  ...\r\n";
+    text += t + GBK("：启动驱动程序") + lib[fiDeviceName] + "  ...\r\n";
+    text += t + GBK("：驱动程序版本") + lib[fiFileVersion] + "  ...\r\n";
+    SetLogMsg(text);
     LogAllowed = true;
   } catch (...) {
     LogAllowed = false;

@@ -72,7 +72,8 @@ class SerialPort {
   // Count of received bytes waiting to be read; -1 on failure.
   long queued_input();
 
-  // Reads at most n of the queued bytes without waiting; 0 when none, -1 on failure.
+  // Reads at most n of the queued bytes without waiting; 0 when none, -1 on failure (a device
+  // that hung up or vanished is then gone()).
   long read(void* buf, size_t n);
 
   // Writes n bytes, waiting at most timeout_ms for room. Returns n, or -1 when the write failed

@@ -208,16 +208,14 @@ std::string TCommClass::ReadAll() {
   try {
     if (IsOpen()) {
       long got = 0;
-      std::vector<char> buf;
       {
+        // A read that never waits answers "how much is queued" by itself: one system call per
+        // poll instead of a queue query and a read. The buffer is kept, so a poll allocates nothing.
         std::lock_guard<std::mutex> lock(Lock_);
-        const long queued = Port_.queued_input();
-        if (queued > 0) {
-          buf.assign(std::min<size_t>(static_cast<size_t>(queued), InBufSize), '\0');
-          got = Port_.read(buf.data(), buf.size());
-        }
+        if (ReadBuf_.size() != InBufSize) ReadBuf_.assign(InBufSize, '\0');
+        if (!ReadBuf_.empty()) got = Port_.read(ReadBuf_.data(), ReadBuf_.size());
       }
-      if (got > 0) ReceivedText.append(buf.data(), static_cast<size_t>(got));
+      if (got > 0) ReceivedText.append(ReadBuf_.data(), static_cast<size_t>(got));
       CloseIfGone();
     }
     return ReceivedText;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "driver/PDB.h"
 #include "platform/serial.h"
@@ -128,7 +129,8 @@ class TCommClass {
   void CloseIfGone();           // a device the OS reports gone is closed, to be reopened by a send
 
   plat::SerialPort Port_;
-  mutable std::mutex Lock_;  // one transfer at a time
+  std::vector<char> ReadBuf_;  // InBufSize bytes, kept between reads
+  mutable std::mutex Lock_;    // one transfer at a time
 };
 
 }  // namespace korvel

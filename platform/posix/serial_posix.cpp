@@ -178,7 +178,10 @@ bool SerialPort::apply(const SerialLine& line) {
   t.c_cc[VSTART] = static_cast<cc_t>(line.xon_char);
   t.c_cc[VSTOP] = static_cast<cc_t>(line.xoff_char);
   t.c_cc[VEOF] = static_cast<cc_t>(line.eof_char);
-  t.c_cc[VMIN] = 0;  // reads return at once with what is queued
+  // Reads never wait (the descriptor is non-blocking). VMIN 1 rather than 0 keeps a read's answer
+  // unambiguous: EAGAIN when nothing is queued, 0 only for a line that hung up; with VMIN 0 both
+  // read as 0 and a vanished device would need a query of its own on every poll.
+  t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
 
   termios2 wanted = t;
@@ -256,7 +259,11 @@ long SerialPort::read(void* buf, size_t n) {
   if (n == 0) return 0;
   for (;;) {
     const ssize_t got = ::read(impl_->fd, buf, n);
-    if (got >= 0) return static_cast<long>(got);
+    if (got > 0) return static_cast<long>(got);
+    if (got == 0) {  // end of file on a terminal: the other side hung up
+      impl_->gone = true;
+      return -1;
+    }
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
     impl_->note_error(errno);

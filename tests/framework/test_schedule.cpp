@@ -53,20 +53,24 @@ TEST_F(Schedule, FailingCommandsBackOff) {
   Pick();  // the other one is due once too
   // Three failures add nothing.
   c->FailCount = 3;
+  obj->RescheduleAll();  // changed behind the scheduler's back
   Advance(1000);
   EXPECT_EQ(Pick(), 1);
   // Five: due after (1 + 5) periods.
   c->FailCount = 5;
+  obj->RescheduleAll();  // changed behind the scheduler's back
   Advance(5999);
   EXPECT_EQ(Pick(), -1);
   Advance(1);
   EXPECT_EQ(Pick(), 1);
   // Exactly ten adds nothing either.
   c->FailCount = 10;
+  obj->RescheduleAll();  // changed behind the scheduler's back
   Advance(1000);
   EXPECT_EQ(Pick(), 1);
   // Eleven: every eleven periods.
   c->FailCount = 11;
+  obj->RescheduleAll();  // changed behind the scheduler's back
   Advance(10999);
   EXPECT_EQ(Pick(), -1);
   Advance(1);
@@ -79,6 +83,7 @@ TEST_F(Schedule, SlowestBackOffIsLiftedAfterTwoMinutes) {
   Pick();
   Pick();
   c->FailCount = 11;
+  obj->RescheduleAll();  // changed behind the scheduler's back
   for (int i = 0; i < 120; ++i) {
     Advance(1000);
     EXPECT_EQ(Pick(), -1) << i;
@@ -110,6 +115,7 @@ TEST_F(Schedule, WritePriorityDecidesBetweenQueuedWritesAndLateReads) {
   ASSERT_TRUE(Write(true));
   // A read more than 10000 ms plus the wait overdue goes first.
   obj->CommandList[1]->LastSendTick = g_now - 12000;
+  obj->RescheduleAll();
   Advance(1000);
   EXPECT_EQ(Pick(), 2);
   EXPECT_EQ(obj->PendingWrites.size(), 1u);
