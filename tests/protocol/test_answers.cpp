@@ -2,6 +2,7 @@
 // port on a pseudo-terminal, with the simulator's test line answering and a hand-driven clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -375,7 +376,9 @@ class LineMachine : public ::testing::Test {
   }
 
   void Poll() {
-    ++now_;
+    // One millisecond per poll, but never behind real time: on a loaded machine a slow poll must
+    // not let a late answer pass for a punctual one.
+    now_ = std::max(now_ + 1, start_ + (plat::monotonic_ms() - real_start_));
     obj_->ReadExecute();
     if (check_) check_();
     plat::sleep_ms(1);
@@ -393,6 +396,8 @@ class LineMachine : public ::testing::Test {
   sim::RunnerOptions opts_;
   std::filesystem::path dir_;
   uint64_t now_ = 1000000;
+  const uint64_t start_ = now_;
+  const uint64_t real_start_ = plat::monotonic_ms();
   PDB block_;
   std::vector<TTagInfo> infos_;
   std::unique_ptr<TDLLObject> obj_;
