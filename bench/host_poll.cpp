@@ -1,10 +1,12 @@
 // The library as a host sees it, the same program for the .so and for the .dll (under Wine), so
 // the two can be compared in one run: the cost of an idle poll over a large tag table, and the
-// exchanges per second on a simulated line against that line's bound. Loads the library by path
-// through its exports only; the simulator is started by the caller (scripts/bench --windows).
+// exchanges per second on a simulated line against that line's bound (one exchange per poll periods
+// its line time spans). Loads the library by path through its exports only; the simulator is
+// started by the caller (scripts/bench --windows).
 //   host_poll LIBRARY COMPORT idle TAGS         -> "idle_poll_us <mean>"
 //   host_poll LIBRARY COMPORT line BAUD SECONDS -> "exchanges_per_s <n> bound_per_s <n> share <x>"
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -174,9 +176,12 @@ int main(int argc, char** argv) {
       for (int i = 0; i < n; ++i) exchanges += t.buf[static_cast<size_t>(i)].Status == 0 ? 1 : 0;
     }
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    // Start, 8 data bits, 1 stop bit; one poll finishes at most one exchange.
+    // Start, 8 data bits, 1 stop bit. The poll that collects an answer sends the next request, so
+    // an exchange takes the whole poll periods its line time spans.
     const double char_ms = 10.0 * 1000.0 / baud;
-    const double bound = 1000.0 / (char_ms * (6 + 9) + poll_ms);
+    const double line_ms = char_ms * (6 + 9);
+    const double periods = std::ceil(line_ms / poll_ms);
+    const double bound = 1000.0 / ((periods < 1 ? 1 : periods) * poll_ms);
     const double rate = exchanges / elapsed;
     std::printf("exchanges_per_s %.1f bound_per_s %.1f share %.3f poll_ms %d\n", rate, bound, rate / bound,
                 poll_ms);
