@@ -112,9 +112,11 @@ bool RenderToPng(TForm& form, const std::string& png_path, std::string* error = 
 // Acts on the real widget of a control of a form that the Qt backend currently shows, as a user
 // would (automation and tests of the backend itself): action "click", "dblclick", "type" (arg: the
 // keys, sent one by one), "select" (arg: item index of a combo box or radio group), "node" (arg: the
-// text of a tree node), "cell" (arg: "col,row,text"), "keyup" (arg: a virtual key number), "close"
-// (the close box; control ignored). The model sees exactly what the user's action causes. False when
-// the form is not shown by the Qt backend, the control is unknown, or the action does not apply.
+// text of a tree node), "cell" (arg: "col,row,text"), "keyup" (arg: a virtual key number), "key"
+// (arg: "press Return", "release Return" or "Return", likewise Escape: a keyboard key reaching the
+// form's window through the platform; control ignored), "close" (the close box; control ignored). The model
+// sees exactly what the user's action causes. False when the form is not shown by the Qt backend, the control
+// is unknown, or the action does not apply.
 bool QtUserAction(TForm& form, const std::string& control, const std::string& action,
                   const std::string& arg = {});
 

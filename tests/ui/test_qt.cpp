@@ -361,6 +361,57 @@ TEST_F(QtOffscreen, UserActionsOnRealWidgetsReachTheModelAndBack) {
                                            "NextBtnClick"}));
 }
 
+// Pages that follow each other, each with a default button, and a keyboard whose Return key is held
+// down: the display sends its repeats to whichever page is active (so does a key whose release got
+// lost, as with automation tools). One key press moves one page; the next press moves the next.
+// Every second page has the focus on its default button, which must not click on its own either.
+TEST_F(QtOffscreen, OneReturnKeyPressMovesOnePageHowEverLongItIsHeld) {
+  ASSERT_TRUE(ui::Available()) << ui::QtBackendError();
+  // The keyboard, one event per tick, to the page that is active at that moment.
+  const std::vector<std::string> keys = {"press Return",
+                                         "press Return",
+                                         "press Return",
+                                         "press Return",
+                                         "release Return",
+                                         "",
+                                         "press Return",
+                                         "press Return",
+                                         "release Return",
+                                         "",
+                                         ""};
+  size_t step = 0;
+  std::vector<int> moved;  // pages whose default button acted
+  bool more = true;
+  for (int page = 0; more && page < 8; ++page) {
+    ui::TForm f("TPage" + std::to_string(page));
+    f.SetClientSize(220, 80);
+    auto& edit = f.Add<ui::TEdit>("IDEd");
+    edit.SetBounds(8, 8, 100, 24);
+    auto& next = f.Add<ui::TButton>("NextBtn");
+    next.SetBounds(120, 44, 90, 28);
+    next.SetDefault(true);
+    next.OnClick = [&, page] {
+      moved.push_back(page);
+      f.SetModalResult(ui::mrOk);
+    };
+    f.SetActiveControl(page % 2 ? static_cast<ui::TControl*>(&next) : &edit);
+    auto& timer = f.Add<ui::TTimer>("Timer1");
+    timer.SetInterval(15);
+    timer.OnTimer = [&] {
+      if (step >= keys.size()) {
+        f.SetModalResult(ui::mrCancel);
+        return;
+      }
+      const std::string key = keys[step++];
+      if (!key.empty()) {
+        EXPECT_TRUE(ui::QtUserAction(f, "", "key", key)) << key;
+      }
+    };
+    more = f.ShowModal() == ui::mrOk;
+  }
+  EXPECT_EQ(moved, (std::vector<int>{0, 1}));
+}
+
 TEST_F(QtOffscreen, UnusableDisplaysAreReportedNotFatal) {
   // Only a process that has not started Qt yet can show this.
   korvel::plat::set_env("QT_QPA_PLATFORM", "no-such-platform");

@@ -36,6 +36,10 @@
 #include "ui/QtEntry.h"
 #include "ui/qt/QtFormView.h"
 
+// Qt's entry for key input that takes the platform's path to a window (what QTest uses).
+Q_GUI_EXPORT void qt_handleKeyEvent(QWindow* w, QEvent::Type t, int k, Qt::KeyboardModifiers mods,
+                                    const QString& text, bool autorep, ushort count);
+
 namespace korvel::ui::qt {
 namespace {
 
@@ -175,6 +179,7 @@ QString ToQtFilter(const std::string& filter) {
 class QtBackend final : public Backend {
  public:
   QtBackend() {
+    KeyTracker::Install();
     QObject::connect(qApp, &QApplication::focusChanged, qApp, [this](QWidget*, QWidget* now) {
       if (!now || in_sync_) return;
       for (auto* v : views_) {
@@ -450,6 +455,20 @@ bool UserAction(FormView& view, const std::string& control, const std::string& a
                 const std::string& arg) {
   if (action == "close") {
     view.window()->close();
+    return true;
+  }
+  if (action == "key") {
+    // "press Return", "release Return" or "Return" (both): a key from the keyboard, the way the
+    // platform hands it to the form's window. Keys: Return, Escape.
+    const bool press = arg.rfind("release ", 0) != 0;
+    const bool release = arg.rfind("press ", 0) != 0;
+    const std::string name = arg.substr(arg.find(' ') == std::string::npos ? 0 : arg.find(' ') + 1);
+    const int key = name == "Return" ? int(Qt::Key_Return) : name == "Escape" ? int(Qt::Key_Escape) : 0;
+    QWindow* target = view.window()->windowHandle();
+    if (key == 0 || !target) return false;
+    const QString text = key == Qt::Key_Return ? QStringLiteral("\r") : QStringLiteral("\x1b");
+    if (press) qt_handleKeyEvent(target, QEvent::KeyPress, key, Qt::NoModifier, text, false, 1);
+    if (release) qt_handleKeyEvent(target, QEvent::KeyRelease, key, Qt::NoModifier, text, false, 1);
     return true;
   }
   QWidget* w = control == view.form().ClassName() ? view.window() : view.WidgetOf(control);

@@ -20,6 +20,13 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <QGuiApplication>
+#include <QWindow>
+
+#include <cstdlib>
+#include <set>
+
+#include "platform/dynlib.h"
 #include "platform/text.h"
 
 namespace korvel::ui::qt {
@@ -106,12 +113,145 @@ void FormWindow::closeEvent(QCloseEvent* e) {
   if (on_close_) on_close_();
 }
 
+namespace {
+int ActionKey(const QKeyEvent* e) {
+  switch (e->key()) {
+    case Qt::Key_Escape:
+      return vkEscape;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      return vkReturn;
+    default:
+      return 0;
+  }
+}
+}  // namespace
+
 void FormWindow::keyPressEvent(QKeyEvent* e) {
-  if (on_key_ && (e->key() == Qt::Key_Escape || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
-    on_key_(e->key() == Qt::Key_Escape ? vkEscape : vkReturn);
+  const int vk = on_key_ ? ActionKey(e) : 0;
+  if (vk == 0) {
+    QWidget::keyPressEvent(e);
     return;
   }
-  QWidget::keyPressEvent(e);
+  if (isActiveWindow() && !e->isAutoRepeat() && KeyTracker::FreshPress(e)) armed_ = vk;
+}
+
+bool FormWindow::eventFilter(QObject* watched, QEvent* e) {
+  if (e->type() == QEvent::KeyRelease && watched == windowHandle()) {
+    auto* k = static_cast<QKeyEvent*>(e);
+    const int vk = on_key_ ? ActionKey(k) : 0;
+    if (vk != 0 && !k->isAutoRepeat()) {
+      const bool act = armed_ == vk && isActiveWindow();
+      armed_ = 0;
+      if (act) on_key_(vk);
+    }
+  }
+  return false;
+}
+
+void FormWindow::showEvent(QShowEvent* e) {
+  if (!watching_ && windowHandle()) {
+    windowHandle()->installEventFilter(this);
+    watching_ = true;
+  }
+  QWidget::showEvent(e);
+}
+
+void FormWindow::changeEvent(QEvent* e) {
+  if (e->type() == QEvent::ActivationChange && !isActiveWindow()) armed_ = 0;
+  QWidget::changeEvent(e);
+}
+
+namespace {
+
+// Watches every key event that reaches a window of the process (before any widget sees it).
+class KeyWatch : public QObject {
+ public:
+  bool eventFilter(QObject* obj, QEvent* e) override {
+    const QEvent::Type t = e->type();
+    if ((t == QEvent::KeyPress || t == QEvent::KeyRelease) && e->spontaneous() && obj->isWindowType()) {
+      auto* k = static_cast<QKeyEvent*>(e);
+      const quint32 code = Code(k);
+      if (t == QEvent::KeyPress) {
+        // Held keys repeat as presses without a release, or as a release and a press that carry
+        // the same time stamp.
+        auto last = last_release_.find(code);
+        const bool repeat = k->isAutoRepeat() || down_.count(code) != 0 ||
+                            (last != last_release_.end() && last->second == k->timestamp());
+        down_.insert(code);
+        current_ = k;
+        current_time_ = k->timestamp();
+        current_fresh_ = !repeat;
+      } else if (!k->isAutoRepeat()) {
+        down_.erase(code);
+        last_release_[code] = k->timestamp();
+      }
+    } else if (t == QEvent::WindowActivate && obj->isWindowType()) {
+      // Keys the display reports down when a window becomes active were pressed elsewhere; keys it
+      // reports up were let go elsewhere.
+      std::set<quint32> now;
+      if (DisplayKeysDown(now)) down_ = std::move(now);
+    }
+    return false;
+  }
+
+  static quint32 Code(const QKeyEvent* k) {
+    return k->nativeScanCode() != 0 ? k->nativeScanCode() : 0x80000000u | static_cast<quint32>(k->key());
+  }
+
+  bool Fresh(const QKeyEvent* e) const {
+    // Events delivered straight to a widget (not through a window) were never seen here.
+    return e != current_ || e->timestamp() != current_time_ || current_fresh_;
+  }
+
+ private:
+  // The X server's own record of held keys (by key code); false where there is no such record.
+  static bool DisplayKeysDown(std::set<quint32>& out) {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !x11->connection()) return false;
+    struct Cookie {
+      unsigned int sequence;
+    };
+    struct Reply {
+      std::uint8_t response_type, pad0;
+      std::uint16_t sequence;
+      std::uint32_t length;
+      std::uint8_t keys[32];
+    };
+    using Query = Cookie (*)(void*);
+    using QueryReply = Reply* (*)(void*, Cookie, void**);
+    static plat::DynLib xcb;
+    if (!xcb.is_open() && !xcb.open("libxcb.so.1")) return false;
+    auto query = reinterpret_cast<Query>(xcb.symbol("xcb_query_keymap"));
+    auto reply_of = reinterpret_cast<QueryReply>(xcb.symbol("xcb_query_keymap_reply"));
+    if (!query || !reply_of) return false;
+    Reply* reply = reply_of(x11->connection(), query(x11->connection()), nullptr);
+    if (!reply) return false;
+    for (quint32 code = 0; code < 256; ++code)
+      if (reply->keys[code / 8] & (1u << (code % 8))) out.insert(code);
+    std::free(reply);
+    return true;
+  }
+
+  std::set<quint32> down_;
+  std::map<quint32, quint64> last_release_;
+  const QKeyEvent* current_ = nullptr;
+  quint64 current_time_ = 0;
+  bool current_fresh_ = true;
+};
+
+KeyWatch* g_key_watch = nullptr;
+
+}  // namespace
+
+void KeyTracker::Install() {
+  if (g_key_watch || !qApp) return;
+  g_key_watch = new KeyWatch;
+  qApp->installEventFilter(g_key_watch);
+}
+
+bool KeyTracker::FreshPress(const QKeyEvent* e) {
+  return !g_key_watch || g_key_watch->Fresh(e);
 }
 
 FormView::FormView(TForm& form, std::function<void(std::function<void()>)> dispatch)
@@ -198,6 +338,15 @@ QWidget* FormView::Create(TComponent& comp, QWidget* parent) {
       auto* w = new QPushButton(parent);
       w->setAutoDefault(false);
       QObject::connect(w, &QPushButton::clicked, w, [this, m] { User([m] { m->UserClick(); }); });
+      // A focused default button would click on every Return press it gets, repeats included: the
+      // window decides instead.
+      Hook(w, [](QEvent* e) {
+        if (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease) return false;
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+        e->ignore();
+        return true;
+      });
       return w;
     }
     case Kind::Edit: {

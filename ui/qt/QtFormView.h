@@ -21,7 +21,20 @@ QString ToQ(const std::string& gbk);
 std::string FromQ(const QString& s);
 QFont ToQFont(const TFont& f, const QFont& base);
 
-// The top-level window: the close box and Escape / Enter go to the model.
+// Follows which keys are held down across all windows of the process, so that a window acts only
+// on keys pressed while it was the active one. A key still held from another window (the one the
+// press closed, or the host's) and the repeats of a held key are no new key press.
+// Install() once on the GUI thread; until then every press counts as new.
+class KeyTracker {
+ public:
+  static void Install();
+  // For the key event being delivered: true when it is a press that began in the window it reaches.
+  static bool FreshPress(const QKeyEvent* e);
+};
+
+// The top-level window: the close box and Escape / Enter go to the model. Escape and Enter act when
+// the key is let go, and only when its press reached this window while it was the active one: one
+// key press acts on one window once, however long it is held.
 class FormWindow : public QWidget {
  public:
   FormWindow(std::function<void()> on_close, std::function<void(int key)> on_key)
@@ -30,10 +43,16 @@ class FormWindow : public QWidget {
  protected:
   void closeEvent(QCloseEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
+  void changeEvent(QEvent* e) override;
+  void showEvent(QShowEvent* e) override;
+  // Key releases, as they reach the window before any widget (a focused widget may keep them).
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
   std::function<void()> on_close_;
   std::function<void(int)> on_key_;
+  int armed_ = 0;  // the key whose press this window took, until it is let go
+  bool watching_ = false;
 };
 
 class FormView {
