@@ -412,6 +412,45 @@ TEST_F(QtOffscreen, OneReturnKeyPressMovesOnePageHowEverLongItIsHeld) {
   EXPECT_EQ(moved, (std::vector<int>{0, 1}));
 }
 
+// Clicking an option that is already selected keeps it selected on screen as in the page: single
+// radio buttons and radio groups show what the model holds, after every click.
+TEST_F(QtOffscreen, ReclickingASelectedOptionKeepsItShownAsSelected) {
+  ASSERT_TRUE(ui::Available()) << ui::QtBackendError();
+  TSampleFrm f;
+  int clicks = 0;
+  f.ParityEd.OnClick = [&] { ++clicks; };
+  std::vector<std::string> failed;
+  auto expect = [&](const std::string& control, const std::string& action, const std::string& arg) {
+    if (!ui::QtUserAction(f, control, action, arg)) failed.push_back(control + " " + action + " " + arg);
+  };
+  auto& timer = f.Add<ui::TTimer>("Timer1");
+  timer.SetInterval(10);
+  timer.OnTimer = [&] {
+    timer.SetEnabled(false);
+    expect("NewOp", "shows", "checked");
+    expect("NewOp", "click", "");
+    expect("NewOp", "click", "");
+    expect("NewOp", "shows", "checked");
+    expect("ModifyOp", "shows", "unchecked");
+    expect("ModifyOp", "click", "");
+    expect("ModifyOp", "click", "");
+    expect("ModifyOp", "shows", "checked");
+    expect("NewOp", "shows", "unchecked");
+    expect("ParityEd", "shows", "2");
+    expect("ParityEd", "select", "2");
+    expect("ParityEd", "shows", "2");
+    expect("ParityEd", "select", "0");
+    expect("ParityEd", "select", "0");
+    expect("ParityEd", "shows", "0");
+    f.SetModalResult(ui::mrOk);
+  };
+  EXPECT_EQ(f.ShowModal(), ui::mrOk);
+  EXPECT_EQ(failed, std::vector<std::string>{});
+  EXPECT_TRUE(f.ModifyOp.Checked());
+  EXPECT_FALSE(f.NewOp.Checked());
+  EXPECT_EQ(f.ParityEd.ItemIndex(), 0);
+}
+
 TEST_F(QtOffscreen, UnusableDisplaysAreReportedNotFatal) {
   // Only a process that has not started Qt yet can show this.
   korvel::plat::set_env("QT_QPA_PLATFORM", "no-such-platform");

@@ -540,6 +540,19 @@ bool UserAction(FormView& view, const std::string& control, const std::string& a
     QCoreApplication::sendEvent(w, &release);
     return true;
   }
+  if (action == "shows") {
+    // What the widget shows: "checked" / "unchecked" for a check box or radio button, the checked
+    // item's index ("-1": none) for a radio group.
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) return (b->isChecked() ? "checked" : "unchecked") == arg;
+    auto buttons = w->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);
+    int shown = -1, count = 0;
+    for (int i = 0; i < buttons.size(); ++i)
+      if (buttons[i]->isChecked()) {
+        shown = i;
+        ++count;
+      }
+    return count <= 1 && std::to_string(shown) == arg;
+  }
   if (action == "cell") {
     auto* table = qobject_cast<QTableWidget*>(w);
     auto c1 = arg.find(','), c2 = c1 == std::string::npos ? c1 : arg.find(',', c1 + 1);

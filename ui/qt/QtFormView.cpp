@@ -544,12 +544,33 @@ void FormView::SyncTimer(Entry& e) {
   if (t->Enabled() && t->Interval() > 0) q->start(t->Interval());
 }
 
+bool FormView::CheckedStateDiffers(const Entry& e) {
+  switch (e.model->kind()) {
+    case Kind::CheckBox:
+      return static_cast<QCheckBox*>(e.widget)->isChecked() != static_cast<TCheckBox*>(e.model)->Checked();
+    case Kind::RadioButton:
+      return static_cast<QRadioButton*>(e.widget)->isChecked() !=
+             static_cast<TRadioButton*>(e.model)->Checked();
+    case Kind::RadioGroup: {
+      const int index = static_cast<TRadioGroup*>(e.model)->ItemIndex();
+      auto buttons = e.widget->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);
+      for (int i = 0; i < buttons.size(); ++i)
+        if (buttons[i]->isChecked() != (i == index)) return true;
+      return false;
+    }
+    default:
+      return false;
+  }
+}
+
 void FormView::SyncOne(Entry& e) {
   if (e.model->kind() == Kind::Timer) {
     SyncTimer(e);
     return;
   }
-  if (e.synced == e.model->Version()) return;
+  // A click on a checked option flips the widget although the model keeps it: what shows a checked
+  // state is compared with the model as well, not only when the model changed.
+  if (e.synced == e.model->Version() && !CheckedStateDiffers(e)) return;
   e.synced = e.model->Version();
   auto& c = *static_cast<TControl*>(e.model);
   QWidget* w = e.widget;

@@ -87,6 +87,7 @@ class FormView {
   void Build();
   QWidget* Create(TComponent& c, QWidget* parent);
   void SyncOne(Entry& e);
+  static bool CheckedStateDiffers(const Entry& e);
   void SyncCommon(TControl& c, QWidget* w);
   void SyncTree(Entry& e);
   void SyncTimer(Entry& e);
