@@ -185,6 +185,22 @@ void TBaseDLLObject::WriteDevMsg(const std::string& text) {
   Guarded("TBaseDLLObject", "WriteDevMsg", [&] { DevMsg = text; });
 }
 
+namespace {
+
+// True the first time it is asked for this log name and day in this process.
+bool first_clean_up_today(const std::string& name, double today) {
+  static std::mutex mu;
+  static std::string lastName;
+  static double lastDay = -1;
+  std::lock_guard<std::mutex> lock(mu);
+  if (name == lastName && today == lastDay) return false;
+  lastName = name;
+  lastDay = today;
+  return true;
+}
+
+}  // namespace
+
 void TBaseDLLObject::CheckLogFile() {
   try {
     std::string name = LogFileName();
@@ -201,6 +217,10 @@ void TBaseDLLObject::CheckLogFile() {
     }
     const std::string base = without_extension(name);
     const double today = std::floor(plat::now_datetime());
+    // Logs age by whole days: one clean-up per log and day is enough. Instances are created often
+    // (a host editor makes one per address it checks), and each clean-up looks at 71 names and the
+    // whole folder.
+    if (!first_clean_up_today(name, today)) return;
     for (int age = 30; age <= 100; ++age) {
       const std::string old = base + plat::date_text(today - age) + ".LOG";
       if (plat::file_exists(old)) plat::delete_file(old);
