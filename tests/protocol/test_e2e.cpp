@@ -117,19 +117,24 @@ TEST_P(FaultyModule, StatusWordsAndTheOtherModulesKeepTheirValues) {
   const int32_t plne = h.Tag("PV2:1", 0);
   const int32_t bad = h.Tag("PV" + std::to_string(fc.station) + ":1", 0);
   ASSERT_TRUE(h.Init());
-  ASSERT_TRUE(h.PollUntil([&] { return (h.Last(bad).status & 0x01F00000u) != 0; }));
+  // A request that failed for lack of an answer costs two time-out periods (the line rests before
+  // the next one), so three failures may take a good many polls on a loaded machine.
+  ASSERT_TRUE(h.PollUntil([&] { return (h.Last(bad).status & 0x01F00000u) != 0; }, 10000));
   EXPECT_EQ(h.Last(bad).status & 0x01F00000u, fc.code);
   const double firstTime = h.Last(bad).time;
-  ASSERT_TRUE(h.PollUntil([&] { return (h.Last(bad).status & kStatusLateFailure) != 0; }));
+  ASSERT_TRUE(h.PollUntil([&] { return (h.Last(bad).status & kStatusLateFailure) != 0; }, 10000));
   EXPECT_EQ(h.Last(bad).status & 0x01F00000u, fc.code | kStatusLateFailure);
   EXPECT_GE(h.Last(bad).time, firstTime);
   // The others answered all along.
   const size_t from = line_.sim().log_size();
-  EXPECT_TRUE(h.PollUntil([&] {
-    int both = 0;
-    for (const std::string& r : h.Requests(from)) both |= (r == "#01HD\r" ? 1 : 0) | (r == "#02HE\r" ? 2 : 0);
-    return both == 3;
-  }));
+  EXPECT_TRUE(h.PollUntil(
+      [&] {
+        int both = 0;
+        for (const std::string& r : h.Requests(from))
+          both |= (r == "#01HD\r" ? 1 : 0) | (r == "#02HE\r" ? 2 : 0);
+        return both == 3;
+      },
+      10000));
   h.Polls(5);
   EXPECT_EQ(h.Last(good).number, 12.5);
   EXPECT_EQ(h.Last(good).status, 0u);
