@@ -82,6 +82,13 @@ TEST_F(KeysOnX, OneReturnKeyFromAnAutomationToolMovesOnePage) {
   if (!HaveProgram("Xvfb") || !HaveProgram("xdotool")) GTEST_SKIP() << "Xvfb or xdotool is not installed";
   XServer x;
   ASSERT_NE(x.display(), "") << "Xvfb did not start";
+  // The display is usable once a client gets its geometry.
+  std::string geometry;
+  for (int i = 0; i < 50 && geometry.empty(); ++i) {
+    geometry = Shell("DISPLAY=" + x.display() + " xdotool getdisplaygeometry 2>/dev/null");
+    if (geometry.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_NE(geometry, "") << "the display " << x.display() << " takes no clients";
   PutDevice(host, 7, 7, 1);
   PutDevice(host, 12, 12, 1);
   const std::string file = tmp_ + "/host.pdb";
