@@ -21,6 +21,8 @@ constexpr uint32_t kStatusAddrFailed = 0x00040000;
 // Status-word bits with which a device that never answered, or that failed, marks its tags.
 constexpr uint32_t kStatusDevMarkSet = 0x01100000;
 constexpr uint32_t kStatusDevMarkMask = 0xFFF70000;
+// Status-word bit of a tag whose value did not reach its module (no answer, or a write never sent).
+constexpr uint32_t kStatusNotDelivered = 0x00100000;
 
 // Tag kinds (index into the kind table).
 enum TagKind : int32_t {

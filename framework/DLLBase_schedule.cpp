@@ -257,6 +257,8 @@ void TBaseDLLObject::DropExpiredWrite(const TCommand& w) {
     tag->Value = tag->OldValue;
     tag->TimeStamp = plat::now_datetime();
   }
+  // The host must learn that the write failed, as for a write that could not be sent.
+  tag->Status = (tag->Status | kStatusNotDelivered) & kStatusDevMarkMask;
   if (Parm.ErrorLog)
     LogLine(GBK("：标签写入请求未执行：") + tag->TagName + GBK("写入请求超时,") + GBK(" 地址=") +
             tag->TagAddr + GBK(", 标签值=") + value + "\r\n");

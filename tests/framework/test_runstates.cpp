@@ -480,6 +480,8 @@ TEST_F(RunStates, AWriteThatExpiresInTheQueueIsRestoredCountedAndLogged) {
   ASSERT_TRUE(obj->WriteExecute(1, Variant(true)));
   EXPECT_EQ(obj->PendingWrites.size(), 1u);
   EXPECT_EQ(Tag(0).Value, Variant(false));  // never sent: the value from before is the true one
+  EXPECT_EQ(Tag(0).Status & kStatusNotDelivered, kStatusNotDelivered);  // and the host is told
+  EXPECT_EQ(Tag(1).Status & kStatusNotDelivered, 0u);
   EXPECT_EQ(Tag(0).WriteErrors, 1);
   EXPECT_EQ(obj->WriteFailCount, 1);
   EXPECT_EQ(Tag(1).Value, Variant(true));
