@@ -7,24 +7,6 @@
 
 namespace korvel::plat {
 
-DynLib::~DynLib() {
-  close();
-}
-
-DynLib::DynLib(DynLib&& other) noexcept : handle_(other.handle_), error_(std::move(other.error_)) {
-  other.handle_ = nullptr;
-}
-
-DynLib& DynLib::operator=(DynLib&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    error_ = std::move(other.error_);
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
 bool DynLib::open(const std::string& path) {
   close();
   error_.clear();
