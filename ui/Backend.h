@@ -105,6 +105,12 @@ std::string QtBackendError();
 // already running (it is kept).
 bool RetryQtBackend();
 
+// The picture RenderToPng draws is the window as a desktop shows it: a frame of kRenderFrame pixels
+// around the client area and, above the client area, a caption bar of kRenderCaption pixels holding
+// the form's caption.
+inline constexpr int kRenderFrame = 3;
+inline constexpr int kRenderCaption = 22;
+
 // Renders form (laid out as shown, never shown on screen) into a PNG file through the Qt backend.
 // Needs a Qt platform; tests set QT_QPA_PLATFORM=offscreen. False with an error text when it fails.
 bool RenderToPng(TForm& form, const std::string& png_path, std::string* error = nullptr);

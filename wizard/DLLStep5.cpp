@@ -48,8 +48,10 @@ void TStep5Frm::FormCreate() {
   WritePriorityCBox.SetCaption(GBK("写操作优先权最高"));
   WritePriorityCBox.Hide();
   GroupBox3.SetCaption(GBK("设置说明"));
-  Memo1.SetLines({GBK("  ** 超时时间及写重复执行的次数请"), GBK("根据实际需要进行设置，如无特殊情"),
-                  GBK("况保持默认设置。 "), "", ""});
+  // The note's text, broken where its phrases end so that every line fits the box in a 9-point
+  // Chinese font (the three breaks of the old layout split words and overflowed).
+  Memo1.SetLines({GBK("  ** 超时时间及"), GBK("写重复执行的次数请"), GBK("根据实际需要进行设置，"),
+                  GBK("如无特殊情况"), GBK("保持默认设置。 ")});
   ModemGp.SetCaption(GBK("MODEM参数设置"));
   Label7.SetCaption(GBK("电话号码"));
   Label8.SetCaption(GBK("初始化命令"));

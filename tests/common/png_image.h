@@ -4,6 +4,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include "ui/Backend.h"
 #if __has_include(<png.h>)
 #include <png.h>
 #define KORVEL_TEST_HAS_PNG 1
@@ -29,6 +31,19 @@ struct Image {
   }
   // Pixels darker than mid-grey in a rectangle (text drawn there).
   int Dark(int x, int y, int w, int h) const { return DarkPixels(Region(x, y, w, h)); }
+  // A rectangle of the picture as a picture of its own.
+  Image Crop(int x, int y, int w, int h) const {
+    Image out;
+    out.width = w;
+    out.height = h;
+    out.rgba.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0);
+    for (int j = 0; j < h && y + j < height; ++j)
+      for (int i = 0; i < w && x + i < width; ++i)
+        for (int k = 0; k < 4; ++k)
+          out.rgba[(static_cast<size_t>(j) * w + i) * 4 + k] =
+              rgba[(static_cast<size_t>(y + j) * width + (x + i)) * 4 + k];
+    return out;
+  }
   size_t Colours() const {
     std::set<std::uint32_t> seen;
     for (int j = 0; j < height; ++j)
@@ -42,6 +57,18 @@ struct Image {
     return dark;
   }
 };
+
+// A rendered window's client area: the picture without the frame and the caption bar.
+inline Image ClientArea(const Image& window) {
+  const int f = ui::kRenderFrame, bar = ui::kRenderCaption;
+  return window.Crop(f, f + bar, window.width - 2 * f, window.height - 2 * f - bar);
+}
+
+// The caption bar of a rendered window.
+inline Image CaptionBar(const Image& window) {
+  const int f = ui::kRenderFrame;
+  return window.Crop(f, f, window.width - 2 * f, ui::kRenderCaption);
+}
 
 // False when the file cannot be read (or libpng is not installed).
 inline bool ReadPng(const std::string& path, Image& img) {

@@ -50,10 +50,10 @@ Image Render(ui::TForm& form, const std::string& file) {
   const std::string png = dir + "/" + file;
   plat::delete_file(png);
   std::string err;
-  Image img;
+  Image window;
   EXPECT_TRUE(ui::RenderToPng(form, png, &err)) << err;
-  EXPECT_TRUE(ReadPng(png, img)) << png;
-  return img;
+  EXPECT_TRUE(ReadPng(png, window)) << png;
+  return test::ClientArea(window);
 }
 
 TEST(DeviceTestScreenshot, BothFormsRenderWithTheirChineseTexts) {

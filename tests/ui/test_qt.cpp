@@ -124,8 +124,10 @@ TEST_F(QtOffscreen, RendersChineseTextsIntoAPng) {
 #ifndef KORVEL_HAVE_PNG
   GTEST_SKIP() << "libpng-dev missing: the pixels are not checked";
 #endif
-  Image img;
-  ASSERT_TRUE(ReadPng(png, img));
+  Image window;
+  ASSERT_TRUE(ReadPng(png, window));
+  EXPECT_EQ(window.width, 480 + 2 * ui::kRenderFrame);
+  const Image img = korvel::test::ClientArea(window);
   EXPECT_EQ(img.width, 480);
   EXPECT_EQ(img.height, 360);
 

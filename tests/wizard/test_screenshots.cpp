@@ -37,6 +37,12 @@ using test::ReadPng;
 int DarkPixels(const std::vector<std::uint32_t>& px) {
   return Image::DarkPixels(px);
 }
+int LightPixels(const std::vector<std::uint32_t>& px) {
+  int light = 0;
+  for (auto p : px)
+    if (((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF) > 3 * 230) ++light;
+  return light;
+}
 
 // The region of a control in form coordinates.
 void Place(const ui::TControl& c, int& x, int& y) {
@@ -74,10 +80,15 @@ class Screenshots : public WizardTest {
     plat::delete_file(png);
     std::string err;
     ASSERT_TRUE(ui::RenderToPng(form, png, &err)) << err;
-    Image img;
-    ASSERT_TRUE(ReadPng(png, img));
+    Image window;
+    ASSERT_TRUE(ReadPng(png, window));
+    const Image img = test::ClientArea(window);
     EXPECT_EQ(img.width, form.Width());
     EXPECT_EQ(img.height, form.Height());
+    EXPECT_EQ(window.height, form.Height() + ui::kRenderCaption + 2 * ui::kRenderFrame);
+    // The caption bar carries the caption's (white) letters.
+    const Image bar = test::CaptionBar(window);
+    EXPECT_GT(LightPixels(bar.Region(0, 0, bar.width, bar.height)), 60);
     auto* title = form.Find<ui::TLabel>("Label1");
     auto* other = form.Find<ui::TLabel>(second);
     ASSERT_TRUE(title && other);
@@ -116,6 +127,30 @@ TEST_F(Screenshots, EveryPageAndTheDebugWindowRenderWithChineseTexts) {
     auto form = p.make();
     Check(*form, p.file, p.label);
   }
+}
+
+// The caption bar shows the form's own caption: another caption draws other letters, the client
+// area stays the same.
+TEST_F(Screenshots, TheCaptionBarShowsTheFormsCaption) {
+  wizard::TStep1Frm form;
+  auto render = [&](const std::string& file) {
+    const std::string png = dir_ + "/" + file;
+    std::string err;
+    EXPECT_TRUE(ui::RenderToPng(form, png, &err)) << err;
+    Image window;
+    EXPECT_TRUE(ReadPng(png, window));
+    return window;
+  };
+  const Image first = render("caption_a.png");
+  form.SetCaption(GBK("调试窗口"));
+  const Image second = render("caption_b.png");
+  EXPECT_NE(test::CaptionBar(first).rgba, test::CaptionBar(second).rgba);
+  EXPECT_EQ(test::ClientArea(first).rgba, test::ClientArea(second).rgba);
+  form.SetCaption("");
+  const Image empty = render("caption_c.png");
+  const Image bar = test::CaptionBar(empty);
+  // Without a caption only the close box's white edge is left of the letters.
+  EXPECT_LT(LightPixels(bar.Region(0, 0, bar.width - 24, bar.height)), 5);
 }
 
 // The debug window in a real (offscreen) window: Qt runs its timers, the log arrives after half a

@@ -5,9 +5,11 @@
 #include <QComboBox>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLinearGradient>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
@@ -566,6 +568,43 @@ bool UserAction(FormView& view, const std::string& control, const std::string& a
   return false;
 }
 
+// The client area inside a plain window frame with its caption bar, as a desktop without a theme
+// draws it: the caption is part of what a person checks on a screenshot.
+QImage FramedPicture(const QImage& client, const QString& caption) {
+  const int f = kRenderFrame, bar = kRenderCaption;
+  const int w = client.width() + 2 * f, h = client.height() + 2 * f + bar;
+  QImage out(w, h, QImage::Format_RGB32);
+  out.fill(QColor(212, 208, 200));
+  QPainter p(&out);
+  p.setPen(QColor(255, 255, 255));
+  p.drawLine(1, 1, w - 2, 1);
+  p.drawLine(1, 1, 1, h - 2);
+  p.setPen(QColor(64, 64, 64));
+  p.drawLine(0, h - 1, w - 1, h - 1);
+  p.drawLine(w - 1, 0, w - 1, h - 1);
+  const QRect title(f, f, w - 2 * f, bar - 1);
+  QLinearGradient shade(title.topLeft(), title.topRight());
+  shade.setColorAt(0, QColor(10, 36, 106));
+  shade.setColorAt(1, QColor(166, 202, 240));
+  p.fillRect(title, shade);
+  // The close box at the right end of the bar.
+  const QRect close(title.right() - 18, title.top() + 3, 16, 14);
+  p.fillRect(close, QColor(212, 208, 200));
+  p.setPen(QColor(64, 64, 64));
+  p.drawRect(close.adjusted(0, 0, -1, -1));
+  p.drawLine(close.left() + 4, close.top() + 3, close.right() - 4, close.bottom() - 3);
+  p.drawLine(close.left() + 4, close.bottom() - 3, close.right() - 4, close.top() + 3);
+  QFont font = QApplication::font();
+  font.setBold(true);
+  p.setFont(font);
+  p.setPen(Qt::white);
+  const QRect text = title.adjusted(4, 0, -24, 0);
+  p.drawText(text, Qt::AlignVCenter | Qt::AlignLeft,
+             QFontMetrics(font).elidedText(caption, Qt::ElideRight, text.width()));
+  p.drawImage(f, f + bar, client);
+  return out;
+}
+
 // Renders a form that is laid out but never put on a screen.
 bool RenderForm(TForm& form, const std::string& path, std::string& why) {
   FormView view(form, [](std::function<void()>) {});
@@ -578,7 +617,8 @@ bool RenderForm(TForm& form, const std::string& path, std::string& why) {
     why = "nothing to render";
     return false;
   }
-  if (!pixmap.save(QString::fromStdString(path), "PNG")) {
+  const QImage client = pixmap.toImage();
+  if (!FramedPicture(client, ToQ(form.Caption())).save(QString::fromStdString(path), "PNG")) {
     why = "cannot write " + path;
     return false;
   }

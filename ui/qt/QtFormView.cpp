@@ -374,6 +374,8 @@ QWidget* FormView::Create(TComponent& comp, QWidget* parent) {
     case Kind::Memo: {
       auto* m = static_cast<TMemo*>(&comp);
       auto* w = new QPlainTextEdit(parent);
+      // A native edit box keeps about two pixels between its frame and the text, not Qt's four.
+      w->document()->setDocumentMargin(2);
       QObject::connect(w, &QPlainTextEdit::textChanged, w, [this, m, w] {
         if (syncing_) return;
         User([m, w] { m->UserSetText(FromQ(w->toPlainText())); });
@@ -618,8 +620,9 @@ void FormView::SyncOne(Entry& e) {
       auto sb = m->GetScrollBars();
       bool v = sb == TMemo::ScrollBars::Vertical || sb == TMemo::ScrollBars::Both;
       bool h = sb == TMemo::ScrollBars::Horizontal || sb == TMemo::ScrollBars::Both;
-      ed->setVerticalScrollBarPolicy(v ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded);
-      ed->setHorizontalScrollBarPolicy(h ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded);
+      // A memo without scroll bars has none, whatever its content (a note that fits shows no bar).
+      ed->setVerticalScrollBarPolicy(v ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+      ed->setHorizontalScrollBarPolicy(h ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
       break;
     }
     case Kind::CheckBox: {
