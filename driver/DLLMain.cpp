@@ -157,13 +157,13 @@ void ReportChangedTags(TBaseDLLObject& obj, int32_t& count, TTagValue* buf) {
     rec.Status = tag.Status;
     tag.LastStatus = tag.Status;
     switch (tag.TagType) {
-      case 0:
+      case kTypeReal:
         rec.Data.dbl = tag.Value.toDouble();
         break;
-      case 1:
+      case kTypeBool:
         rec.Data.bln = tag.Value.toBool() ? 1 : 0;
         break;
-      case 2:
+      case kTypeString:
         rec.Data.str = plat::host_strdup(tag.Value.toString());
         break;
       default:
@@ -369,7 +369,7 @@ KORVEL_API KBool KORVEL_CALL OnDataWrite(int32_t count, TTagValue* recs, char** 
         const TTagValue& rec = recs[i];
         // Only types 0..2 say how Data is to be read; any other code could make a number
         // pass for a string pointer.
-        if (rec.DataType > 2) {
+        if (rec.DataType > kTypeString) {
           if (badType < 0) badType = rec.DataType;
           result = false;
           continue;
@@ -382,10 +382,10 @@ KORVEL_API KBool KORVEL_CALL OnDataWrite(int32_t count, TTagValue* recs, char** 
         if (rec.DataType != tag->TagType) continue;
         Variant value;
         switch (rec.DataType) {
-          case 0:
+          case kTypeReal:
             value = Variant(rec.Data.dbl);
             break;
-          case 1:
+          case kTypeBool:
             value = Variant(rec.Data.bln != 0);
             break;
           default:

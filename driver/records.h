@@ -6,6 +6,13 @@
 
 namespace korvel {
 
+// Value type of a tag: its TagType, and the DataType of the host's value records.
+enum TagValueType : uint8_t {
+  kTypeReal = 0,    // analog, carried as a double
+  kTypeBool = 1,    // switch, carried as an int32 0/1
+  kTypeString = 2,  // carried as a pointer to a NUL-terminated GBK string
+};
+
 // OLE variant layout: 16-bit type, three reserved words, eight bytes of value.
 enum : uint16_t {
   VT_EMPTY = 0,

@@ -20,7 +20,7 @@ void SetDefaultWritePriority(bool on) {
 
 TBaseDLLObject::TBaseDLLObject(bool firstInstance) : FirstInstance(firstInstance) {
   for (int i = 0; i < kMaxDevices; ++i) {
-    DevStatus[i] = 0;
+    DevStatus[i] = lcNever;
     DevFailCount[i] = 0xFFFFFFFFu;
     DevEnabled[i] = true;
   }

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -127,7 +128,7 @@ struct TDLLTag {
   int32_t TagIndex = 0;
   std::string TagName;
   std::string TagAddr;
-  uint8_t TagType = 0;  // 0 real, 1 boolean, 2 string
+  uint8_t TagType = kTypeReal;  // a TagValueType
   std::string InternalKey;
   int32_t AddrType = -1;
   int32_t ScanPeriod = 0;
@@ -147,10 +148,35 @@ struct TDLLTag {
   uint8_t WriteOnly = 0;
 };
 
+// Bits of TCommand::CmdKind.
+constexpr uint16_t kCmdServesTags = 2;  // its TagIndex is meaningful
+constexpr uint16_t kCmdTransient = 8;   // released when its chain ends (a queued write)
+constexpr uint16_t kCmdKindRead = kCmdServesTags;
+constexpr uint16_t kCmdKindWrite = 1 | kCmdServesTags | kCmdTransient;  // 11, as stored since ever
+
+// TCommand::RetryMode: what a missing answer does.
+enum TRetryMode : uint8_t {
+  rmSendAgain = 1,  // the same request once more (then rmGiveUp)
+  rmGiveUp = 2,
+  rmSkip = 3,  // on to the next command of the chain
+};
+
+// Link codes: CommStatus of the line and DevStatus of a module, the values of the COMMLINK and
+// DEVICELINK tags.
+enum TLinkCode : uint8_t {
+  lcNever = 0,         // never answered (or paused before the first answer)
+  lcOK = 1,            // the last exchange succeeded
+  lcInterference = 2,  // a few failures
+  lcFault = 3,         // more failures (the line after a failure)
+  lcBroken = 4,        // many failures
+  lcPowerOff = 5,      // a probe got no answer: module off or broken
+  lcPaused = 6,        // polling paused or the module disabled
+};
+
 // One request frame for one module, serving one or more tags; chained through NextCommand.
 struct TCommand {
-  uint16_t CmdKind = 0;   // bit 2: serves tags; bit 8: transient, released when its chain ends
-  uint8_t RetryMode = 0;  // 1 send again, 2 give up, 3 skip to the next command of the chain
+  uint16_t CmdKind = 0;   // kCmd* bits
+  uint8_t RetryMode = 0;  // a TRetryMode
   std::vector<int32_t> TagIndex;
   std::string AskStr;
   std::string AnswerMainStr;
@@ -256,6 +282,10 @@ enum TRunEvent : uint8_t {
   opClrResvLink3Error,
 };
 
+// Matches every operation code in the table of TBaseDLLObject::Transitions().
+constexpr uint8_t kAnyEvent = 0xFF;
+struct TTransition;
+
 // The write-priority switch a new instance starts with. Not part of the parameter block: the
 // wizard's box sets it for the lines started after it. Atomic, because every host thread reads it.
 bool DefaultWritePriority();
@@ -316,6 +346,37 @@ class TBaseDLLObject {
   virtual bool GetResult();
 
   // ---- run-state machine
+  //
+  // Each poll: GetRunEvent derives an operation code (RunEvent) from the status, the scheduler and
+  // the answer check; SwitchRunStatus runs the handler that Transitions() names for the pair
+  // (RunStatus, RunEvent). The handlers, by group, and where they lead:
+  //
+  //   status         code                      handler                 next status
+  //   rsStart        opInit                    opInit_Exec             rsReady
+  //   rsUnLinked     opInit, opStop            opStop_Exec             rsStopping
+  //                  opLink / opUnLink         opLink_Exec / opUnLink  rsLinking / rsUnLinking
+  //   rsReady        opReadCmd                 opReadCmd_Exec          rsReading (request sent)
+  //                  opWriteCmd                opWriteCmd_Exec         rsWriting (request sent)
+  //                  opRailCmd / opParmCmd     opRailCmd / opParmCmd   rsRail / rsParm
+  //                  opInit, opUnLink, opStop  opUnLink_Exec           rsUnLinking
+  //                  opLink                    opLink_Exec             rsLinking
+  //   rsReading      opReadACK                 opReadACK_Exec          next of chain, or rsReady
+  //                  opReadNAK                 opReadNAK_Exec          by RetryMode: send again,
+  //                                                                    next of chain, or clear
+  //                  opClrReadError            opClrReadError_Exec     rsReady
+  //   rsWriting      opWriteACK/NAK/ClrError   as for reading, with the write handlers
+  //   rsSysError*    any                       opClrSystemError_Exec   rsReady or rsUnLinked
+  //   rsStopping, rsIniting, rsLinking, rsUnLinking, rsParm, rsRail, rsResvLink1..3:
+  //                  the group's ACK / NAK / ClrError (request code + 1 / + 2 / + 3)
+  //
+  // The link-layer groups (link, unlink, parameters, rail, reserved links) have no wire exchange
+  // here: GetRunEvent answers them with their ACK at the next poll. A code a status does not list
+  // is dropped in rsReady/rsReading/rsWriting (it would stop polling) and kept elsewhere.
+  using Handler = void (TBaseDLLObject::*)();
+  // The whole table, in the order it is searched.
+  static std::span<const TTransition> Transitions();
+  // The handler of (status, event), or null when the table has none.
+  static Handler HandlerFor(uint8_t status, uint8_t event);
   virtual void GetRunEvent();
   virtual void SwitchRunStatus();
   virtual void RefreshLinkStatus();
@@ -451,8 +512,8 @@ class TBaseDLLObject {
   uint8_t RunEvent = opNone;
   bool CommEnabled = true;
   bool LastCommOK = false;
-  uint8_t CommStatus = 0;
-  uint8_t DevStatus[kMaxDevices] = {};
+  uint8_t CommStatus = lcNever;         // a TLinkCode
+  uint8_t DevStatus[kMaxDevices] = {};  // TLinkCodes
   uint32_t DevFailCount[kMaxDevices];
   bool DevEnabled[kMaxDevices];
   TDevRunInfo DevRun[kMaxDevices];
@@ -498,6 +559,11 @@ class TBaseDLLObject {
   static void SetTypedValue(TDLLTag& tag, int64_t number, bool flag, const std::string* text);
   // The device's best command after an exchange of CurCommand.
   void UpdateBestCommand();
+  // Counts an exchange of c and recomputes its success ratio.
+  static void CountAttempt(TCommand& c, bool success);
+  // Moves to the next command of CurCommand's chain and sends it with send; without one the
+  // machine is ready again. True when the chain went on.
+  bool ContinueChain(Handler send);
   // Starts the rest period after a read time-out.
   void RestLine();
   // True while the line rests; a rest that is over is ended.
@@ -527,6 +593,13 @@ class TBaseDLLObject {
 
  private:
   void LogExceptionNoThrow(const char* className, const char* method) noexcept;
+};
+
+// One row of the run-state table.
+struct TTransition {
+  uint8_t Status;  // a TRunStatus
+  uint8_t Event;   // a TRunEvent, or kAnyEvent
+  TBaseDLLObject::Handler Exec;
 };
 
 }  // namespace korvel

@@ -91,11 +91,11 @@ bool TBaseDLLObject::WriteExecute(int32_t tagID, const Variant& value) {
     }
     if (!AddrTypeWritable(tag->AddrType)) return notWritable();
     const char* reason = nullptr;
-    if (value.kind() == Variant::Kind::Double && tag->TagType != 0)
+    if (value.kind() == Variant::Kind::Double && tag->TagType != kTypeReal)
       reason = "标签不是模拟量类型!";
-    else if (isBool && tag->TagType != 1)
+    else if (isBool && tag->TagType != kTypeBool)
       reason = "标签不是开关量类型!";
-    else if (value.isString() && tag->TagType != 2)
+    else if (value.isString() && tag->TagType != kTypeString)
       reason = "标签不是字符串类型!";
     if (reason != nullptr) {
       if (Parm.ErrorLog)

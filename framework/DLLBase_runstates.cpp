@@ -43,7 +43,7 @@ void TBaseDLLObject::AbandonRead() {
   if (RunStatus != rsReading) return;
   if (CurCommand != nullptr && ValidDev(CurCommand->DeviceAddr))
     DevRun[CurCommand->DeviceAddr].ProbeActive = false;
-  if (HeadCommand != nullptr && (HeadCommand->CmdKind & 8)) FreeCommand(HeadCommand);
+  if (HeadCommand != nullptr && (HeadCommand->CmdKind & kCmdTransient)) FreeCommand(HeadCommand);
   CurCommand = nullptr;
   HeadCommand = nullptr;
   RunEvent = opNone;
@@ -143,108 +143,88 @@ void TBaseDLLObject::GetRunEvent() {
   });
 }
 
+namespace {
+
+using H = TBaseDLLObject::Handler;
+using B = TBaseDLLObject;
+
+// Status x operation code -> handler. A status meets only the codes listed for it; kAnyEvent
+// matches every code. What a status does with a code it does not list is kUnlisted below.
+constexpr TTransition kTransitions[] = {
+    {rsStart, opInit, &B::opInit_Exec},
+    {rsUnLinked, opInit, &B::opStop_Exec},
+    {rsUnLinked, opStop, &B::opStop_Exec},
+    {rsUnLinked, opLink, &B::opLink_Exec},
+    {rsUnLinked, opUnLink, &B::opUnLink_Exec},
+    {rsSysError, kAnyEvent, &B::opClrSystemError_Exec},
+    {rsSysErrorUnLinked, kAnyEvent, &B::opClrSystemError_Exec},
+    {rsReady, opInit, &B::opUnLink_Exec},
+    {rsReady, opUnLink, &B::opUnLink_Exec},
+    {rsReady, opStop, &B::opUnLink_Exec},
+    {rsReady, opLink, &B::opLink_Exec},
+    {rsReady, opReadCmd, &B::opReadCmd_Exec},
+    {rsReady, opWriteCmd, &B::opWriteCmd_Exec},
+    {rsReady, opParmCmd, &B::opParmCmd_Exec},
+    {rsReady, opRailCmd, &B::opRailCmd_Exec},  // no rail layer: completes at once, the write follows
+    {rsStopping, opStopACK, &B::opStopACK_Exec},
+    {rsStopping, opStopNAK, &B::opStopNAK_Exec},
+    {rsStopping, opClrStopError, &B::opClrStopError_Exec},
+    {rsIniting, opInitACK, &B::opInitACK_Exec},
+    {rsIniting, opInitNAK, &B::opInitNAK_Exec},
+    {rsIniting, opClrInitError, &B::opClrInitError_Exec},
+    {rsLinking, opLinkACK, &B::opLinkACK_Exec},
+    {rsLinking, opLinkNAK, &B::opLinkNAK_Exec},
+    {rsLinking, opClrLinkError, &B::opClrLinkError_Exec},
+    {rsUnLinking, opUnLinkACK, &B::opUnLinkACK_Exec},
+    {rsUnLinking, opUnLinkNAK, &B::opUnLinkNAK_Exec},
+    {rsUnLinking, opClrUnLinkError, &B::opClrUnLinkError_Exec},
+    {rsReading, opReadACK, &B::opReadACK_Exec},
+    {rsReading, opReadNAK, &B::opReadNAK_Exec},
+    {rsReading, opClrReadError, &B::opClrReadError_Exec},
+    {rsWriting, opWriteACK, &B::opWriteACK_Exec},
+    {rsWriting, opWriteNAK, &B::opWriteNAK_Exec},
+    {rsWriting, opClrWriteError, &B::opClrWriteError_Exec},
+    {rsParm, opParmACK, &B::opParmACK_Exec},
+    {rsParm, opParmNAK, &B::opParmNAK_Exec},
+    {rsParm, opClrParmError, &B::opClrParmError_Exec},
+    {rsRail, opRailACK, &B::opRailACK_Exec},
+    {rsRail, opRailNAK, &B::opRailNAK_Exec},
+    {rsRail, opClrRailError, &B::opClrRailError_Exec},
+    {rsResvLink1, opResvLink1ACK, &B::opResvLink1ACK_Exec},
+    {rsResvLink1, opResvLink1NAK, &B::opResvLink1NAK_Exec},
+    {rsResvLink1, opClrResvLink1Error, &B::opClrResvLink1Error_Exec},
+    {rsResvLink2, opResvLink2ACK, &B::opResvLink2ACK_Exec},
+    {rsResvLink2, opResvLink2NAK, &B::opResvLink2NAK_Exec},
+    {rsResvLink2, opClrResvLink2Error, &B::opClrResvLink2Error_Exec},
+    {rsResvLink3, opResvLink3ACK, &B::opResvLink3ACK_Exec},
+    {rsResvLink3, opResvLink3NAK, &B::opResvLink3NAK_Exec},
+    {rsResvLink3, opClrResvLink3Error, &B::opClrResvLink3Error_Exec},
+};
+
+}  // namespace
+
+std::span<const TTransition> TBaseDLLObject::Transitions() {
+  return kTransitions;
+}
+
+TBaseDLLObject::Handler TBaseDLLObject::HandlerFor(uint8_t status, uint8_t event) {
+  for (const TTransition& t : kTransitions)
+    if (t.Status == status && (t.Event == event || t.Event == kAnyEvent)) return t.Exec;
+  return nullptr;
+}
+
 void TBaseDLLObject::SwitchRunStatus() {
   Guarded(kClass, "SwitchRunStatus", [&] {
     const uint8_t e = RunEvent;
-    // The three codes that answer a request of a group: ACK, NAK, clear error.
-    auto answer = [&](uint8_t request, void (TBaseDLLObject::*ack)(), void (TBaseDLLObject::*nak)(),
-                      void (TBaseDLLObject::*clr)()) {
-      if (e == request + 1)
-        (this->*ack)();
-      else if (e == request + 2)
-        (this->*nak)();
-      else if (e == request + 3)
-        (this->*clr)();
-      else
-        return false;
-      return true;
-    };
-    // In the exchange cycle a code with no handler would stop all polling: it is dropped.
-    auto drop = [&] {
-      if (RunEvent == e) RunEvent = opNone;
-    };
-    switch (RunStatus) {
-      case rsStart:
-        if (e == opInit) opInit_Exec();
-        break;
-      case rsUnLinked:
-        if (e == opInit || e == opStop)
-          opStop_Exec();
-        else if (e == opLink)
-          opLink_Exec();
-        else if (e == opUnLink)
-          opUnLink_Exec();
-        break;
-      case rsSysError:
-      case rsSysErrorUnLinked:
-        opClrSystemError_Exec();
-        break;
-      case rsReady:
-        if (is_send_code(e) && LineResting()) break;  // sent once the line has rested
-        if (e == opInit || e == opUnLink || e == opStop)
-          opUnLink_Exec();
-        else if (e == opLink)
-          opLink_Exec();
-        else if (e == opReadCmd)
-          opReadCmd_Exec();
-        else if (e == opWriteCmd)
-          opWriteCmd_Exec();
-        else if (e == opParmCmd)
-          opParmCmd_Exec();
-        else if (e == opRailCmd)
-          opRailCmd_Exec();  // no rail layer: the rail step completes at once and the write follows
-        else
-          drop();
-        break;
-      case rsStopping:
-        answer(opStop, &TBaseDLLObject::opStopACK_Exec, &TBaseDLLObject::opStopNAK_Exec,
-               &TBaseDLLObject::opClrStopError_Exec);
-        break;
-      case rsIniting:
-        answer(opInit, &TBaseDLLObject::opInitACK_Exec, &TBaseDLLObject::opInitNAK_Exec,
-               &TBaseDLLObject::opClrInitError_Exec);
-        break;
-      case rsLinking:
-        answer(opLink, &TBaseDLLObject::opLinkACK_Exec, &TBaseDLLObject::opLinkNAK_Exec,
-               &TBaseDLLObject::opClrLinkError_Exec);
-        break;
-      case rsUnLinking:
-        answer(opUnLink, &TBaseDLLObject::opUnLinkACK_Exec, &TBaseDLLObject::opUnLinkNAK_Exec,
-               &TBaseDLLObject::opClrUnLinkError_Exec);
-        break;
-      case rsReading:
-        if (!answer(opReadCmd, &TBaseDLLObject::opReadACK_Exec, &TBaseDLLObject::opReadNAK_Exec,
-                    &TBaseDLLObject::opClrReadError_Exec))
-          drop();
-        break;
-      case rsWriting:
-        if (!answer(opWriteCmd, &TBaseDLLObject::opWriteACK_Exec, &TBaseDLLObject::opWriteNAK_Exec,
-                    &TBaseDLLObject::opClrWriteError_Exec))
-          drop();
-        break;
-      case rsParm:
-        answer(opParmCmd, &TBaseDLLObject::opParmACK_Exec, &TBaseDLLObject::opParmNAK_Exec,
-               &TBaseDLLObject::opClrParmError_Exec);
-        break;
-      case rsRail:
-        answer(opRailCmd, &TBaseDLLObject::opRailACK_Exec, &TBaseDLLObject::opRailNAK_Exec,
-               &TBaseDLLObject::opClrRailError_Exec);
-        break;
-      case rsResvLink1:
-        answer(opResvLink1, &TBaseDLLObject::opResvLink1ACK_Exec, &TBaseDLLObject::opResvLink1NAK_Exec,
-               &TBaseDLLObject::opClrResvLink1Error_Exec);
-        break;
-      case rsResvLink2:
-        answer(opResvLink2, &TBaseDLLObject::opResvLink2ACK_Exec, &TBaseDLLObject::opResvLink2NAK_Exec,
-               &TBaseDLLObject::opClrResvLink2Error_Exec);
-        break;
-      case rsResvLink3:
-        answer(opResvLink3, &TBaseDLLObject::opResvLink3ACK_Exec, &TBaseDLLObject::opResvLink3NAK_Exec,
-               &TBaseDLLObject::opClrResvLink3Error_Exec);
-        break;
-      default:
-        break;
+    if (RunStatus == rsReady && is_send_code(e) && LineResting()) return;  // sent once rested
+    if (Handler h = HandlerFor(RunStatus, e)) {
+      (this->*h)();
+      return;
     }
+    // In the exchange cycle a code with no handler would stop all polling: it is dropped. The
+    // other statuses keep it; their next poll brings the code they wait for.
+    const bool cycle = RunStatus == rsReady || RunStatus == rsReading || RunStatus == rsWriting;
+    if (cycle && RunEvent == e) RunEvent = opNone;
   });
 }
 
@@ -256,34 +236,34 @@ void TBaseDLLObject::RefreshLinkStatus() {
     const bool dev = ValidDev(d);
     LastCommOK = RunEvent == opReadACK || RunEvent == opWriteACK;
     if (LastCommOK && CommEnabled) {
-      CommStatus = 1;
+      CommStatus = lcOK;
       if (dev) {
         DevFailCount[d] = 0;
         DevRun[d].DeviceFault = false;
       }
     } else {
       if (dev && DevFailCount[d] != 0xFFFFFFFFu) ++DevFailCount[d];
-      CommStatus = !CommEnabled ? 6 : (CommStatus == 0 ? 0 : 3);
+      CommStatus = !CommEnabled ? lcPaused : (CommStatus == lcNever ? lcNever : lcFault);
     }
     if (!dev) return;  // a command of no known module has no DEVICELINK tags
     uint8_t& ds = DevStatus[d];
     if (!DevEnabled[d] || !CommEnabled)
-      ds = 6;
+      ds = lcPaused;
     else if (DevRun[d].DeviceFault)
-      ds = 5;
+      ds = lcPowerOff;
     else if (DevFailCount[d] == 0xFFFFFFFFu)
-      ds = 0;
+      ds = lcNever;
     else if (DevFailCount[d] == 0)
-      ds = 1;
+      ds = lcOK;
     else if (DevFailCount[d] <= 3)
-      ds = 2;
+      ds = lcInterference;
     else if (DevFailCount[d] <= 8)
-      ds = 3;
+      ds = lcFault;
     else
-      ds = 4;
+      ds = lcBroken;
 
     const double now = plat::now_datetime();
-    const bool commSwitch = CommStatus == 1 || CommStatus == 2 || CommStatus == 3;
+    const bool commSwitch = CommStatus == lcOK || CommStatus == lcInterference || CommStatus == lcFault;
     const std::string& deviceName = Vocabulary()[fiDeviceName];
     for (int32_t pos : InternalTags) {
       TDLLTag* tag = TagAt(pos);
@@ -291,8 +271,8 @@ void TBaseDLLObject::RefreshLinkStatus() {
       tag->TimeStamp = now;
       const std::string& key = tag->InternalKey;
       if (key == "COMMLINK") {
-        if (tag->TagType == 2) {
-          if (CommStatus != 5) tag->Value = Variant(deviceName + LinkStatusText(CommStatus));
+        if (tag->TagType == kTypeString) {
+          if (CommStatus != lcPowerOff) tag->Value = Variant(deviceName + LinkStatusText(CommStatus));
         } else {
           SetTypedValue(*tag, CommStatus, commSwitch, nullptr);
         }
@@ -300,18 +280,18 @@ void TBaseDLLObject::RefreshLinkStatus() {
         const std::string text = CommEnabled ? GBK("打开通信线路") : GBK("关闭通信线路");
         SetTypedValue(*tag, CommEnabled ? 1 : 0, CommEnabled, &text);
       } else if (key.rfind("DEVICELINK", 0) == 0 && tag->Address == d) {
-        if (tag->TagType != 2) {
+        if (tag->TagType != kTypeString) {
           SetTypedValue(*tag, CommStatus, commSwitch, nullptr);
           continue;
         }
         tag->Value = Variant(std::to_string(d) + GBK("号") + Vocabulary()[fiDevTypeName] +
                              Parm.Devices[d].DevTypeName.str() + LinkStatusText(ds));
-        if (ds == 5 || (ds == 0 && CommEnabled)) {
+        if (ds == lcPowerOff || (ds == lcNever && CommEnabled)) {
           // The device's own tags carry the failure in their status words.
           for (const auto& other : TagList) {
             if (other->Address != d || other->InternalKey.find("DEVICELINK") != std::string::npos) continue;
             other->Status = (other->Status | kStatusDevMarkSet) & kStatusDevMarkMask;
-            if (ds == 5) {
+            if (ds == lcPowerOff) {
               const std::string error = "Error";
               SetTypedValue(*other, 0, false, &error);
             }
@@ -420,10 +400,27 @@ void TBaseDLLObject::opClrSystemError_Exec() {
 
 // ---- the read and write cycles
 
+void TBaseDLLObject::CountAttempt(TCommand& c, bool success) {
+  ++c.Attempts;
+  if (success) ++c.Successes;
+  c.SuccessRatio = static_cast<float>(c.Successes) / static_cast<float>(c.Attempts);
+}
+
+bool TBaseDLLObject::ContinueChain(Handler send) {
+  GetCommandNext();
+  RunEvent = opNone;
+  if (CurCommand != nullptr) {
+    (this->*send)();
+    return true;
+  }
+  RunStatus = rsReady;
+  return false;
+}
+
 void TBaseDLLObject::UpdateBestCommand() {
   TCommand* c = CurCommand;
   // A transient write is released when its chain ends; it must not become the device's probe.
-  if (c == nullptr || !ValidDev(c->DeviceAddr) || (c->CmdKind & 8)) return;
+  if (c == nullptr || !ValidDev(c->DeviceAddr) || (c->CmdKind & kCmdTransient)) return;
   TDevRunInfo& r = DevRun[c->DeviceAddr];
   if (r.BestCommand == nullptr || r.BestCommand->SuccessRatio < c->SuccessRatio) r.BestCommand = c;
 }
@@ -505,15 +502,13 @@ void TBaseDLLObject::opWriteCmd_Exec() {
 void TBaseDLLObject::opReadACK_Exec() {
   command_step(*this, "opReadACK_Exec", [&](TCommand* c) {
     c->FailCount = 0;
-    ++c->Attempts;
-    ++c->Successes;
-    c->SuccessRatio = static_cast<float>(c->Successes) / static_cast<float>(c->Attempts);
+    CountAttempt(*c, true);
     UpdateBestCommand();
-    if (c->CmdKind & 2)
+    if (c->CmdKind & kCmdServesTags)
       for (int32_t i : c->TagIndex)
         if (TDLLTag* tag = TagAt(i)) ++tag->ReadTotal;
     ++ReadCommCount;
-    CommStatus = 1;
+    CommStatus = lcOK;
     LastCommOK = true;
     ConsecutiveTimeouts = 0;
     c->SuccessRatio = (1.0f + c->SuccessRatio) / 2.0f;
@@ -522,21 +517,13 @@ void TBaseDLLObject::opReadACK_Exec() {
       LogLine(GBK("：接收到应答信息= ") + c->AnswerStr + "\r\n");
       LogLine(GBK("：应答信息通过校验检查。") + "\r\n");
     }
-    GetCommandNext();
-    RunEvent = opNone;
-    if (CurCommand != nullptr) {
-      opReadCmd_Exec();
-    } else {
-      RunStatus = rsReady;
-      ReadExecute();
-    }
+    if (!ContinueChain(&TBaseDLLObject::opReadCmd_Exec)) ReadExecute();
   });
 }
 
 void TBaseDLLObject::opReadNAK_Exec() {
   command_step(*this, "opReadNAK_Exec", [&](TCommand* c) {
-    ++c->Attempts;
-    c->SuccessRatio = static_cast<float>(c->Successes) / static_cast<float>(c->Attempts);
+    CountAttempt(*c, false);
     UpdateBestCommand();
     ++ReadCommCount;
     LastCommOK = false;
@@ -545,18 +532,12 @@ void TBaseDLLObject::opReadNAK_Exec() {
     WriteCommEvent(GBK("通讯超时错，期待设备应答"));
     SevereFaultCheck();
     if (Parm.ErrorLog) FailureReport(GBK("：通讯读超时错，执行操作="), GBK("：通讯读超时错，期待应答="));
-    if (c->RetryMode == 1) {
-      c->RetryMode = 2;
+    if (c->RetryMode == rmSendAgain) {
+      c->RetryMode = rmGiveUp;
       RunStatus = rsReady;
       RunEvent = opReadCmd;
-    } else if (c->RetryMode == 3) {
-      GetCommandNext();
-      RunEvent = opNone;
-      if (CurCommand != nullptr) {
-        opReadCmd_Exec();
-      } else {
-        RunStatus = rsReady;
-      }
+    } else if (c->RetryMode == rmSkip) {
+      ContinueChain(&TBaseDLLObject::opReadCmd_Exec);
     } else {
       RunEvent = opClrReadError;
     }
@@ -573,8 +554,7 @@ void TBaseDLLObject::opClrReadError_Exec() {
       RunEvent = opLink;
       return;
     }
-    ++c->Attempts;
-    c->SuccessRatio = static_cast<float>(c->Successes) / static_cast<float>(c->Attempts);
+    CountAttempt(*c, false);
     for (int32_t i : c->TagIndex)
       if (TDLLTag* tag = TagAt(i)) {
         ++tag->ReadTotal;
@@ -591,15 +571,13 @@ void TBaseDLLObject::opClrReadError_Exec() {
 
 void TBaseDLLObject::opWriteACK_Exec() {
   command_step(*this, "opWriteACK_Exec", [&](TCommand* c) {
-    if (c->CmdKind & 2)
+    if (c->CmdKind & kCmdServesTags)
       for (size_t i = 0; i < c->TagIndex.size(); ++i)
         if (TDLLTag* tag = TagAt(c->TagIndex[i])) {
           ++tag->WriteTotal;
           if (i < c->Values.size()) tag->Value = c->Values[i];
         }
-    ++c->Attempts;
-    ++c->Successes;
-    c->SuccessRatio = static_cast<float>(c->Successes) / static_cast<float>(c->Attempts);
+    CountAttempt(*c, true);
     UpdateBestCommand();
     ++WriteCommCount;
     // The link status is left alone: the module does not answer writes, so a write that went out
@@ -610,14 +588,7 @@ void TBaseDLLObject::opWriteACK_Exec() {
       LogLine(GBK("：接收到应答信息= ") + c->AnswerStr + "\r\n");
       LogLine(GBK("：应答信息通过校验检查。") + "\r\n");
     }
-    GetCommandNext();
-    RunEvent = opNone;
-    if (CurCommand != nullptr) {
-      opWriteCmd_Exec();
-    } else {
-      RunStatus = rsReady;
-      ReadExecute();
-    }
+    if (!ContinueChain(&TBaseDLLObject::opWriteCmd_Exec)) ReadExecute();
   });
 }
 
@@ -630,22 +601,16 @@ void TBaseDLLObject::opWriteNAK_Exec() {
     WriteCommEvent(GBK("通讯超时错，期待设备应答"));
     SevereFaultCheck();
     if (Parm.ErrorLog) FailureReport(GBK("：通讯写超时错，执行操作="), GBK("：通讯写超时错，期待应答="));
-    if (c->RetryMode == 1) {
+    if (c->RetryMode == rmSendAgain) {
       // The budget is shared by all writes: the NAK that finds it empty grants one last send.
       if (WriteRetryBudget == 0) {
-        c->RetryMode = 2;
+        c->RetryMode = rmGiveUp;
         WriteRetryBudget = Parm.WriteCount;
       }
       RunStatus = rsReady;
       RunEvent = opWriteCmd;
-    } else if (c->RetryMode == 3) {
-      GetCommandNext();
-      RunEvent = opNone;
-      if (CurCommand != nullptr) {
-        opWriteCmd_Exec();
-      } else {
-        RunStatus = rsReady;
-      }
+    } else if (c->RetryMode == rmSkip) {
+      ContinueChain(&TBaseDLLObject::opWriteCmd_Exec);
     } else {
       RunEvent = opClrWriteError;
     }
@@ -671,7 +636,7 @@ void TBaseDLLObject::opClrWriteError_Exec() {
     if (Parm.ErrorLog) FailureReport(GBK("：通讯写失败，执行操作="), GBK("：通讯写失败，期待应答="));
     // Only a transient write is released; a command of the read list stays where it lives.
     TCommand*& owner = HeadCommand != nullptr ? HeadCommand : CurCommand;
-    if (owner->CmdKind & 8) FreeCommand(owner);
+    if (owner->CmdKind & kCmdTransient) FreeCommand(owner);
     CurCommand = nullptr;
     HeadCommand = nullptr;
     RunStatus = rsReady;

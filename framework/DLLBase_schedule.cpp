@@ -28,7 +28,7 @@ std::string TBaseDLLObject::ValueText(const TDLLTag& tag) {
 
 void TBaseDLLObject::ReleaseCommands() {
   // A write taken from the queue is owned through HeadCommand until its chain ends.
-  if (HeadCommand != nullptr && (HeadCommand->CmdKind & 8)) FreeCommand(HeadCommand);
+  if (HeadCommand != nullptr && (HeadCommand->CmdKind & kCmdTransient)) FreeCommand(HeadCommand);
   CurCommand = nullptr;
   HeadCommand = nullptr;
   for (TDevRunInfo& d : DevRun) {
@@ -232,7 +232,7 @@ void TBaseDLLObject::GetCommandNext() {
       CurCommand = CurCommand->NextCommand;
       return;
     }
-    if (CurCommand->CmdKind & 8) {
+    if (CurCommand->CmdKind & kCmdTransient) {
       if (HeadCommand != nullptr)
         FreeCommand(HeadCommand);
       else

@@ -40,13 +40,13 @@ TDLLTag* TBaseDLLObject::TagAt(int32_t p) const {
 
 void TBaseDLLObject::SetTypedValue(TDLLTag& tag, int64_t number, bool flag, const std::string* text) {
   switch (tag.TagType) {
-    case 0:
+    case kTypeReal:
       tag.Value = Variant(number);
       break;
-    case 1:
+    case kTypeBool:
       tag.Value = Variant(flag);
       break;
-    case 2:
+    case kTypeString:
       if (text != nullptr) tag.Value = Variant(*text);
       break;
     default:
@@ -110,12 +110,12 @@ TDLLTag* TBaseDLLObject::CreatInternalTag(const TTagInfo& info) {
     const Variant initial = Variant::fromOle(info.Value);
     if (!initial.isEmpty()) {
       tag->Value = initial;
-    } else if (tag->TagType == 0) {
+    } else if (tag->TagType == kTypeReal) {
       tag->Value = Variant(0);
       tag->BitAddr = 1;
-    } else if (tag->TagType == 1) {
+    } else if (tag->TagType == kTypeBool) {
       tag->Value = Variant(false);
-    } else if (tag->TagType == 2) {
+    } else if (tag->TagType == kTypeString) {
       tag->Value = Variant(std::string());
       tag->BitAddr = 1;
     }
@@ -127,19 +127,19 @@ TDLLTag* TBaseDLLObject::CreatInternalTag(const TTagInfo& info) {
 
 std::string TBaseDLLObject::LinkStatusText(uint8_t code) const {
   switch (code) {
-    case 0:
+    case lcNever:
       return CommEnabled ? GBK("通讯始终不成功!") : GBK("通讯暂停!");
-    case 1:
+    case lcOK:
       return GBK("通讯正常!");
-    case 2:
+    case lcInterference:
       return GBK("通讯出现干扰!");
-    case 3:
+    case lcFault:
       return GBK("通讯出现故障!");
-    case 4:
+    case lcBroken:
       return GBK("通讯线路断路!");
-    case 5:
+    case lcPowerOff:
       return GBK("设备掉电或设备故障!");
-    case 6:
+    case lcPaused:
       return GBK("通讯暂停!");
     default:
       return {};
@@ -152,8 +152,8 @@ bool TBaseDLLObject::SetupInternalTag(TDLLTag& tag, bool withEnLog) {
     LastCommOK = false;
     tag.IsInternal = 1;
     tag.WriteOnly = 0;
-    CommStatus = 0;
-    const std::string text = Vocabulary()[fiDeviceName] + LinkStatusText(0);
+    CommStatus = lcNever;
+    const std::string text = Vocabulary()[fiDeviceName] + LinkStatusText(lcNever);
     SetTypedValue(tag, CommStatus, LastCommOK, &text);
   }
   if (starts_with(upper, "ENCOMMLINK")) {
@@ -169,7 +169,7 @@ bool TBaseDLLObject::SetupInternalTag(TDLLTag& tag, bool withEnLog) {
     if (cut == std::string::npos) cut = GbkFind(rest, GBK("："));
     const int32_t d = internal_dev_no(rest.substr(0, cut));
     tag.Address = d;
-    DevStatus[d] = 0;
+    DevStatus[d] = lcNever;
     DevFailCount[d] = 0xFFFFFFFFu;
     tag.IsInternal = 1;
     const std::string text = std::to_string(d) + GBK("号") + Vocabulary()[fiDevTypeName] +

@@ -74,9 +74,9 @@ std::string TCustomDLLObject::CommandLogHead(const TCommand* cmd) const {
 
 std::string TCustomDLLObject::ValueText(const TDLLTag* tag, const Variant& v) {
   switch (tag->TagType) {
-    case 1:
+    case kTypeBool:
       return v.toBool() ? "True" : "False";
-    case 0:
+    case kTypeReal:
       return number_text(v.toDouble());
     default:
       return v.toString();
@@ -164,11 +164,11 @@ TCommand* TCustomDLLObject::CreatCommand(TDLLTag* tag, std::vector<TCommand*>& l
     if (!NeedCreatCommand(list, tag, isWrite) || tag->AddrType == -1) return nullptr;
 
     // The raw image written to the module.
-    if (tag->TagType == 0) {
+    if (tag->TagType == kTypeReal) {
       tag->RawValue = tag->Value.toDouble();
     } else {
       int set = -1;  // -1 leave, 0 clear, 1 set
-      if (tag->TagType == 1) {
+      if (tag->TagType == kTypeBool) {
         set = tag->Value.toBool() ? 1 : 0;
       } else if (tag->Value.isString()) {
         const std::string s = tag->Value.toString();
@@ -208,15 +208,15 @@ TCommand* TCustomDLLObject::CreatCommand(TDLLTag* tag, std::vector<TCommand*>& l
     cmd->FailCount = 0;
     const uint64_t now = plat::tick_ms();
     if (isWrite) {
-      cmd->CmdKind = 11;
-      cmd->RetryMode = 1;
+      cmd->CmdKind = kCmdKindWrite;
+      cmd->RetryMode = rmSendAgain;
       cmd->FrameReady = true;
       cmd->Period = -10000;
       cmd->LastSendTick = now;
       cmd->CreateTick = now;
     } else {
-      cmd->CmdKind = 2;
-      cmd->RetryMode = 2;
+      cmd->CmdKind = kCmdKindRead;
+      cmd->RetryMode = rmGiveUp;
       cmd->Period = tag->ScanPeriod;
       // Due at once: the scheduler works modulo 2^64, so an early clock does not matter.
       cmd->LastSendTick = now - static_cast<uint64_t>(static_cast<int64_t>(tag->ScanPeriod));
@@ -238,7 +238,7 @@ void TCustomDLLObject::OptimizeCommParm() {
   Guarded(kClass, "OptimizeCommParm", [&] {
     for (TCommand* head : CommandList) {
       for (TCommand* c = head; c != nullptr; c = c->NextCommand) {
-        if (c->FrameReady || (c->CmdKind & 2) == 0 || c->TagIndex.empty()) continue;
+        if (c->FrameReady || (c->CmdKind & kCmdServesTags) == 0 || c->TagIndex.empty()) continue;
         TDLLTag* first = TagAt(c->TagIndex[0]);
         if (first == nullptr) continue;
         c->FrameReady = true;

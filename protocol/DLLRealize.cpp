@@ -144,7 +144,7 @@ bool TDLLObject::CheckResult(const std::string& answer) {
 bool TDLLObject::CommAnalyze(const std::string& answer, TCommand* cmd,
                              std::vector<std::unique_ptr<TDLLTag>>& tags) {
   return Guarded(kClass, "CommAnalyze", false, [&] {
-    if (cmd == nullptr || (cmd->CmdKind & 2) == 0) return false;
+    if (cmd == nullptr || (cmd->CmdKind & kCmdServesTags) == 0) return false;
     const std::string body = proto::AnswerBody(answer);
     const double now = plat::now_datetime();
     bool all = true;

@@ -184,9 +184,9 @@ Variant DecodeValue(int32_t addrType, uint8_t tagType, int32_t channel, std::str
                     const Variant& current) {
   const AddrTypeInfo* t = AddrTypeOf(addrType);
   if (t == nullptr || t->decoding == Decoding::None) return current;
-  if (tagType == 2) return Variant(std::string(body));
-  if (tagType != 0 && tagType != 1) return current;
-  const bool isSwitch = tagType == 1;
+  if (tagType == kTypeString) return Variant(std::string(body));
+  if (tagType != kTypeReal && tagType != kTypeBool) return current;
+  const bool isSwitch = tagType == kTypeBool;
   if (t->decoding == Decoding::Numeric) {
     double v = 0;
     if (body.empty() || !ParseNumber(body.substr(0, body.size() - 1), &v)) {

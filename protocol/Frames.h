@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "driver/Variant.h"
+#include "driver/records.h"
 
 namespace korvel::proto {
 
@@ -84,7 +85,7 @@ std::string AnswerBody(std::string_view answer);
 // around it allowed). No locale, no thousands separators, no hexadecimal, no inf/nan.
 bool ParseNumber(std::string_view text, double* out);
 
-// The value a tag takes from an accepted answer body. tagType 0 analog, 1 switch, 2 string;
+// The value a tag takes from an accepted answer body. tagType is a TagValueType;
 // channel is the tag's ChannelAddr (the alarm bit of a status-decoded switch tag); current is
 // the tag's value, which stays when the body holds no usable value.
 Variant DecodeValue(int32_t addrType, uint8_t tagType, int32_t channel, std::string_view body,

@@ -49,11 +49,11 @@ double AcknowledgedReads(const TBaseDLLObject& d) {
 
 std::string ValueText(const TDLLTag& tag) {
   switch (tag.TagType) {
-    case 0:
+    case kTypeReal:
       return Variant(tag.Value.toDouble()).toString();
-    case 1:
+    case kTypeBool:
       return tag.Value.toBool() ? GBK("开") : GBK("关");
-    case 2:
+    case kTypeString:
       return tag.Value.toString();
     default:
       return "[Other Type]";
@@ -194,7 +194,7 @@ void TSampleTest::MakeDefaultTag() {
     // "AI" names no address kind of these modules; the PV of a configured module is something
     // the driver really asks for, so a read can be acknowledged.
     SetField(tag->TagAddr, DefaultTestAddress(block_));
-    tag->TagType = 0;
+    tag->TagType = kTypeReal;
     tag->ScanPeriod = 500;
     tag->Value.vt = VT_EMPTY;
     default_tag_ = std::move(tag);
@@ -246,7 +246,7 @@ bool TSampleTest::Open(bool show) {
   driver_ready_ = false;
   const TDLLTag& first = *driver_->TagList.front();
   AddrEd.SetText(first.TagAddr);
-  TypeGroup.SetItemIndex(first.TagType <= 2 ? first.TagType : 0);
+  TypeGroup.SetItemIndex(first.TagType <= kTypeString ? int{first.TagType} : int{kTypeReal});
 
   Timer1.SetInterval(driver_->ScanTime);
   Timer1.SetEnabled(true);
@@ -401,17 +401,17 @@ void TSampleTest::ReadCkClick() {
     std::memset(&tag.Value, 0, sizeof tag.Value);
     switch (TypeGroup.ItemIndex()) {
       case 0:
-        tag.TagType = 0;
+        tag.TagType = kTypeReal;
         tag.Value.vt = VT_I4;
         tag.Value.lVal = -1;
         break;
       case 1:
-        tag.TagType = 1;
+        tag.TagType = kTypeBool;
         tag.Value.vt = VT_BOOL;
         tag.Value.boolVal = 0;
         break;
       default:
-        tag.TagType = 2;
+        tag.TagType = kTypeString;
         tag.Value.vt = VT_LPSTR;
         tag.Value.pszVal = "";
         break;

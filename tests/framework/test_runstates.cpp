@@ -2,6 +2,9 @@
 // retries on the shared budget; DEVICELINK and COMMLINK through a device's life; the severe
 // fault; and the states that must never keep the driver silent.
 #include <algorithm>
+#include <set>
+#include <utility>
+#include <vector>
 
 #include "platform/event.h"
 #include "script_object.h"
@@ -332,6 +335,36 @@ TEST_F(RunStates, StatusesWithoutAnEventSourceCompleteAtOnce) {
   EXPECT_EQ(obj->RunEvent, opNone);
   obj->ReadExecute();
   EXPECT_EQ(obj->RunStatus, rsReady);
+}
+
+// The table behind SwitchRunStatus: no pair is listed twice (a later row would never run), an
+// answer status meets exactly the ACK / NAK / clear-error codes of its own request, and the send
+// codes of the ready status lead to their own handlers.
+TEST(RunStateTable, EachPairOnceAndEveryAnswerStatusMeetsItsOwnGroup) {
+  std::set<std::pair<int, int>> seen;
+  for (const TTransition& t : TBaseDLLObject::Transitions()) {
+    EXPECT_TRUE(seen.insert({t.Status, t.Event}).second) << int(t.Status) << "/" << int(t.Event);
+    EXPECT_NE(t.Exec, nullptr);
+  }
+  const std::pair<uint8_t, uint8_t> groups[] = {
+      {rsStopping, opStop},       {rsIniting, opInit},       {rsLinking, opLink},
+      {rsUnLinking, opUnLink},    {rsReading, opReadCmd},    {rsWriting, opWriteCmd},
+      {rsParm, opParmCmd},        {rsRail, opRailCmd},       {rsResvLink1, opResvLink1},
+      {rsResvLink2, opResvLink2}, {rsResvLink3, opResvLink3}};
+  for (auto [status, request] : groups) {
+    std::vector<int> codes;
+    for (const TTransition& t : TBaseDLLObject::Transitions())
+      if (t.Status == status) codes.push_back(t.Event);
+    std::sort(codes.begin(), codes.end());
+    EXPECT_EQ(codes, (std::vector<int>{request + 1, request + 2, request + 3})) << int(status);
+  }
+  using B = TBaseDLLObject;
+  EXPECT_EQ(B::HandlerFor(rsReady, opReadCmd), &B::opReadCmd_Exec);
+  EXPECT_EQ(B::HandlerFor(rsReady, opWriteCmd), &B::opWriteCmd_Exec);
+  EXPECT_EQ(B::HandlerFor(rsReading, opReadACK), &B::opReadACK_Exec);
+  EXPECT_EQ(B::HandlerFor(rsSysError, opReadACK), &B::opClrSystemError_Exec);
+  EXPECT_EQ(B::HandlerFor(rsReading, opWriteACK), nullptr);
+  EXPECT_EQ(B::HandlerFor(rsStart, opLink), nullptr);
 }
 
 TEST_F(RunStates, AWriteWithAModemHangUpGoesOutAsAWrite) {
