@@ -172,11 +172,6 @@ void ReportChangedTags(TBaseDLLObject& obj, int32_t& count, TTagValue* buf) {
   }
 }
 
-WizardGlobals& Wizard() {
-  static WizardGlobals globals;
-  return globals;
-}
-
 }  // namespace korvel
 
 using namespace korvel;
