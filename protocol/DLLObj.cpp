@@ -110,7 +110,7 @@ bool TCustomDLLObject::IniParm(const PDB* block) {
     CommTimeOut = t;
     WriteRetryBudget = block->WriteCount;
     LogLine(GBK("：通讯最大允许超时时间=") + std::to_string(CommTimeOut) + "\r\n");
-    if (Comm == nullptr) CreatePort();
+    if (Line_ == nullptr) CreatePort();
     std::string msg;
     const bool open = OpenPort(*block, msg);
     WriteCommEvent(msg);

@@ -11,7 +11,7 @@
 
 namespace korvel {
 
-class TCommClass;
+class Line;
 
 // Tag status codes of a failed exchange (failures 1 and 2 of a command; from the third on the
 // kLateFailure bit is added as well).
@@ -57,8 +57,11 @@ class TCustomDLLObject : public TBaseDLLObject {
   virtual bool CommAnalyze(const std::string& answer, TCommand* cmd,
                            std::vector<std::unique_ptr<TDLLTag>>& tags);
 
-  // The port (null when none exists).
-  TCommClass* Port() const { return Comm; }
+  // Plugs in the line to talk over instead of the serial port (tests, simulations): the next
+  // IniParm opens it. Null gives the serial port back.
+  void UseLine(std::unique_ptr<Line> line);
+  // True while a line exists and is open.
+  bool LineOpen() const;
   bool PortExists = false;
 
   // Protocol statistics: answers given up for lack, damage or refusal, and good reads.
@@ -82,7 +85,7 @@ class TCustomDLLObject : public TBaseDLLObject {
 
  private:
   void StopPart();
-  // The port service (the port unit supplies these).
+  // The line service (the port unit supplies these).
   void CreatePort();
   bool OpenPort(const PDB& block, std::string& msg);
   // True when every byte of text went out.
@@ -90,7 +93,7 @@ class TCustomDLLObject : public TBaseDLLObject {
   std::string ReadPort();
   void DestroyPort();
 
-  TCommClass* Comm = nullptr;
+  std::unique_ptr<Line> Line_;
 };
 
 }  // namespace korvel

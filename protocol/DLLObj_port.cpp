@@ -1,34 +1,61 @@
-// The protocol layer's use of the serial port: one TCommClass per driver object.
+// The protocol layer's line: the serial port unless a line was plugged in with UseLine.
 #include "platform/text.h"
 #include "protocol/DLLObj.h"
+#include "protocol/Line.h"
 #include "serial/DLLComm.h"
 
 namespace korvel {
+namespace {
+
+// The serial port as a line.
+class SerialLine final : public Line {
+ public:
+  explicit SerialLine(TBaseDLLObject* owner) : comm_(owner, true) {}
+  bool open(const PDB& block, std::string& message) override { return comm_.Open(&block, message); }
+  bool is_open() const override { return comm_.IsOpen(); }
+  std::string settings_note() const override { return comm_.SettingsNote; }
+  bool send(const std::string& text) override { return comm_.SendText(text); }
+  std::string received() override { return comm_.ReadAll(); }
+
+ private:
+  TCommClass comm_;
+};
+
+}  // namespace
+
+void TCustomDLLObject::UseLine(std::unique_ptr<Line> line) {
+  Line_ = std::move(line);
+  PortExists = Line_ != nullptr;
+}
+
+bool TCustomDLLObject::LineOpen() const {
+  return Line_ != nullptr && Line_->is_open();
+}
 
 void TCustomDLLObject::CreatePort() {
-  Comm = new TCommClass(this, true);
+  Line_ = std::make_unique<SerialLine>(this);
   PortExists = true;
 }
 
 bool TCustomDLLObject::OpenPort(const PDB& block, std::string& msg) {
-  if (Comm == nullptr) return false;
-  const bool open = Comm->Open(&block, msg);
-  if (open && !Comm->SettingsNote.empty()) LogLine(GBK("：") + Comm->SettingsNote + "\r\n");
+  if (Line_ == nullptr) return false;
+  const bool open = Line_->open(block, msg);
+  const std::string note = open ? Line_->settings_note() : std::string();
+  if (!note.empty()) LogLine(GBK("：") + note + "\r\n");
   return open;
 }
 
 bool TCustomDLLObject::SendToPort(const std::string& text) {
-  return Comm != nullptr && Comm->SendText(text);
+  return Line_ != nullptr && Line_->send(text);
 }
 
 std::string TCustomDLLObject::ReadPort() {
-  return Comm != nullptr ? Comm->ReadAll() : std::string();
+  return Line_ != nullptr ? Line_->received() : std::string();
 }
 
 void TCustomDLLObject::DestroyPort() {
-  // Destroying the port closes it.
-  delete Comm;
-  Comm = nullptr;
+  // Destroying the line closes it.
+  Line_.reset();
   PortExists = false;
 }
 

@@ -219,7 +219,7 @@ bool TSampleTest::InitDriver() {
 bool TSampleTest::DriverEnabled() const {
   if (driver_ == nullptr || !driver_->CommEnabled) return false;
   const auto* proto = dynamic_cast<const TCustomDLLObject*>(driver_);
-  return proto == nullptr || (proto->Port() != nullptr && proto->Port()->IsOpen());
+  return proto == nullptr || proto->LineOpen();
 }
 
 void TSampleTest::ShowInitResult() {

@@ -1,5 +1,5 @@
-// The answer path of one exchange (send, GetResult per poll, time-out test, probing) over a real
-// port on a pseudo-terminal, with the simulator's test line answering and a hand-driven clock.
+// The answer path of one exchange (send, GetResult per poll, time-out test, probing) and the run-state
+// machine over whole polls, on an in-memory line that the simulator serves, with a hand-driven clock.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,6 +19,7 @@
 #include "protocol/Frames.h"
 #include "serial/DLLComm.h"
 #include "sim/sim_line.h"
+#include "tests/protocol/memory_line.h"
 
 namespace korvel {
 namespace {
@@ -28,9 +29,10 @@ namespace tl = sim::test_line;
 class AnswerPath : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(line_.ok()) << line_.error();
+    sim_.load_test_line();
     plat::set_test_clock([this] { return now_; });
     obj_ = std::make_unique<TDLLObject>(true);
+    obj_->UseLine(std::make_unique<test::MemoryLine>(sim_, wire_));
     block_ = std::make_unique<PDB>();
     FillPDBDefaults(block_.get());
     block_->ComPort = 0;
@@ -71,24 +73,14 @@ class AnswerPath : public ::testing::Test {
     return c;
   }
 
-  // Sends cmd and waits until the simulator has taken the request and (answers) written its reply.
+  // Sends cmd; the simulator takes the request and (answers) replies at once.
   void Send(TCommand* cmd, bool answers = true) {
     obj_->CurCommand = cmd;
     obj_->RunStatus = rsReading;
     obj_->RunEvent = opNone;
-    const size_t before = line_.sim().log_size();
+    const size_t before = sim_.log_size();
     obj_->RealComm(cmd);
-    ASSERT_TRUE(line_.sim().wait_log(before + (answers ? 2 : 1), 5000));
-    if (!answers) return;
-    // The pseudo-terminal hands written bytes to the reader a moment later: wait (bounded) until
-    // the whole reply can be read. The port keeps what it read for the driver's next ReadAll.
-    const auto log = line_.sim().log();
-    size_t sent = 0;
-    for (size_t i = before; i < log.size(); ++i) {
-      if (log[i].dir == sim::WireEvent::Dir::Sent) sent += log[i].bytes.size();
-    }
-    for (int i = 0; i < 5000 && obj_->Port()->ReadAll().size() < sent; ++i) plat::sleep_ms(1);
-    ASSERT_EQ(obj_->Port()->ReadAll().size(), sent);
+    ASSERT_EQ(sim_.log_size(), before + (answers ? 2 : 1));
   }
 
   // One exchange's GetResult calls until it finishes one way or the other: a bounded number of polls
@@ -102,7 +94,8 @@ class AnswerPath : public ::testing::Test {
     return obj_->GetResult();
   }
 
-  sim::SimLine line_{1, true};
+  sim::ModuleSim sim_;
+  std::shared_ptr<test::MemoryLine::Control> wire_ = std::make_shared<test::MemoryLine::Control>();
   uint64_t now_ = 1000000;
   std::unique_ptr<TDLLObject> obj_;
   std::unique_ptr<PDB> block_;
@@ -261,20 +254,20 @@ TEST_F(AnswerPath, WritesCompleteAtOnceWithoutReading) {
   TCommand* w = obj_->CreatCommand(pw, obj_->CommandList, true);
   ASSERT_NE(w, nullptr);
   obj_->CommandList.push_back(w);
-  const size_t before = line_.sim().log_size();
+  const size_t before = sim_.log_size();
   obj_->CurCommand = w;
   obj_->RealComm(w);
   EXPECT_TRUE(obj_->GetResult());
-  ASSERT_TRUE(line_.sim().wait_log(before + 1, 5000));
-  EXPECT_EQ(line_.sim().record(tl::kGood).password_writes, 1);
-  const auto log = line_.sim().log();
+  ASSERT_GE(sim_.log_size(), before + 1);
+  EXPECT_EQ(sim_.record(tl::kGood).password_writes, 1);
+  const auto log = sim_.log();
   EXPECT_EQ(log.back().bytes, proto::CheckCRC("%0110+07342") + "\r");
 }
 
 TEST_F(AnswerPath, NothingIsSentWhileCommunicationOrTheDeviceIsOff) {
   TDLLTag* t = AddTag(0, tl::kGood, 1, 0);
   TCommand* c = Command(t);
-  const size_t before = line_.sim().log_size();
+  const size_t before = sim_.log_size();
   obj_->CommEnabled = false;
   obj_->RealComm(c);
   obj_->CommEnabled = true;
@@ -284,9 +277,9 @@ TEST_F(AnswerPath, NothingIsSentWhileCommunicationOrTheDeviceIsOff) {
   // A command for a device number outside the table must not index past it.
   c->DeviceAddr = 250;
   obj_->RealComm(c);
-  ASSERT_TRUE(line_.sim().wait_log(before + 2, 5000));
+  ASSERT_GE(sim_.log_size(), before + 2);
   int requests = 0;
-  const auto log = line_.sim().log();
+  const auto log = sim_.log();
   for (size_t i = before; i < log.size(); ++i) requests += log[i].dir == sim::WireEvent::Dir::Received;
   EXPECT_EQ(requests, 1);
 }
@@ -318,12 +311,6 @@ TEST_F(AnswerPath, AnAnswerOfAnotherKindIsRefusedWhateverItsCheckCharacters) {
 class LineMachine : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("korvel_line_" + std::to_string(std::random_device{}()));
-    std::filesystem::create_directories(dir_);
-    opts_.link = (dir_ / "com1").string();
-    std::string err;
-    ASSERT_TRUE(runner_.start(opts_, &err)) << err;
-    plat::set_env("KORVELPLNK_COM1", opts_.link);
     plat::set_test_clock([this] { return now_; });
     std::memset(&block_, 0, sizeof block_);
     FillPDBDefaults(&block_);
@@ -334,10 +321,6 @@ class LineMachine : public ::testing::Test {
   void TearDown() override {
     obj_.reset();
     plat::set_test_clock({});
-    runner_.stop();
-    plat::unset_env("KORVELPLNK_COM1");
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
 
   void Module(int id, double pv) {
@@ -365,6 +348,7 @@ class LineMachine : public ::testing::Test {
     std::vector<const TTagInfo*> list;
     for (const TTagInfo& t : infos_) list.push_back(&t);
     obj_ = std::make_unique<TDLLObject>(true);
+    obj_->UseLine(std::make_unique<test::MemoryLine>(sim_, wire_));
     ASSERT_TRUE(obj_->IniDLLObj(&block_, list)) << obj_->sErrEvent;
   }
   TDLLTag& T(size_t i) { return *obj_->TagList.at(i); }
@@ -375,13 +359,11 @@ class LineMachine : public ::testing::Test {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
   }
 
+  // One millisecond per poll.
   void Poll() {
-    // One millisecond per poll, but never behind real time: on a loaded machine a slow poll must
-    // not let a late answer pass for a punctual one.
-    now_ = std::max(now_ + 1, start_ + (plat::monotonic_ms() - real_start_));
+    ++now_;
     obj_->ReadExecute();
     if (check_) check_();
-    plat::sleep_ms(1);
   }
   bool PollUntil(const std::function<bool()>& pred, int maxPolls = 4000) {
     for (int i = 0; i < maxPolls; ++i) {
@@ -392,12 +374,8 @@ class LineMachine : public ::testing::Test {
   }
 
   sim::ModuleSim sim_;
-  sim::Runner runner_{sim_};
-  sim::RunnerOptions opts_;
-  std::filesystem::path dir_;
+  std::shared_ptr<test::MemoryLine::Control> wire_ = std::make_shared<test::MemoryLine::Control>();
   uint64_t now_ = 1000000;
-  const uint64_t start_ = now_;
-  const uint64_t real_start_ = plat::monotonic_ms();
   PDB block_;
   std::vector<TTagInfo> infos_;
   std::unique_ptr<TDLLObject> obj_;
@@ -492,7 +470,7 @@ TEST_F(LineMachine, AVanishedPortFailsWritesAndShowsTheOutageUntilItComesBack) {
                line = Tag("COMMLINK", 0);
   Start();
   ASSERT_TRUE(PollUntil([&] { return EndsWith(link, "通讯正常!"); }));
-  runner_.stop();  // the device is gone, and so is its name
+  wire_->present = false;  // the device is gone
   ASSERT_TRUE(obj_->WriteExecute(static_cast<int32_t>(pw), Variant(true)));
   // Every poll tries the port once, without waiting; the write fails after its retries.
   // (A read sent just before may first have to time out and the line to rest: 200 polls.)
@@ -505,8 +483,7 @@ TEST_F(LineMachine, AVanishedPortFailsWritesAndShowsTheOutageUntilItComesBack) {
   EXPECT_FALSE(Good(T(pv)));
   EXPECT_EQ(sim_.record(1).password_writes, 0);
   // The device returns: the next poll's send finds it.
-  std::string err;
-  ASSERT_TRUE(runner_.start(opts_, &err)) << err;
+  wire_->present = true;
   ASSERT_TRUE(PollUntil([&] { return EndsWith(link, "通讯正常!"); }, 400)) << Text(link);
   ASSERT_TRUE(obj_->WriteExecute(static_cast<int32_t>(pw), Variant(true)));
   ASSERT_TRUE(PollUntil([&] { return sim_.record(1).password_writes == 1; }, 400));

@@ -262,7 +262,7 @@ TEST(ProtocolParameters, TimeOutIsClampedAndBudgetLoaded) {
   EXPECT_FALSE(obj->IniParm(nullptr));
   obj->Stop();
   EXPECT_FALSE(obj->PortExists);
-  EXPECT_EQ(obj->Port(), nullptr);
+  EXPECT_FALSE(obj->LineOpen());
 }
 
 TEST(ChannelAddress, HexadecimalChannelsWithKindDefaults) {

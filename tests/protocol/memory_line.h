@@ -1,0 +1,96 @@
+// An in-memory line served by the module simulator, on the driver's (test) clock: a request is
+// answered at once by the simulator's frame function, and each answer byte arrives at the tick its
+// delays give it. No pseudo-terminal, no thread, no sleeping: a test moves the clock by hand.
+#pragma once
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/text.h"
+#include "protocol/Line.h"
+#include "sim/module_sim.h"
+
+namespace korvel::test {
+
+class MemoryLine final : public Line {
+ public:
+  // What the test can change while the driver owns the line.
+  struct Control {
+    bool present = true;  // false: the device is gone (opens and sends fail) until it is back
+    int sends = 0;        // requests that went out
+  };
+
+  MemoryLine(sim::ModuleSim& sim, std::shared_ptr<Control> control)
+      : sim_(sim), control_(std::move(control)) {}
+
+  bool open(const PDB& block, std::string& message) override {
+    const std::string name = "Com" + std::to_string(block.ComPort + 1);
+    open_ = Present(plat::tick_ms());
+    message = name + (open_ ? GBK("打开成功") : GBK("不存在或被其它程序占用！"));
+    return open_;
+  }
+  bool is_open() const override { return open_ && Present(plat::tick_ms()); }
+
+  bool send(const std::string& text) override {
+    const uint64_t now = plat::tick_ms();
+    // What has arrived is discarded; bytes still on their way arrive later, as on a real wire.
+    Arrive(now);
+    received_.clear();
+    if (!Present(now)) {
+      open_ = false;
+      return false;
+    }
+    open_ = true;
+    ++control_->sends;
+    for (const sim::Reply& r : sim_.feed(std::string_view(text).substr(0, 255), now)) {
+      if (r.vanish_ms > 0) {  // the line goes away for a while, and this request's answer with it
+        gone_until_ = now + r.vanish_ms;
+        continue;
+      }
+      uint64_t at = now + r.delay_ms;
+      for (char c : r.bytes) {
+        Queue(at, c);
+        at += r.gap_ms;
+      }
+      for (char c : r.after) Queue(at + r.after_ms, c);
+      sim_.record_sent(r, now);
+    }
+    return true;
+  }
+
+  std::string received() override {
+    Arrive(plat::tick_ms());
+    return received_;
+  }
+
+ private:
+  bool Present(uint64_t now) const { return control_->present && now >= gone_until_; }
+  struct Byte {
+    uint64_t at;
+    char c;
+  };
+  void Queue(uint64_t at, char c) {
+    // Kept in arrival order; bytes of one tick keep the order they were sent in.
+    auto pos = std::upper_bound(on_way_.begin(), on_way_.end(), at,
+                                [](uint64_t t, const Byte& b) { return t < b.at; });
+    on_way_.insert(pos, Byte{at, c});
+  }
+  void Arrive(uint64_t now) {
+    while (!on_way_.empty() && on_way_.front().at <= now) {
+      received_ += on_way_.front().c;
+      on_way_.pop_front();
+    }
+  }
+
+  sim::ModuleSim& sim_;
+  std::shared_ptr<Control> control_;
+  bool open_ = false;
+  uint64_t gone_until_ = 0;
+  std::string received_;
+  std::deque<Byte> on_way_;
+};
+
+}  // namespace korvel::test
