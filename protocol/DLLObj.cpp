@@ -8,6 +8,7 @@
 #include "platform/datetime.h"
 #include "platform/text.h"
 #include "protocol/Frames.h"
+#include "protocol/Line.h"
 
 namespace korvel {
 namespace {

@@ -200,7 +200,9 @@ TEST_F(AnswerPath, LateAnswerBeforeTheTimeOutPollIsAccepted) {
   TDLLTag* t = AddTag(0, tl::kDelayed, 1, 0);
   TCommand* c = Command(t);
   Send(c);
-  now_ += static_cast<uint64_t>(obj_->CommTimeOut) + 50;  // the answer is there when the poll comes
+  // The answer arrives after the time-out has run out, but before a poll has declared it.
+  ASSERT_GT(tl::kDelayMs, obj_->CommTimeOut);
+  now_ += tl::kDelayMs;
   EXPECT_TRUE(obj_->GetResult());
   EXPECT_EQ(t->Value, Variant(3.5));
 }
