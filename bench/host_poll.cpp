@@ -108,8 +108,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   plat::DynLib lib;
-  if (!lib.open(argv[1])) {
-    std::fprintf(stderr, "%s\n", lib.error().c_str());
+  if (lib.open(argv[1]) != plat::OpenResult::Ok) {
+    std::fprintf(stderr, "%s\n", plat::last_error_text().c_str());
     return 1;
   }
   Api a{};

@@ -280,8 +280,9 @@ int main(int argc, char** argv) {
   if (const int rc = parse_args(argc, argv, o); rc >= 0) return rc;
   if (o.library.empty()) o.library = default_library();
   plat::DynLib lib;
-  if (!lib.open(o.library)) {
-    std::fprintf(stderr, "korvel-poll: cannot load %s: %s\n", o.library.c_str(), lib.error().c_str());
+  if (lib.open(o.library) != plat::OpenResult::Ok) {
+    std::fprintf(stderr, "korvel-poll: cannot load %s: %s\n", o.library.c_str(),
+                 plat::last_error_text().c_str());
     return 1;
   }
   Exports x;

@@ -128,8 +128,9 @@ int main(int argc, char** argv) {
   if (library.empty())
     library = plat::module_dir_of(reinterpret_cast<const void*>(&on_signal)) + "/../KorvelPLNK.so";
   plat::DynLib lib;
-  if (!lib.open(library)) {
-    std::fprintf(stderr, "korvel-soak: cannot load %s: %s\n", library.c_str(), lib.error().c_str());
+  if (lib.open(library) != plat::OpenResult::Ok) {
+    std::fprintf(stderr, "korvel-soak: cannot load %s: %s\n", library.c_str(),
+                 plat::last_error_text().c_str());
     return 1;
   }
   Exports x;

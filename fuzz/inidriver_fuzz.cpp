@@ -36,7 +36,7 @@ struct Fixture {
   korvel::plat::Pty line;
   Fixture() {
     korvel::SetLogFileName("/dev/null");
-    require(line.open_pair(nullptr));
+    require(line.open_pair() == korvel::plat::OpenResult::Ok);
     korvel::plat::set_env("KORVELPLNK_COM1", line.path());
   }
 };

@@ -47,7 +47,7 @@ struct Fixture {
   std::vector<TTagInfo*> pointers;
   Fixture() {
     korvel::SetLogFileName("/dev/null");
-    require(line.open_pair(nullptr));
+    require(line.open_pair() == korvel::plat::OpenResult::Ok);
     korvel::plat::set_env("KORVELPLNK_COM1", line.path());
     std::memset(block.get(), 0, sizeof(korvel::PDB));
     FullPDB(block.get());

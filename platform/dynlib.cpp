@@ -10,7 +10,7 @@ DynLib::~DynLib() {
   close();
 }
 
-DynLib::DynLib(DynLib&& other) noexcept : handle_(other.handle_), error_(std::move(other.error_)) {
+DynLib::DynLib(DynLib&& other) noexcept : handle_(other.handle_) {
   other.handle_ = nullptr;
 }
 
@@ -18,7 +18,6 @@ DynLib& DynLib::operator=(DynLib&& other) noexcept {
   if (this != &other) {
     close();
     handle_ = other.handle_;
-    error_ = std::move(other.error_);
     other.handle_ = nullptr;
   }
   return *this;

@@ -24,18 +24,18 @@ class Pty {
   // Creates a new pseudo-terminal pair and keeps its master side. The slave is put in raw mode
   // (no echo, no line editing, no CR/LF mapping) so that only the settings its user applies count;
   // a slave descriptor is held open as well, so the master never sees a hang-up while the user of
-  // the slave closes and reopens it. On failure returns false and says why in *err (may be null).
-  bool open_pair(std::string* err);
+  // the slave closes and reopens it. Failed when the OS refuses (last_error_text() says why).
+  OpenResult open_pair();
 
   // Opens an existing terminal (the slave path of a pair) for reading and writing in raw mode,
-  // keeping its speed. The path is kept as path(). On failure returns false and says why in *err
-  // (may be null).
-  bool open_path(const std::string& path, std::string* err);
+  // keeping its speed. The path is kept as path(). Missing, NotTerminal or Failed when it cannot
+  // (last_error_text() says why).
+  OpenResult open_path(const std::string& path);
 
   // Opens a serial device through the serial service (exclusively) with the given line settings;
-  // line.baud 0 keeps the device's speed and framing. False, with the reason in *err (may be null), when the
-  // device cannot be opened or refuses the settings.
-  bool open_device(const std::string& path, const SerialLine& line, std::string* err);
+  // line.baud 0 keeps the device's speed and framing. The serial service's result when the device
+  // cannot be opened, Failed when it refuses the settings (last_error_text() says why).
+  OpenResult open_device(const std::string& path, const SerialLine& line);
 
   bool is_open() const;
 

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/result.h"
+
 namespace korvel::plat {
 
 enum class SerialParity : uint8_t { None, Odd, Even, Mark, Space };
@@ -34,14 +36,6 @@ struct SerialLine {
   uint16_t xoff_limit = 200;
 };
 
-enum class SerialOpen : uint8_t {
-  Ok,
-  Missing,      // no such device
-  Busy,         // held by another opener
-  NotTerminal,  // the path is not a serial device (nothing is kept open)
-  Failed,       // any other refusal
-};
-
 // One serial device. Not copyable. Single-threaded: the owner serialises its calls.
 class SerialPort {
  public:
@@ -52,7 +46,7 @@ class SerialPort {
 
   // Opens the device for reading and writing, refusing to share it: a second opener in this or
   // another process gets Busy. Afterwards read() never waits. An open port is closed first.
-  SerialOpen open(const std::string& path);
+  OpenResult open(const std::string& path);
   bool is_open() const;
 
   // Applies the line settings, leaving the hardware handshake (RTS/CTS) as the device had it.

@@ -117,14 +117,14 @@ void TCommClass::OpenHandle(bool retry) {
   const uint64_t start = plat::tick_ms();
   // The try count also bounds the loop when a test has stopped the clock.
   constexpr uint64_t kMaxTries = kOpenRetryMs / kOpenRetryPauseMs + 1;
-  plat::SerialOpen result = plat::SerialOpen::Failed;
+  plat::OpenResult result = plat::OpenResult::Failed;
   for (uint64_t tries = 0;;) {
     {
       std::lock_guard<std::mutex> lock(Lock_);
       result = Port_.open(path);
     }
     // Not a serial device: waiting will not change that.
-    if (result == plat::SerialOpen::Ok || result == plat::SerialOpen::NotTerminal || !retry) break;
+    if (result == plat::OpenResult::Ok || result == plat::OpenResult::NotTerminal || !retry) break;
     if (++tries >= kMaxTries || plat::tick_ms() - start > kOpenRetryMs) break;
     plat::sleep_ms(kOpenRetryPauseMs);
   }

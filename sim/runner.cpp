@@ -115,12 +115,13 @@ uint64_t Runner::now() const {
 bool Runner::open_line(std::string* err) {
   bool ok = false;
   if (opts_.device.empty()) {
-    ok = pty_.open_pair(err);
+    ok = pty_.open_pair() == plat::OpenResult::Ok;
     if (ok && !opts_.link.empty()) relink(pty_.path(), opts_.link);
   } else {
-    ok = pty_.open_device(opts_.device, line_of(opts_.timing), err);
+    ok = pty_.open_device(opts_.device, line_of(opts_.timing)) == plat::OpenResult::Ok;
   }
   if (ok) path_ = pty_.path();
+  if (!ok && err != nullptr) *err = plat::last_error_text();
   return ok;
 }
 

@@ -117,8 +117,8 @@ class QtLoader {
       }
       path = dir + "/" + kQtBackendFile;
     }
-    if (!lib_.open(path)) {
-      error_ = "cannot load " + path + ": " + lib_.error();
+    if (lib_.open(path) != plat::OpenResult::Ok) {
+      error_ = "cannot load " + path + ": " + plat::last_error_text();
       load_failed_ = true;
       return false;
     }

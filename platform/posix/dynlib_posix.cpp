@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <climits>
 #include <cstdlib>
@@ -7,21 +8,23 @@
 
 namespace korvel::plat {
 
-bool DynLib::open(const std::string& path) {
+OpenResult DynLib::open(const std::string& path) {
   close();
-  error_.clear();
   if (path.empty()) {
-    error_ = "empty path";
-    return false;
+    set_last_error_text("empty path");
+    return OpenResult::Missing;
   }
   dlerror();
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle_) {
     const char* e = dlerror();
-    error_ = e ? e : "dlopen failed";
-    return false;
+    set_last_error_text(e ? e : "dlopen failed");
+    // A name without a slash is searched for; only a path can be told missing.
+    struct stat st {};
+    const bool exists = path.find('/') == std::string::npos || ::stat(path.c_str(), &st) == 0;
+    return exists ? OpenResult::Failed : OpenResult::Missing;
   }
-  return true;
+  return OpenResult::Ok;
 }
 
 void DynLib::close() {

@@ -27,8 +27,11 @@ struct Pty::Impl {
 
 namespace {
 
-void say(std::string* err, const std::string& what) {
-  if (err) *err = what + ": " + strerror(errno);
+// Keeps the OS's words for a failure of what; the result for the caller.
+OpenResult say(const std::string& what) {
+  const int err = errno;
+  set_last_error_text(what + ": " + strerror(err));
+  return err == ENOENT || err == ENXIO || err == ENODEV ? OpenResult::Missing : OpenResult::Failed;
 }
 
 void close_fd(int& fd) {
@@ -37,10 +40,10 @@ void close_fd(int& fd) {
 }
 
 // Raw mode keeps the line 8-bit clean; speed and framing stay as the device has them.
-bool set_raw(int fd, std::string* err) {
+bool set_raw(int fd) {
   termios tio{};
   if (tcgetattr(fd, &tio) != 0) {
-    say(err, "tcgetattr");
+    say("tcgetattr");
     return false;
   }
   cfmakeraw(&tio);
@@ -48,16 +51,16 @@ bool set_raw(int fd, std::string* err) {
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
   if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-    say(err, "tcsetattr");
+    say("tcsetattr");
     return false;
   }
   return true;
 }
 
-bool make_wake_pipe(int* rd, int* wr, std::string* err) {
+bool make_wake_pipe(int* rd, int* wr) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
-    say(err, "pipe");
+    say("pipe");
     return false;
   }
   *rd = fds[0];
@@ -93,93 +96,76 @@ const std::string& Pty::path() const {
   return impl_ ? impl_->path : kNoPath;
 }
 
-bool Pty::open_pair(std::string* err) {
+OpenResult Pty::open_pair() {
   close();
   if (!impl_) impl_ = std::make_unique<Impl>();
   Impl& d = *impl_;
   d.fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (d.fd < 0) {
-    say(err, "posix_openpt");
-    return false;
+    say("posix_openpt");
+    return OpenResult::Failed;
   }
   char name[128] = {};
   if (grantpt(d.fd) != 0 || unlockpt(d.fd) != 0 || ptsname_r(d.fd, name, sizeof name) != 0) {
-    say(err, "grantpt/unlockpt/ptsname");
+    say("grantpt/unlockpt/ptsname");
     close();
-    return false;
+    return OpenResult::Failed;
   }
   d.hold_fd = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (d.hold_fd < 0) {
-    say(err, std::string("open ") + name);
+    say(std::string("open ") + name);
     close();
-    return false;
+    return OpenResult::Failed;
   }
-  if (!set_raw(d.hold_fd, err) || !make_wake_pipe(&d.wake_rd, &d.wake_wr, err)) {
+  if (!set_raw(d.hold_fd) || !make_wake_pipe(&d.wake_rd, &d.wake_wr)) {
     close();
-    return false;
+    return OpenResult::Failed;
   }
   int flags = fcntl(d.fd, F_GETFL);
   fcntl(d.fd, F_SETFL, flags | O_NONBLOCK);
   d.path = name;
-  return true;
+  return OpenResult::Ok;
 }
 
-bool Pty::open_path(const std::string& path, std::string* err) {
+OpenResult Pty::open_path(const std::string& path) {
   close();
   if (!impl_) impl_ = std::make_unique<Impl>();
   Impl& d = *impl_;
   d.fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (d.fd < 0) {
-    say(err, "open " + path);
-    return false;
-  }
+  if (d.fd < 0) return say("open " + path);
   if (!isatty(d.fd)) {
     errno = ENOTTY;
-    say(err, path);
+    say(path);
     close();
-    return false;
+    return OpenResult::NotTerminal;
   }
-  if (!set_raw(d.fd, err) || !make_wake_pipe(&d.wake_rd, &d.wake_wr, err)) {
+  if (!set_raw(d.fd) || !make_wake_pipe(&d.wake_rd, &d.wake_wr)) {
     close();
-    return false;
+    return OpenResult::Failed;
   }
   d.path = path;
-  return true;
+  return OpenResult::Ok;
 }
 
-bool Pty::open_device(const std::string& path, const SerialLine& line, std::string* err) {
+OpenResult Pty::open_device(const std::string& path, const SerialLine& line) {
   close();
   if (!impl_) impl_ = std::make_unique<Impl>();
   Impl& d = *impl_;
-  switch (d.device.open(path)) {
-    case SerialOpen::Ok:
-      break;
-    case SerialOpen::Missing:
-      if (err) *err = path + ": no such device";
-      return false;
-    case SerialOpen::Busy:
-      if (err) *err = path + ": in use by another program";
-      return false;
-    case SerialOpen::NotTerminal:
-      if (err) *err = path + ": not a serial device";
-      return false;
-    case SerialOpen::Failed:
-      say(err, "open " + path);
-      return false;
-  }
+  const OpenResult opened = d.device.open(path);
+  if (opened != OpenResult::Ok) return opened;  // the serial service kept the words
   SerialLine wanted = line;
   if (wanted.baud == 0) d.device.read_back(&wanted);
   if (wanted.baud == 0 || !d.device.apply(wanted)) {
-    if (err) *err = path + ": the device refuses " + std::to_string(line.baud) + " bit/s or the framing";
+    set_last_error_text(path + ": the device refuses " + std::to_string(line.baud) + " bit/s or the framing");
     close();
-    return false;
+    return OpenResult::Failed;
   }
-  if (!make_wake_pipe(&d.wake_rd, &d.wake_wr, err)) {
+  if (!make_wake_pipe(&d.wake_rd, &d.wake_wr)) {
     close();
-    return false;
+    return OpenResult::Failed;
   }
   d.path = path;
-  return true;
+  return OpenResult::Ok;
 }
 
 long Pty::read(void* buf, size_t n, int timeout_ms) {

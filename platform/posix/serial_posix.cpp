@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -88,30 +89,31 @@ bool SerialPort::gone() const {
   return impl_->gone;
 }
 
-SerialOpen SerialPort::open(const std::string& path) {
+OpenResult SerialPort::open(const std::string& path) {
   close();
   impl_->gone = false;
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int err = errno;
-    if (err == ENOENT || err == ENODEV || err == ENXIO || err == ENOTDIR) return SerialOpen::Missing;
-    if (err == EBUSY) return SerialOpen::Busy;  // TIOCEXCL of another opener
-    return SerialOpen::Failed;
+    set_last_error_text(path + ": " + strerror(err));
+    if (err == ENOENT || err == ENODEV || err == ENXIO || err == ENOTDIR) return OpenResult::Missing;
+    if (err == EBUSY) return OpenResult::Busy;  // TIOCEXCL of another opener
+    return OpenResult::Failed;
   }
   termios2 t{};
   if (ioctl(fd, TCGETS2, &t) != 0) {
     ::close(fd);
-    return SerialOpen::NotTerminal;
+    return OpenResult::NotTerminal;
   }
   // TIOCEXCL refuses later opens, but not to a privileged process; the advisory lock catches
   // those openers as well, as long as they play by the same rule.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
-    return SerialOpen::Busy;
+    return OpenResult::Busy;
   }
   ioctl(fd, TIOCEXCL);
   impl_->fd = fd;
-  return SerialOpen::Ok;
+  return OpenResult::Ok;
 }
 
 bool SerialPort::apply(const SerialLine& line) {

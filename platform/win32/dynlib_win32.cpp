@@ -6,30 +6,33 @@
 namespace korvel::plat {
 namespace {
 
-std::string last_error_text(const std::string& what) {
-  return what + " (error " + std::to_string(GetLastError()) + ")";
+std::string error_words(const std::string& what, DWORD err) {
+  return what + " (error " + std::to_string(err) + ")";
 }
 
 HMODULE g_module = nullptr;
 
 }  // namespace
 
-bool DynLib::open(const std::string& path) {
+OpenResult DynLib::open(const std::string& path) {
   close();
-  error_.clear();
   if (path.empty()) {
-    error_ = "empty path";
-    return false;
+    set_last_error_text("empty path");
+    return OpenResult::Missing;
   }
   // No "cannot find" message box for the host's user.
   const UINT old_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   handle_ = LoadLibraryA(path.c_str());
   SetErrorMode(old_mode);
   if (!handle_) {
-    error_ = last_error_text("cannot load " + path);
-    return false;
+    const DWORD err = GetLastError();
+    set_last_error_text(error_words("cannot load " + path, err));
+    // ERROR_MOD_NOT_FOUND also names a missing dependency: only the file itself counts as missing.
+    const bool searched = path.find_first_of("\\/") == std::string::npos;
+    return searched || GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ? OpenResult::Failed
+                                                                                   : OpenResult::Missing;
   }
-  return true;
+  return OpenResult::Ok;
 }
 
 void DynLib::close() {

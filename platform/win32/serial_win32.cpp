@@ -108,31 +108,33 @@ bool SerialPort::gone() const {
   return impl_->gone;
 }
 
-SerialOpen SerialPort::open(const std::string& path) {
+OpenResult SerialPort::open(const std::string& path) {
   close();
   impl_->gone = false;
   // No sharing: a second opener gets ERROR_ACCESS_DENIED (Wine does not enforce this).
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    switch (GetLastError()) {
+    const DWORD err = GetLastError();
+    set_last_error_text(path + ": error " + std::to_string(err));
+    switch (err) {
       case ERROR_FILE_NOT_FOUND:
       case ERROR_PATH_NOT_FOUND:
       case ERROR_INVALID_NAME:
       case ERROR_BAD_PATHNAME:
-        return SerialOpen::Missing;
+        return OpenResult::Missing;
       case ERROR_ACCESS_DENIED:
       case ERROR_SHARING_VIOLATION:
-        return SerialOpen::Busy;
+        return OpenResult::Busy;
       default:
-        return SerialOpen::Failed;
+        return OpenResult::Failed;
     }
   }
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (GetFileType(h) != FILE_TYPE_CHAR || !GetCommState(h, &dcb)) {
     CloseHandle(h);
-    return SerialOpen::NotTerminal;
+    return OpenResult::NotTerminal;
   }
   // Reads return at once with what is queued; a write may take up to five seconds.
   COMMTIMEOUTS t{};
@@ -140,7 +142,7 @@ SerialOpen SerialPort::open(const std::string& path) {
   t.WriteTotalTimeoutConstant = 5000;
   SetCommTimeouts(h, &t);
   impl_->handle = h;
-  return SerialOpen::Ok;
+  return OpenResult::Ok;
 }
 
 bool SerialPort::apply(const SerialLine& line) {

@@ -19,7 +19,7 @@ class Exports : public ::testing::Test {
     g_now = 1000000;
     plat::set_test_clock([] { return g_now; });
     ClearLog();
-    ASSERT_TRUE(line_.open_pair(nullptr));
+    ASSERT_EQ(line_.open_pair(), plat::OpenResult::Ok) << plat::last_error_text();
     plat::set_env("KORVELPLNK_COM1", line_.path());
     block_ = MakeBlock({3});
     infos_ = MakeInfos({{0, "COMMLINK", 2},

@@ -70,8 +70,7 @@ class PtyPortTest : public testing::Test {
     dir_ = std::filesystem::temp_directory_path() / ("korvel_serial_" + std::to_string(rd()));
     std::filesystem::create_directories(dir_);
     link_ = (dir_ / "ttyCom3").string();
-    std::string err;
-    ASSERT_TRUE(master_.open_pair(&err)) << err;
+    ASSERT_EQ(master_.open_pair(), plat::OpenResult::Ok) << plat::last_error_text();
     Repoint(master_.path());
     plat::set_env("KORVELPLNK_COM3", link_);
     plat::set_test_clock([this] { return clock_ += 1000; });

@@ -329,8 +329,7 @@ TEST_F(TCommClassPty, PortNumbersOutsideTheTableAreRefused) {
 
 TEST_F(TCommClassPty, HighPortNumbersAndOpeningAgainKeepsTheFirstDevice) {
   plat::Pty tenth;
-  std::string err;
-  ASSERT_TRUE(tenth.open_pair(&err)) << err;
+  ASSERT_EQ(tenth.open_pair(), plat::OpenResult::Ok) << plat::last_error_text();
   plat::set_env("KORVELPLNK_COM10", tenth.path());
   TCommClass port(nullptr, true);
   std::string msg;
@@ -387,8 +386,7 @@ TEST_F(TCommClassPty, VanishedLineIsClosedAndTheNextSendReopensIt) {
 
   // A new line appears under the same name: the next send reopens it and goes out.
   plat::Pty back;
-  std::string err;
-  ASSERT_TRUE(back.open_pair(&err)) << err;
+  ASSERT_EQ(back.open_pair(), plat::OpenResult::Ok) << plat::last_error_text();
   Repoint(back.path());
   EXPECT_TRUE(port.SendText("#02HE\r"));
   EXPECT_TRUE(port.IsOpen());
@@ -401,7 +399,7 @@ TEST_F(TCommClassPty, VanishedLineIsClosedAndTheNextSendReopensIt) {
   back.close();
   EXPECT_FALSE(port.SendText("#01HD\r"));
   EXPECT_FALSE(port.IsOpen());
-  ASSERT_TRUE(back.open_pair(&err)) << err;
+  ASSERT_EQ(back.open_pair(), plat::OpenResult::Ok) << plat::last_error_text();
   Repoint(back.path());
   EXPECT_TRUE(port.SendText("#01HD\r"));
   EXPECT_EQ(ReadMaster(back, 6), "#01HD\r");
@@ -418,8 +416,7 @@ TEST_F(TCommClassPty, NoDescriptorLeaksAcrossReopenings) {
     }
     for (int i = 0; i < 100; ++i) {
       plat::Pty line;
-      std::string err;
-      ASSERT_TRUE(line.open_pair(&err)) << err;
+      ASSERT_EQ(line.open_pair(), plat::OpenResult::Ok) << plat::last_error_text();
       Repoint(line.path());
       ASSERT_TRUE(port.SendText("#01HD\r"));
       ASSERT_EQ(ReadMaster(line, 6), "#01HD\r");

@@ -13,7 +13,7 @@
 namespace korvel::serial_test {
 namespace {
 
-using plat::SerialOpen;
+using plat::OpenResult;
 using plat::SerialPort;
 
 TEST(SerialDevicePath, ComNamesMapThroughTheEnvironmentOrTtyS) {
@@ -42,19 +42,16 @@ TEST(SerialDevicePath, ComNamesMapThroughTheEnvironmentOrTtyS) {
 
 class SerialPortTest : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string err;
-    ASSERT_TRUE(master_.open_pair(&err)) << err;
-  }
+  void SetUp() override { ASSERT_EQ(master_.open_pair(), plat::OpenResult::Ok) << plat::last_error_text(); }
   plat::Pty master_;
 };
 
 TEST_F(SerialPortTest, MissingDevicesAndFilesAreNotPorts) {
   SerialPort port;
-  EXPECT_EQ(port.open("/nonexistent/ttyKorvel"), SerialOpen::Missing);
+  EXPECT_EQ(port.open("/nonexistent/ttyKorvel"), OpenResult::Missing);
   const auto file = std::filesystem::temp_directory_path() / "korvel_serial_not_a_tty";
   std::ofstream(file) << "x";
-  EXPECT_EQ(port.open(file.string()), SerialOpen::NotTerminal);
+  EXPECT_EQ(port.open(file.string()), OpenResult::NotTerminal);
   EXPECT_FALSE(port.is_open());
   std::filesystem::remove(file);
   // Every call on a closed port fails quietly.
@@ -72,7 +69,7 @@ TEST_F(SerialPortTest, MissingDevicesAndFilesAreNotPorts) {
 
 TEST_F(SerialPortTest, EveryTableRateIncludingCustomOnesReadsBack) {
   SerialPort port;
-  ASSERT_EQ(port.open(master_.path()), SerialOpen::Ok);
+  ASSERT_EQ(port.open(master_.path()), OpenResult::Ok);
   for (uint32_t baud : kBaudRates) {
     plat::SerialLine line;
     line.baud = baud;
@@ -85,7 +82,7 @@ TEST_F(SerialPortTest, EveryTableRateIncludingCustomOnesReadsBack) {
 
 TEST_F(SerialPortTest, QueuedInputReadWithoutWaitingAndPurged) {
   SerialPort port;
-  ASSERT_EQ(port.open(master_.path()), SerialOpen::Ok);
+  ASSERT_EQ(port.open(master_.path()), OpenResult::Ok);
   ASSERT_TRUE(port.apply(plat::SerialLine{}));
   char buf[16];
   EXPECT_EQ(port.queued_input(), 0);

@@ -37,8 +37,7 @@ std::string read_answer(plat::Pty& port) {
 
 plat::Pty open_client(const std::string& path) {
   plat::Pty port;
-  std::string err;
-  EXPECT_TRUE(port.open_path(path, &err)) << err;
+  EXPECT_EQ(port.open_path(path), plat::OpenResult::Ok) << plat::last_error_text();
   return port;
 }
 
@@ -227,7 +226,7 @@ TEST_F(RunnerTest, ServesAnExistingDevice) {
   // The slave side of a pair stands in for a serial port; the test talks on the master side.
   plat::Pty line;
   std::string err;
-  ASSERT_TRUE(line.open_pair(&err)) << err;
+  ASSERT_EQ(line.open_pair(), plat::OpenResult::Ok) << plat::last_error_text();
   RunnerOptions opts;
   opts.device = line.path();
   opts.timing.baud = 19200;  // sets the device's speed too
@@ -295,15 +294,13 @@ TEST(Pty, ClosedLineFailsEveryCall) {
   port.wake();
   port.flush();
   port.close();
-  std::string err;
-  EXPECT_FALSE(port.open_path("/nonexistent/tty", &err));
-  EXPECT_FALSE(err.empty());
+  EXPECT_EQ(port.open_path("/nonexistent/tty"), plat::OpenResult::Missing);
+  EXPECT_FALSE(plat::last_error_text().empty());
 }
 
 TEST(Pty, PairCarriesBytesBothWaysAndWakes) {
   plat::Pty master;
-  std::string err;
-  ASSERT_TRUE(master.open_pair(&err)) << err;
+  ASSERT_EQ(master.open_pair(), plat::OpenResult::Ok) << plat::last_error_text();
   plat::Pty slave = open_client(master.path());
   const std::string all_bytes = [] {
     std::string s;

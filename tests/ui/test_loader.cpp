@@ -58,13 +58,16 @@ TEST(DynLib, FindsTheDirectoryOfTheModuleHoldingAnAddress) {
 
 TEST(DynLib, OpensLooksUpAndReportsFailures) {
   plat::DynLib lib;
-  EXPECT_FALSE(lib.open("/nonexistent/dir/nothing.so"));
+  EXPECT_EQ(lib.open("/nonexistent/dir/nothing.so"), plat::OpenResult::Missing);
   EXPECT_FALSE(lib.is_open());
-  EXPECT_NE(lib.error().find("nothing.so"), std::string::npos);
+  EXPECT_NE(plat::last_error_text().find("nothing.so"), std::string::npos);
   EXPECT_EQ(lib.symbol("cos"), nullptr);
-  EXPECT_FALSE(lib.open(""));
+  EXPECT_EQ(lib.open(""), plat::OpenResult::Missing);
+  // A file that is there but is no shared object: refused, with the loader's words.
+  EXPECT_EQ(lib.open("/etc/hostname"), plat::OpenResult::Failed);
+  EXPECT_FALSE(plat::last_error_text().empty());
 
-  ASSERT_TRUE(lib.open("libm.so.6")) << lib.error();
+  ASSERT_EQ(lib.open("libm.so.6"), plat::OpenResult::Ok) << plat::last_error_text();
   auto* cos_fn = reinterpret_cast<double (*)(double)>(lib.symbol("cos"));
   ASSERT_NE(cos_fn, nullptr);
   EXPECT_DOUBLE_EQ(cos_fn(0.0), 1.0);

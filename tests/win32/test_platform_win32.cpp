@@ -162,7 +162,7 @@ TEST(Serial, PortNamesAndRefusals) {
   EXPECT_EQ(plat::serial_device_path("Com9"), "Com9");
   EXPECT_EQ(plat::serial_device_path("Com10"), "\\\\?\\Com10");
   plat::SerialPort port;
-  EXPECT_EQ(port.open("\\\\?\\Com16"), plat::SerialOpen::Missing);
+  EXPECT_EQ(port.open("\\\\?\\Com16"), plat::OpenResult::Missing);
   EXPECT_FALSE(port.is_open());
   char buf[4];
   EXPECT_EQ(port.read(buf, sizeof buf), -1);
@@ -172,7 +172,7 @@ TEST(Serial, PortNamesAndRefusals) {
   // A file is not a serial device.
   const std::string file = temp_dir() + "\\notaport";
   ASSERT_TRUE(plat::write_file(file, "x"));
-  EXPECT_EQ(port.open(file), plat::SerialOpen::NotTerminal);
+  EXPECT_EQ(port.open(file), plat::OpenResult::NotTerminal);
   EXPECT_FALSE(port.is_open());
 }
 
@@ -191,7 +191,7 @@ class SerialLine : public ::testing::Test {
 
 TEST_F(SerialLine, EveryRateParityAndStopBitsThenAnExchange) {
   plat::SerialPort port;
-  ASSERT_EQ(port.open(plat::serial_device_path(name_)), plat::SerialOpen::Ok);
+  ASSERT_EQ(port.open(plat::serial_device_path(name_)), plat::OpenResult::Ok);
   // A pseudo-terminal carries no parity, and Wine's SetCommState refuses parity on one once it
   // has been set: the rates and stop bits are checked without parity.
   plat::SerialLine line;

@@ -14,8 +14,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   korvel::plat::DynLib lib;
-  if (!lib.open(argv[1])) {
-    std::fprintf(stderr, "ed_host: %s\n", lib.error().c_str());
+  if (lib.open(argv[1]) != korvel::plat::OpenResult::Ok) {
+    std::fprintf(stderr, "ed_host: %s\n", korvel::plat::last_error_text().c_str());
     return 2;
   }
   using EdDev = int32_t (*)(intptr_t, void*);

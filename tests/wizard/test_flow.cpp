@@ -287,7 +287,7 @@ TEST(FlowWithoutDisplay, DLLEdDevReturnsAtOnceAndReportsAVoidedDevice) {
 TEST(FlowWithoutDisplay, TheSharedLibrarysDLLEdDevReportsAVoidedDevice) {
   NoDisplay none;
   plat::DynLib lib;
-  ASSERT_TRUE(lib.open(KORVEL_LIBRARY_FILE)) << lib.error();
+  ASSERT_EQ(lib.open(KORVEL_LIBRARY_FILE), plat::OpenResult::Ok) << plat::last_error_text();
   using EdDev = int32_t (*)(intptr_t, void*);
   auto ed = reinterpret_cast<EdDev>(lib.symbol("DLLEdDev"));
   ASSERT_NE(ed, nullptr);

@@ -88,7 +88,7 @@ bool PluginPresent(const std::string& platform) {
 // Qt ends the process when its platform cannot start, so the display is tried first by hand.
 bool XDisplayReachable(std::string& why) {
   plat::DynLib xcb;
-  if (!xcb.open("libxcb.so.1")) {
+  if (xcb.open("libxcb.so.1") != plat::OpenResult::Ok) {
     why = "libxcb is missing";
     return false;
   }

@@ -221,7 +221,7 @@ class KeyWatch : public QObject {
     using Query = Cookie (*)(void*);
     using QueryReply = Reply* (*)(void*, Cookie, void**);
     static plat::DynLib xcb;
-    if (!xcb.is_open() && !xcb.open("libxcb.so.1")) return false;
+    if (!xcb.is_open() && xcb.open("libxcb.so.1") != plat::OpenResult::Ok) return false;
     auto query = reinterpret_cast<Query>(xcb.symbol("xcb_query_keymap"));
     auto reply_of = reinterpret_cast<QueryReply>(xcb.symbol("xcb_query_keymap_reply"));
     if (!query || !reply_of) return false;
