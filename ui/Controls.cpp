@@ -22,15 +22,11 @@ void TControl::SetBounds(int left, int top, int width, int height) {
 }
 
 void TControl::SetVisible(bool v) {
-  if (v == visible_) return;
-  visible_ = v;
-  Touch();
+  Assign(visible_, v);
 }
 
 void TControl::SetEnabled(bool v) {
-  if (v == enabled_) return;
-  enabled_ = v;
-  Touch();
+  Assign(enabled_, v);
 }
 
 bool TControl::VisibleInForm() const {
@@ -46,21 +42,15 @@ bool TControl::EnabledInForm() const {
 }
 
 void TControl::SetFont(const TFont& f) {
-  if (f == font_) return;
-  font_ = f;
-  Touch();
+  Assign(font_, f);
 }
 
 void TControl::SetColor(TColor c) {
-  if (c == color_) return;
-  color_ = c;
-  Touch();
+  Assign(color_, c);
 }
 
 void TControl::SetHint(std::string h) {
-  if (h == hint_) return;
-  hint_ = std::move(h);
-  Touch();
+  Assign(hint_, std::move(h));
 }
 
 void TControl::SetFocus() {
@@ -96,36 +86,26 @@ TLabel::TLabel(TForm* owner, std::string name, TControl* parent)
     : TControl(kKind, owner, std::move(name), parent) {}
 
 void TLabel::SetCaption(std::string s) {
-  if (s == caption_) return;
-  caption_ = std::move(s);
-  Touch();
+  Assign(caption_, std::move(s));
 }
 
 void TLabel::SetAlignment(TAlignment a) {
-  if (a == alignment_) return;
-  alignment_ = a;
-  Touch();
+  Assign(alignment_, a);
 }
 
 void TLabel::SetWordWrap(bool w) {
-  if (w == word_wrap_) return;
-  word_wrap_ = w;
-  Touch();
+  Assign(word_wrap_, w);
 }
 
 void TLabel::SetTransparent(bool t) {
-  if (t == transparent_) return;
-  transparent_ = t;
-  Touch();
+  Assign(transparent_, t);
 }
 
 TButton::TButton(TForm* owner, std::string name, TControl* parent)
     : TControl(kKind, owner, std::move(name), parent) {}
 
 void TButton::SetCaption(std::string s) {
-  if (s == caption_) return;
-  caption_ = std::move(s);
-  Touch();
+  Assign(caption_, std::move(s));
 }
 
 void TButton::SetModalResult(int mr) {
@@ -133,9 +113,7 @@ void TButton::SetModalResult(int mr) {
 }
 
 void TButton::SetDefault(bool d) {
-  if (d == default_) return;
-  default_ = d;
-  Touch();
+  Assign(default_, d);
 }
 
 void TButton::SetCancel(bool c) {
@@ -143,9 +121,7 @@ void TButton::SetCancel(bool c) {
 }
 
 void TButton::SetFlat(bool f) {
-  if (f == flat_) return;
-  flat_ = f;
-  Touch();
+  Assign(flat_, f);
 }
 
 void TButton::Click() {
@@ -182,9 +158,7 @@ void TEdit::SetMaxLength(int n) {
 }
 
 void TEdit::SetReadOnly(bool r) {
-  if (r == read_only_) return;
-  read_only_ = r;
-  Touch();
+  Assign(read_only_, r);
 }
 
 void TEdit::UserType(const std::string& keys) {
@@ -282,21 +256,15 @@ void TMemo::SetText(const std::string& s) {
 }
 
 void TMemo::SetReadOnly(bool r) {
-  if (r == read_only_) return;
-  read_only_ = r;
-  Touch();
+  Assign(read_only_, r);
 }
 
 void TMemo::SetWordWrap(bool w) {
-  if (w == word_wrap_) return;
-  word_wrap_ = w;
-  Touch();
+  Assign(word_wrap_, w);
 }
 
 void TMemo::SetScrollBars(ScrollBars s) {
-  if (s == scroll_bars_) return;
-  scroll_bars_ = s;
-  Touch();
+  Assign(scroll_bars_, s);
 }
 
 void TMemo::UserSetText(const std::string& s) {
@@ -315,16 +283,11 @@ TCheckBox::TCheckBox(TForm* owner, std::string name, TControl* parent)
     : TControl(kKind, owner, std::move(name), parent) {}
 
 void TCheckBox::SetCaption(std::string s) {
-  if (s == caption_) return;
-  caption_ = std::move(s);
-  Touch();
+  Assign(caption_, std::move(s));
 }
 
 void TCheckBox::SetChecked(bool c) {
-  if (c == checked_) return;
-  checked_ = c;
-  Touch();
-  if (OnClick) OnClick();
+  if (Assign(checked_, c) && OnClick) OnClick();
 }
 
 void TCheckBox::UserClick() {
@@ -336,9 +299,7 @@ TRadioButton::TRadioButton(TForm* owner, std::string name, TControl* parent)
     : TControl(kKind, owner, std::move(name), parent) {}
 
 void TRadioButton::SetCaption(std::string s) {
-  if (s == caption_) return;
-  caption_ = std::move(s);
-  Touch();
+  Assign(caption_, std::move(s));
 }
 
 void TRadioButton::SetChecked(bool c) {
@@ -370,9 +331,7 @@ TRadioGroup::TRadioGroup(TForm* owner, std::string name, TControl* parent)
     : TControl(kKind, owner, std::move(name), parent) {}
 
 void TRadioGroup::SetCaption(std::string s) {
-  if (s == caption_) return;
-  caption_ = std::move(s);
-  Touch();
+  Assign(caption_, std::move(s));
 }
 
 void TRadioGroup::SetItems(std::vector<std::string> items) {
@@ -383,17 +342,11 @@ void TRadioGroup::SetItems(std::vector<std::string> items) {
 
 void TRadioGroup::SetItemIndex(int i) {
   if (i < -1 || i >= static_cast<int>(items_.size())) i = -1;
-  if (i == item_index_) return;
-  item_index_ = i;
-  Touch();
-  if (OnClick) OnClick();
+  if (Assign(item_index_, i) && OnClick) OnClick();
 }
 
 void TRadioGroup::SetColumns(int c) {
-  c = std::max(1, c);
-  if (c == columns_) return;
-  columns_ = c;
-  Touch();
+  Assign(columns_, std::max(1, c));
 }
 
 void TRadioGroup::UserSelect(int i) {
@@ -470,265 +423,6 @@ void TComboBox::UserType(std::string s) {
   if (OnChange) OnChange();
 }
 
-// ---------------------------------------------------------------- TTreeView
-
-void TTreeNode::SetText(std::string s) {
-  if (s == text_) return;
-  text_ = std::move(s);
-  tree_->Changed();
-}
-
-TTreeNode* TTreeNode::Item(int i) const {
-  return i >= 0 && i < Count() ? children_[static_cast<size_t>(i)].get() : nullptr;
-}
-
-int TTreeNode::Index() const {
-  const auto& sibs = parent_ ? parent_->children_ : tree_->roots_;
-  for (size_t i = 0; i < sibs.size(); ++i)
-    if (sibs[i].get() == this) return static_cast<int>(i);
-  return -1;
-}
-
-void TTreeNode::SetExpanded(bool e) {
-  if (e == expanded_) return;
-  expanded_ = e;
-  tree_->Changed();
-}
-
-void TTreeNode::Expand(bool recurse) {
-  SetExpanded(true);
-  if (recurse)
-    for (auto& c : children_) c->Expand(true);
-}
-
-bool TTreeNode::Selected() const {
-  return tree_->Selected() == this;
-}
-
-TTreeView::TTreeView(TForm* owner, std::string name, TControl* parent)
-    : TControl(kKind, owner, std::move(name), parent) {}
-
-TTreeView::~TTreeView() = default;
-
-TTreeNode* TTreeView::AddChild(TTreeNode* parent, std::string text) {
-  if (parent && !Contains(parent)) return nullptr;
-  auto& list = parent ? parent->children_ : roots_;
-  list.push_back(std::unique_ptr<TTreeNode>(new TTreeNode(this, parent, std::move(text))));
-  Changed();
-  return list.back().get();
-}
-
-TTreeNode* TTreeView::Insert(TTreeNode* sibling, std::string text) {
-  if (!sibling || !Contains(sibling)) return AddChild(nullptr, std::move(text));
-  TTreeNode* parent = sibling->parent_;
-  auto& list = parent ? parent->children_ : roots_;
-  auto it = list.begin() + sibling->Index();
-  it = list.insert(it, std::unique_ptr<TTreeNode>(new TTreeNode(this, parent, std::move(text))));
-  Changed();
-  return it->get();
-}
-
-namespace {
-bool Within(const TTreeNode* node, const TTreeNode* ancestor) {
-  for (; node; node = node->Parent())
-    if (node == ancestor) return true;
-  return false;
-}
-}  // namespace
-
-void TTreeView::Delete(TTreeNode* node) {
-  if (!node || !Contains(node)) return;
-  bool lost_selection = Within(selected_, node);
-  auto& list = node->parent_ ? node->parent_->children_ : roots_;
-  list.erase(list.begin() + node->Index());
-  Changed();
-  if (lost_selection) {
-    selected_ = nullptr;
-    if (OnChange) OnChange();
-  }
-}
-
-void TTreeView::Clear() {
-  if (roots_.empty()) return;
-  bool had_selection = selected_ != nullptr;
-  selected_ = nullptr;
-  roots_.clear();
-  Changed();
-  if (had_selection && OnChange) OnChange();
-}
-
-TTreeNode* TTreeView::TopItem(int i) const {
-  return i >= 0 && i < TopCount() ? roots_[static_cast<size_t>(i)].get() : nullptr;
-}
-
-namespace {
-int CountNode(const TTreeNode* node) {
-  int n = 1;
-  for (int i = 0; i < node->Count(); ++i) n += CountNode(node->Item(i));
-  return n;
-}
-// Compares pointers only, so a stale pointer from a page is never dereferenced.
-bool ContainsUnder(const TTreeNode* root, const TTreeNode* node) {
-  if (root == node) return true;
-  for (int i = 0; i < root->Count(); ++i)
-    if (ContainsUnder(root->Item(i), node)) return true;
-  return false;
-}
-}  // namespace
-
-int TTreeView::Count() const {
-  int n = 0;
-  for (const auto& r : roots_) n += CountNode(r.get());
-  return n;
-}
-
-bool TTreeView::Contains(const TTreeNode* node) const {
-  if (!node) return false;
-  for (const auto& r : roots_)
-    if (ContainsUnder(r.get(), node)) return true;
-  return false;
-}
-
-void TTreeView::FullExpand() {
-  for (auto& r : roots_) r->Expand(true);
-}
-
-void TTreeView::SetSelected(TTreeNode* node) {
-  if (node && !Contains(node)) return;
-  if (node == selected_) return;
-  selected_ = node;
-  Touch();
-  if (OnChange) OnChange();
-}
-
-void TTreeView::SetReadOnly(bool r) {
-  if (r == read_only_) return;
-  read_only_ = r;
-  Touch();
-}
-
-void TTreeView::UserClickNode(TTreeNode* node) {
-  SetFocus();
-  if (node) SetSelected(node);
-  if (OnClick) OnClick();
-}
-
-bool TTreeView::UserClickPath(const std::vector<std::string>& path) {
-  TTreeNode* found = nullptr;
-  const std::vector<std::unique_ptr<TTreeNode>>* level = &roots_;
-  for (const auto& text : path) {
-    found = nullptr;
-    for (const auto& c : *level)
-      if (c->Text() == text) {
-        found = c.get();
-        break;
-      }
-    if (!found) return false;
-    level = &found->children_;
-  }
-  if (!found) return false;
-  UserClickNode(found);
-  return true;
-}
-
-// ---------------------------------------------------------------- TStringGrid
-
-TStringGrid::TStringGrid(TForm* owner, std::string name, TControl* parent)
-    : TControl(kKind, owner, std::move(name), parent),
-      cells_(static_cast<size_t>(cols_ * rows_)),
-      col_widths_(static_cast<size_t>(cols_), default_col_width_) {}
-
-void TStringGrid::SetColCount(int n) {
-  n = std::max(1, n);
-  if (n == cols_) return;
-  std::vector<std::string> cells(static_cast<size_t>(n) * static_cast<size_t>(rows_));
-  for (int r = 0; r < rows_; ++r)
-    for (int c = 0; c < std::min(n, cols_); ++c)
-      cells[static_cast<size_t>(r * n + c)] = std::move(cells_[static_cast<size_t>(r * cols_ + c)]);
-  cells_ = std::move(cells);
-  col_widths_.resize(static_cast<size_t>(n), default_col_width_);
-  cols_ = n;
-  fixed_cols_ = std::min(fixed_cols_, cols_ - 1);
-  Touch();
-}
-
-void TStringGrid::SetRowCount(int n) {
-  n = std::max(1, n);
-  if (n == rows_) return;
-  cells_.resize(static_cast<size_t>(n) * static_cast<size_t>(cols_));
-  rows_ = n;
-  fixed_rows_ = std::min(fixed_rows_, rows_ - 1);
-  Touch();
-}
-
-void TStringGrid::SetFixedRows(int n) {
-  n = std::clamp(n, 0, rows_ - 1);
-  if (n == fixed_rows_) return;
-  fixed_rows_ = n;
-  Touch();
-}
-
-void TStringGrid::SetFixedCols(int n) {
-  n = std::clamp(n, 0, cols_ - 1);
-  if (n == fixed_cols_) return;
-  fixed_cols_ = n;
-  Touch();
-}
-
-const std::string& TStringGrid::Cell(int col, int row) const {
-  static const std::string empty;
-  if (col < 0 || row < 0 || col >= cols_ || row >= rows_) return empty;
-  return cells_[static_cast<size_t>(row * cols_ + col)];
-}
-
-void TStringGrid::SetCell(int col, int row, std::string s) {
-  if (col < 0 || row < 0 || col >= cols_ || row >= rows_) return;
-  auto& cell = cells_[static_cast<size_t>(row * cols_ + col)];
-  if (cell == s) return;
-  cell = std::move(s);
-  Touch();
-}
-
-void TStringGrid::ClearRow(int row) {
-  for (int c = 0; c < cols_; ++c) SetCell(c, row, {});
-}
-
-int TStringGrid::ColWidth(int col) const {
-  return col >= 0 && col < cols_ ? col_widths_[static_cast<size_t>(col)] : 0;
-}
-
-void TStringGrid::SetColWidth(int col, int w) {
-  if (col < 0 || col >= cols_ || col_widths_[static_cast<size_t>(col)] == w) return;
-  col_widths_[static_cast<size_t>(col)] = std::max(0, w);
-  Touch();
-}
-
-void TStringGrid::SetDefaultColWidth(int w) {
-  default_col_width_ = std::max(0, w);
-  std::fill(col_widths_.begin(), col_widths_.end(), default_col_width_);
-  Touch();
-}
-
-void TStringGrid::SetDefaultRowHeight(int h) {
-  if (h == default_row_height_) return;
-  default_row_height_ = std::max(0, h);
-  Touch();
-}
-
-void TStringGrid::SetEditing(bool e) {
-  if (e == editing_) return;
-  editing_ = e;
-  Touch();
-}
-
-void TStringGrid::UserSetCell(int col, int row, std::string s) {
-  SetFocus();
-  if (!editing_ || col < fixed_cols_ || row < fixed_rows_ || col >= cols_ || row >= rows_) return;
-  if (Cell(col, row) == s) return;
-  SetCell(col, row, std::move(s));
-  if (OnSetEditText) OnSetEditText(col, row);
-}
-
 // ---------------------------------------------------------------- progress bar, containers
 
 TProgressBar::TProgressBar(TForm* owner, std::string name, TControl* parent)
@@ -743,34 +437,25 @@ void TProgressBar::SetRange(int min, int max) {
 }
 
 void TProgressBar::SetPosition(int p) {
-  p = std::clamp(p, min_, max_);
-  if (p == position_) return;
-  position_ = p;
-  Touch();
+  Assign(position_, std::clamp(p, min_, max_));
 }
 
 TGroupBox::TGroupBox(TForm* owner, std::string name, TControl* parent)
     : TControl(kKind, owner, std::move(name), parent) {}
 
 void TGroupBox::SetCaption(std::string s) {
-  if (s == caption_) return;
-  caption_ = std::move(s);
-  Touch();
+  Assign(caption_, std::move(s));
 }
 
 TPanel::TPanel(TForm* owner, std::string name, TControl* parent)
     : TControl(kKind, owner, std::move(name), parent) {}
 
 void TPanel::SetCaption(std::string s) {
-  if (s == caption_) return;
-  caption_ = std::move(s);
-  Touch();
+  Assign(caption_, std::move(s));
 }
 
 void TPanel::SetBevelOuter(Bevel b) {
-  if (b == bevel_) return;
-  bevel_ = b;
-  Touch();
+  Assign(bevel_, b);
 }
 
 // ---------------------------------------------------------------- TTimer
@@ -778,18 +463,11 @@ void TPanel::SetBevelOuter(Bevel b) {
 TTimer::TTimer(TForm* owner, std::string name, TControl*) : TComponent(kKind, owner, std::move(name)) {}
 
 void TTimer::SetInterval(int ms) {
-  ms = std::max(0, ms);
-  if (ms == interval_) return;
-  interval_ = ms;
-  ++generation_;
-  Touch();
+  if (Assign(interval_, std::max(0, ms))) ++generation_;
 }
 
 void TTimer::SetEnabled(bool e) {
-  if (e == enabled_) return;
-  enabled_ = e;
-  ++generation_;
-  Touch();
+  if (Assign(enabled_, e)) ++generation_;
 }
 
 void TTimer::Fire() {

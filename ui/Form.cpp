@@ -11,9 +11,7 @@ TForm::TForm(std::string class_name)
 TForm::~TForm() = default;
 
 void TForm::SetCaption(std::string s) {
-  if (s == caption_) return;
-  caption_ = std::move(s);
-  Touch();
+  Assign(caption_, std::move(s));
 }
 
 void TForm::SetOwnerWindow(std::uintptr_t h) {
@@ -21,15 +19,11 @@ void TForm::SetOwnerWindow(std::uintptr_t h) {
 }
 
 void TForm::SetStayOnTop(bool s) {
-  if (s == stay_on_top_) return;
-  stay_on_top_ = s;
-  Touch();
+  Assign(stay_on_top_, s);
 }
 
 void TForm::SetSizeable(bool s) {
-  if (s == sizeable_) return;
-  sizeable_ = s;
-  Touch();
+  Assign(sizeable_, s);
 }
 
 TComponent* TForm::FindComponent(const std::string& name) const {
