@@ -20,6 +20,12 @@ namespace korvel::ui::qt {
 QString ToQ(const std::string& gbk);
 std::string FromQ(const QString& s);
 QFont ToQFont(const TFont& f, const QFont& base);
+QColor ToQColor(TColor c);
+// The virtual-key number the pages know for a Qt key.
+int ToVirtualKey(int qt_key);
+// Routes events of w that the signals do not cover (typed keys, double clicks, key releases) to fn;
+// fn returns true to swallow the event.
+void Hook(QWidget* w, std::function<bool(QEvent*)> fn);
 
 // Follows which keys are held down across all windows of the process, so that a window acts only
 // on keys pressed while it was the active one. A key still held from another window (the one the
@@ -87,6 +93,42 @@ class FormView {
   void Build();
   QWidget* Create(TComponent& c, QWidget* parent);
   void SyncOne(Entry& e);
+  // One pair per control kind (QtControls.cpp): the widget created for the model, and its update.
+  using CreateFn = QWidget* (FormView::*)(TComponent& comp, QWidget* parent);
+  using SyncFn = void (FormView::*)(Entry& e, TControl& c, QWidget* w);
+  struct KindView {
+    Kind kind;
+    CreateFn create;
+    SyncFn sync;
+  };
+  // The pair of a kind; null for kinds shown as a plain widget (and timers, which have none).
+  static const KindView* ViewOf(Kind kind);
+  QWidget* CreateLabel(TComponent& comp, QWidget* parent);
+  void SyncLabel(Entry& e, TControl& c, QWidget* w);
+  QWidget* CreateButton(TComponent& comp, QWidget* parent);
+  void SyncButton(Entry& e, TControl& c, QWidget* w);
+  QWidget* CreateEdit(TComponent& comp, QWidget* parent);
+  void SyncEdit(Entry& e, TControl& c, QWidget* w);
+  QWidget* CreateMemo(TComponent& comp, QWidget* parent);
+  void SyncMemo(Entry& e, TControl& c, QWidget* w);
+  QWidget* CreateCheckBox(TComponent& comp, QWidget* parent);
+  void SyncCheckBox(Entry& e, TControl& c, QWidget* w);
+  QWidget* CreateRadioButton(TComponent& comp, QWidget* parent);
+  void SyncRadioButton(Entry& e, TControl& c, QWidget* w);
+  QWidget* CreateRadioGroup(TComponent& comp, QWidget* parent);
+  void SyncRadioGroup(Entry& e, TControl& c, QWidget* w);
+  QWidget* CreateGroupBox(TComponent& comp, QWidget* parent);
+  void SyncGroupBox(Entry& e, TControl& c, QWidget* w);
+  QWidget* CreateComboBox(TComponent& comp, QWidget* parent);
+  void SyncComboBox(Entry& e, TControl& c, QWidget* w);
+  QWidget* CreateTreeView(TComponent& comp, QWidget* parent);
+  void SyncTreeView(Entry& e, TControl& c, QWidget* w);
+  QWidget* CreateStringGrid(TComponent& comp, QWidget* parent);
+  void SyncStringGrid(Entry& e, TControl& c, QWidget* w);
+  QWidget* CreateProgressBar(TComponent& comp, QWidget* parent);
+  void SyncProgressBar(Entry& e, TControl& c, QWidget* w);
+  QWidget* CreatePanel(TComponent& comp, QWidget* parent);
+  void SyncPanel(Entry& e, TControl& c, QWidget* w);
   static bool CheckedStateDiffers(const Entry& e);
   void SyncCommon(TControl& c, QWidget* w);
   void SyncTree(Entry& e);
