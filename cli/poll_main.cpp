@@ -80,12 +80,13 @@ struct Options {
   long simBaud = -1;
 };
 
-// The options as CLI11 reads them; -1 to go on, else the exit status (help 0, usage error 2).
-int parse_args(int argc, char** argv, Options& o) {
-  CLI::App app{"korvel-poll: a host in a box. Loads the driver library and polls it through its exports.",
-               "korvel-poll"};
-  app.get_formatter()->column_width(34);
+// The raw texts of the options that need more than CLI11 reads.
+struct RawLists {
   std::vector<std::string> tagFiles, tagLines, writes;
+};
+
+// The library, the line and the modules.
+void declare_line_options(CLI::App& app, Options& o) {
   app.add_option(
          "--library", o.library,
          "the driver library (default: KorvelPLNK.so of the build tree, else of the installed prefix)")
@@ -103,15 +104,23 @@ int parse_args(int argc, char** argv, Options& o) {
   app.add_flag("--log-debug", o.logDebug, "the block's run log switch");
   app.add_flag("--log-error", o.logError, "the block's error log switch");
   app.add_flag("--log-trace", o.logTrace, "the block's trace log switch");
-  app.add_option("--tags", tagFiles, "tag list, CSV: name,address,type,period (type real|bool|string)")
+}
+
+// The tags and the writes, read as texts first.
+void declare_tag_options(CLI::App& app, RawLists& raw) {
+  app.add_option("--tags", raw.tagFiles, "tag list, CSV: name,address,type,period (type real|bool|string)")
       ->option_text("FILE")
       ->allow_extra_args(false);
-  app.add_option("--tag", tagLines, "one tag (repeatable); default: a demonstration set")
+  app.add_option("--tag", raw.tagLines, "one tag (repeatable); default: a demonstration set")
       ->option_text("NAME,ADDR,TYPE,PERIOD")
       ->allow_extra_args(false);
-  app.add_option("--write", writes, "write VALUE to tag NAME, MS ms after the start (repeatable)")
+  app.add_option("--write", raw.writes, "write VALUE to tag NAME, MS ms after the start (repeatable)")
       ->option_text("NAME=VALUE[@MS]")
       ->allow_extra_args(false);
+}
+
+// What is printed, and for how long.
+void declare_output_options(CLI::App& app, Options& o) {
   auto* json = app.add_flag("--json", o.json, "JSON lines instead of a table");
   auto* csv =
       app.add_flag("--csv", o.csv, "comma-separated lines with a header, for spreadsheets")->excludes(json);
@@ -124,6 +133,10 @@ int parse_args(int argc, char** argv, Options& o) {
   app.add_option("--duration", o.duration, "stop after S seconds (default: until interrupted)")
       ->option_text("S");
   app.add_option("--polls", o.polls, "stop after N polls")->option_text("N");
+}
+
+// The built-in simulator, and the footer.
+void declare_sim_options(CLI::App& app, Options& o) {
   app.add_flag("--simulate", o.simulate,
                "serve the modules from the built-in simulator on a pseudo-terminal");
   app.add_option("--sim", o.simCommands,
@@ -137,19 +150,17 @@ int parse_args(int argc, char** argv, Options& o) {
   app.footer(
       "Exit status: 0 after the run, 1 when the library cannot be loaded or the driver cannot start (the\n"
       "port cannot be opened: the library's message is printed), 2 for a usage error.");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : 2;
-  }
+}
 
+// The tag lists and timed writes from their texts; -1 to go on, else 2 (a usage error).
+int read_lists(const RawLists& raw, Options& o) {
   std::string err;
-  for (const std::string& f : tagFiles)
+  for (const std::string& f : raw.tagFiles)
     if (!cli::load_tags(f, o.tags, err)) {
       std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
       return 2;
     }
-  for (const std::string& line : tagLines) {
+  for (const std::string& line : raw.tagLines) {
     cli::TagSpec t;
     if (!cli::parse_tag(line, t, err)) {
       std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
@@ -157,7 +168,7 @@ int parse_args(int argc, char** argv, Options& o) {
     }
     o.tags.push_back(t);
   }
-  for (const std::string& v : writes) {
+  for (const std::string& v : raw.writes) {
     const size_t eq = v.find('=');
     if (eq == std::string::npos) {
       std::fprintf(stderr, "korvel-poll: --write NAME=VALUE[@MS]\n");
@@ -174,6 +185,24 @@ int parse_args(int argc, char** argv, Options& o) {
     o.writes.push_back(w);
   }
   return -1;
+}
+
+// The options as CLI11 reads them; -1 to go on, else the exit status (help 0, usage error 2).
+int parse_args(int argc, char** argv, Options& o) {
+  CLI::App app{"korvel-poll: a host in a box. Loads the driver library and polls it through its exports.",
+               "korvel-poll"};
+  app.get_formatter()->column_width(34);
+  RawLists raw;
+  declare_line_options(app, o);
+  declare_tag_options(app, raw);
+  declare_output_options(app, o);
+  declare_sim_options(app, o);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+  return read_lists(raw, o);
 }
 
 // The library beside the build tree's tools, else where the install puts it relative to bin/.
@@ -261,31 +290,24 @@ void print_live_table(const std::vector<cli::TagSpec>& tags, const std::vector<R
 std::string value_text(const TTagValue& v) {
   char buf[64];
   switch (v.DataType) {
-    case 0:
+    case kTypeReal:
       std::snprintf(buf, sizeof buf, "%.15g", v.Data.dbl);
       return buf;
-    case 1:
+    case kTypeBool:
       return v.Data.bln ? "true" : "false";
-    case 2:
+    case kTypeString:
       return utf8(v.Data.str);
     default:
       return "?";
   }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options o;
-  if (const int rc = parse_args(argc, argv, o); rc >= 0) return rc;
-  if (o.library.empty()) o.library = default_library();
-  plat::DynLib lib;
-  if (lib.open(o.library) != plat::OpenResult::Ok) {
-    std::fprintf(stderr, "korvel-poll: cannot load %s: %s\n", o.library.c_str(),
-                 plat::last_error_text().c_str());
+// Loads the library and finds its exports; 0 when all is there, else the exit status.
+int load_exports(const std::string& path, plat::DynLib& lib, Exports& x) {
+  if (lib.open(path) != plat::OpenResult::Ok) {
+    std::fprintf(stderr, "korvel-poll: cannot load %s: %s\n", path.c_str(), plat::last_error_text().c_str());
     return 1;
   }
-  Exports x;
   if (!bind(lib, "IniDriver", x.IniDriver) || !bind(lib, "IniDriverEx", x.IniDriverEx) ||
       !bind(lib, "OnDataRead", x.OnDataRead) || !bind(lib, "OnDataWrite", x.OnDataWrite) ||
       !bind(lib, "GetDeviceStatus", x.GetDeviceStatus) || !bind(lib, "DetectScanTime", x.DetectScanTime) ||
@@ -296,255 +318,341 @@ int main(int argc, char** argv) {
                  x.GetPDBLen(), sizeof(PDB));
     return 1;
   }
+  return 0;
+}
 
-  // The parameter block.
-  std::unique_ptr<PDB> block = cli::new_block();
+// The parameter block from its file, or from the line and module flags; 0 or the exit status.
+int build_block(const Options& o, PDB& block) {
   std::string err;
   if (!o.blockFile.empty()) {
-    if (!cli::load_block(o.blockFile, *block, err)) {
-      std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
-      return 1;
-    }
-  } else {
-    if (o.port < 1 || o.port > 16) {
-      std::fprintf(stderr, "korvel-poll: --port takes 1..16\n");
-      return 2;
-    }
-    block->ComPort = static_cast<uint8_t>(o.port - 1);
-    const int bi = cli::baud_index(static_cast<uint32_t>(o.baud));
-    if (bi < 0) {
-      std::fprintf(stderr, "korvel-poll: --baud takes one of 110, 300, ..., 115200, 128000, 256000\n");
-      return 2;
-    }
-    block->BaudRate = static_cast<uint8_t>(bi);
-    if (o.timeout >= 0) block->TimeOut = static_cast<uint16_t>(o.timeout > 65535 ? 65535 : o.timeout);
-    block->DebugLog = o.logDebug;
-    block->ErrorLog = o.logError;
-    block->TraceLog = o.logTrace;
-    std::vector<std::string> modules = o.modules;
-    if (modules.empty()) modules = {"1:PLNK", "2:PLNE"};
-    for (TDevInfo& d : block->Devices) {
-      d.DevType = 2;
-      d.DevTypeName.set("");
-    }
-    for (const std::string& m : modules) {
-      if (!cli::add_module(*block, m, err)) {
-        std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
-        return 2;
-      }
-    }
-  }
-  std::vector<cli::TagSpec> tags = o.tags.empty() ? cli::default_tags(*block) : o.tags;
-  if (o.stats) {
-    // Every module's link text, unless the list has it already.
-    for (const TDevInfo& d : block->Devices) {
-      if (d.DevType == 2) continue;
-      const std::string link = "DEVICELINK" + std::to_string(d.DevID);
-      bool have = false;
-      for (const cli::TagSpec& t : tags) have = have || (t.address == link && t.type == 2);
-      if (!have) tags.push_back({link, link, 2, 1000});
-    }
-  }
-
-  // The simulator's wire log as --stats reads it, handed over from the simulator's thread.
-  struct WireNote {
-    bool request;
-    int station;
-    uint64_t ms;
-    bool expectsAnswer;
-  };
-  std::mutex wireMu;
-  std::vector<WireNote> wire;
-
-  // The simulator, when asked for: one simulated module per configured module.
-  sim::ModuleSim simulator;
-  sim::Runner runner(simulator);
-  if (o.simulate) {
-    int k = 0;
-    for (const TDevInfo& d : block->Devices) {
-      if (d.DevType == 2) continue;
-      const std::string n = std::to_string(d.DevID);
-      const std::string spec = n + (d.DevType == 0 ? ":PLNE" : ":PLNK") +
-                               ":pv=ramp:" + std::to_string(10 * k) + ":" + std::to_string(100 + 10 * k) +
-                               ":20000,ao=" + std::to_string(4 + k) +
-                               ",alarm=sched:0@0/4000@1/8000@3/12000@0:loop,p16=" + std::to_string(250 + k);
-      if (!sim::apply_module_spec(simulator, spec, &err))
-        std::fprintf(stderr, "korvel-poll: simulator: %s\n", err.c_str());
-      ++k;
-    }
-    sim::LineTiming timing;
-    timing.baud = static_cast<uint32_t>(o.simBaud >= 0 ? o.simBaud : kBaudRates[block->BaudRate % 15]);
-    if (!o.simConfig.empty() && !sim::load_config_file(simulator, timing, o.simConfig, &err)) {
-      std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
-      return 1;
-    }
-    for (const std::string& c : o.simCommands) {
-      if (!sim::apply_command(simulator, timing, c, &err)) {
-        std::fprintf(stderr, "korvel-poll: simulator: %s\n", err.c_str());
-        return 2;
-      }
-    }
-    simulator.set_log_limit(1000);
-    if (o.stats) {
-      simulator.set_log_sink([&](const sim::WireEvent& e) {
-        if (e.dir == sim::WireEvent::Dir::Line || e.station < 0) return;
-        std::lock_guard<std::mutex> lock(wireMu);
-        wire.push_back({e.dir == sim::WireEvent::Dir::Received, e.station, e.at_ms,
-                        !e.bytes.empty() && e.bytes[0] != '%'});
-      });
-    }
-    sim::RunnerOptions ro;
-    ro.timing = timing;
-    if (!runner.start(ro, &err)) {
-      std::fprintf(stderr, "korvel-poll: simulator: %s\n", err.c_str());
-      return 1;
-    }
-    const std::string var = "KORVELPLNK_COM" + std::to_string(block->ComPort + 1);
-    plat::set_env(var, runner.path());
-    if (!o.json)
-      std::fprintf(o.csv ? stderr : stdout, "simulator on %s (%s=%s)\n", runner.path().c_str(), var.c_str(),
-                   runner.path().c_str());
-  }
-
-  // The tag descriptors, as a host stores them.
-  std::vector<TTagInfo> infos(tags.size());
-  std::vector<TTagInfo*> pointers;
-  std::map<std::string, size_t> byName;
-  for (size_t i = 0; i < tags.size(); ++i) {
-    TTagInfo& t = infos[i];
-    std::memset(&t, 0, sizeof t);
-    t.TagID = static_cast<int32_t>(i + 1);
-    std::snprintf(t.TagName, sizeof t.TagName, "%s", tags[i].name.c_str());
-    std::snprintf(t.TagAddr, sizeof t.TagAddr, "%s", tags[i].address.c_str());
-    t.TagType = tags[i].type;
-    t.ScanPeriod = tags[i].period;
-    pointers.push_back(&t);
-    byName[tags[i].name] = i;
-  }
-  cli::StatsBoard board;
-  for (size_t i = 0; i < tags.size(); ++i)
-    board.tag(infos[i].TagID, tags[i].address,
-              tags[i].type == 2 && tags[i].address.rfind("DEVICELINK", 0) == 0);
-  uint64_t nextStats = 0;
-  const auto printStats = [&](bool redraw, long polls) {
-    if (redraw) std::printf("\x1b[H\x1b[2J");
-    std::fputs(board.table([](const std::string& gbk) { return plat::gbk_to_utf8(gbk); }).c_str(), stdout);
-    if (!board.has_wire())
-      std::puts(
-          "(exchanges and answer times come from the simulator's wire log: run with --simulate; the "
-          "library's exports report changed tags only)");
-    std::printf("failures: status changes into each code as reported to the host; polls %ld%s\n", polls,
-                redraw ? "   (Ctrl-C stops)" : "");
-  };
-
-  std::signal(SIGINT, on_signal);
-  std::signal(SIGTERM, on_signal);
-  char* msg = nullptr;
-  const bool ok = x.IniDriver(static_cast<int32_t>(pointers.size()), pointers.data(), block.get(), &msg) != 0;
-  if (!ok) {
-    // A driver that could not start (most often: the port cannot be opened) polls nothing useful.
-    std::fprintf(stderr, "korvel-poll: the driver did not start: %s\n", take_message(msg).c_str());
-    x.FreeDriver();
-    runner.stop();
+    if (cli::load_block(o.blockFile, block, err)) return 0;
+    std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
     return 1;
   }
-  show_message(msg, o);
-  if (o.csv) print_csv_header();
+  if (o.port < 1 || o.port > 16) {
+    std::fprintf(stderr, "korvel-poll: --port takes 1..16\n");
+    return 2;
+  }
+  block.ComPort = static_cast<uint8_t>(o.port - 1);
+  const int bi = cli::baud_index(static_cast<uint32_t>(o.baud));
+  if (bi < 0) {
+    std::fprintf(stderr, "korvel-poll: --baud takes one of 110, 300, ..., 115200, 128000, 256000\n");
+    return 2;
+  }
+  block.BaudRate = static_cast<uint8_t>(bi);
+  if (o.timeout >= 0) block.TimeOut = static_cast<uint16_t>(o.timeout > 65535 ? 65535 : o.timeout);
+  block.DebugLog = o.logDebug;
+  block.ErrorLog = o.logError;
+  block.TraceLog = o.logTrace;
+  std::vector<std::string> modules = o.modules;
+  if (modules.empty()) modules = {"1:PLNK", "2:PLNE"};
+  for (TDevInfo& d : block.Devices) {
+    d.DevType = 2;
+    d.DevTypeName.set("");
+  }
+  for (const std::string& m : modules) {
+    if (!cli::add_module(block, m, err)) {
+      std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
+      return 2;
+    }
+  }
+  return 0;
+}
 
-  const bool live = !o.json && !o.csv && plat::stdout_is_terminal();
-  std::vector<Row> rows(tags.size());
-  std::vector<TTagValue> buf(tags.size() + 1);
-  const uint64_t start = plat::tick_ms();
-  long polls = 0;
-  while (!g_stop) {
-    const uint64_t now = plat::tick_ms() - start;
-    if (o.duration > 0 && static_cast<double>(now) >= o.duration * 1000) break;
-    if (o.polls > 0 && polls >= o.polls) break;
-    ++polls;
+// The tags to poll: the given ones or a demonstration set, with every module's link text for --stats.
+std::vector<cli::TagSpec> tag_list(const Options& o, const PDB& block) {
+  std::vector<cli::TagSpec> tags = o.tags.empty() ? cli::default_tags(block) : o.tags;
+  if (!o.stats) return tags;
+  for (const TDevInfo& d : block.Devices) {
+    if (d.DevType == 2) continue;
+    const std::string link = "DEVICELINK" + std::to_string(d.DevID);
+    bool have = false;
+    for (const cli::TagSpec& t : tags) have = have || (t.address == link && t.type == kTypeString);
+    if (!have) tags.push_back({link, link, kTypeString, 1000});
+  }
+  return tags;
+}
 
-    for (Options::Write& w : o.writes) {
+// The simulator's wire log as --stats reads it, handed over from the simulator's thread.
+struct WireNote {
+  bool request;
+  int station;
+  uint64_t ms;
+  bool expectsAnswer;
+};
+struct WireNotes {
+  std::mutex mu;
+  std::vector<WireNote> notes;
+};
+
+// One simulated module per configured module, with lively values.
+void simulate_modules(const PDB& block, sim::ModuleSim& simulator) {
+  std::string err;
+  int k = 0;
+  for (const TDevInfo& d : block.Devices) {
+    if (d.DevType == 2) continue;
+    const std::string n = std::to_string(d.DevID);
+    const std::string spec = n + (d.DevType == 0 ? ":PLNE" : ":PLNK") + ":pv=ramp:" + std::to_string(10 * k) +
+                             ":" + std::to_string(100 + 10 * k) + ":20000,ao=" + std::to_string(4 + k) +
+                             ",alarm=sched:0@0/4000@1/8000@3/12000@0:loop,p16=" + std::to_string(250 + k);
+    if (!sim::apply_module_spec(simulator, spec, &err))
+      std::fprintf(stderr, "korvel-poll: simulator: %s\n", err.c_str());
+    ++k;
+  }
+}
+
+// Starts the simulator on a pseudo-terminal named as the block's port; 0 or the exit status.
+int start_simulator(const Options& o, const PDB& block, sim::ModuleSim& simulator, sim::Runner& runner,
+                    WireNotes& wire) {
+  std::string err;
+  simulate_modules(block, simulator);
+  sim::LineTiming timing;
+  timing.baud = static_cast<uint32_t>(o.simBaud >= 0 ? o.simBaud : kBaudRates[block.BaudRate % 15]);
+  if (!o.simConfig.empty() && !sim::load_config_file(simulator, timing, o.simConfig, &err)) {
+    std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
+    return 1;
+  }
+  for (const std::string& c : o.simCommands) {
+    if (!sim::apply_command(simulator, timing, c, &err)) {
+      std::fprintf(stderr, "korvel-poll: simulator: %s\n", err.c_str());
+      return 2;
+    }
+  }
+  simulator.set_log_limit(1000);
+  if (o.stats) {
+    simulator.set_log_sink([&wire](const sim::WireEvent& e) {
+      if (e.dir == sim::WireEvent::Dir::Line || e.station < 0) return;
+      std::lock_guard<std::mutex> lock(wire.mu);
+      wire.notes.push_back({e.dir == sim::WireEvent::Dir::Received, e.station, e.at_ms,
+                            !e.bytes.empty() && e.bytes[0] != '%'});
+    });
+  }
+  sim::RunnerOptions ro;
+  ro.timing = timing;
+  if (!runner.start(ro, &err)) {
+    std::fprintf(stderr, "korvel-poll: simulator: %s\n", err.c_str());
+    return 1;
+  }
+  const std::string var = "KORVELPLNK_COM" + std::to_string(block.ComPort + 1);
+  plat::set_env(var, runner.path());
+  if (!o.json)
+    std::fprintf(o.csv ? stderr : stdout, "simulator on %s (%s=%s)\n", runner.path().c_str(), var.c_str(),
+                 runner.path().c_str());
+  return 0;
+}
+
+// The host's side of a run: the tag descriptors it hands the driver, what it has seen of each tag,
+// and the poll loop.
+class Host {
+ public:
+  Host(Options& o, const Exports& x, std::vector<cli::TagSpec> tags, WireNotes& wire)
+      : o_(o),
+        x_(x),
+        tags_(std::move(tags)),
+        wire_(wire),
+        infos_(tags_.size()),
+        rows_(tags_.size()),
+        buf_(tags_.size() + 1) {
+    for (size_t i = 0; i < tags_.size(); ++i) {
+      TTagInfo& t = infos_[i];
+      std::memset(&t, 0, sizeof t);
+      t.TagID = static_cast<int32_t>(i + 1);
+      std::snprintf(t.TagName, sizeof t.TagName, "%s", tags_[i].name.c_str());
+      std::snprintf(t.TagAddr, sizeof t.TagAddr, "%s", tags_[i].address.c_str());
+      t.TagType = tags_[i].type;
+      t.ScanPeriod = tags_[i].period;
+      pointers_.push_back(&t);
+      by_name_[tags_[i].name] = i;
+      board_.tag(t.TagID, tags_[i].address,
+                 tags_[i].type == kTypeString && tags_[i].address.rfind("DEVICELINK", 0) == 0);
+    }
+  }
+
+  // Starts the driver; false (with the library's message printed) when it did not start.
+  bool Start(PDB& block) {
+    char* msg = nullptr;
+    if (x_.IniDriver(static_cast<int32_t>(pointers_.size()), pointers_.data(), &block, &msg) == 0) {
+      // A driver that could not start (most often: the port cannot be opened) polls nothing useful.
+      std::fprintf(stderr, "korvel-poll: the driver did not start: %s\n", take_message(msg).c_str());
+      x_.FreeDriver();
+      return false;
+    }
+    show_message(msg, o_);
+    if (o_.csv) print_csv_header();
+    return true;
+  }
+
+  // Polls until interrupted, the duration is over or the poll count reached.
+  void Run() {
+    const uint64_t start = plat::tick_ms();
+    while (!g_stop) {
+      const uint64_t now = plat::tick_ms() - start;
+      if (o_.duration > 0 && static_cast<double>(now) >= o_.duration * 1000) break;
+      if (o_.polls > 0 && polls_ >= o_.polls) break;
+      ++polls_;
+      DueWrites(now);
+      const bool changed = Poll();
+      if (o_.stats) {
+        TakeWireNotes();
+        if (live_ && now >= next_stats_) {
+          next_stats_ = now + 1000;
+          PrintStats(true);
+        }
+      } else if (changed && live_) {
+        print_live_table(tags_, rows_, polls_);
+      }
+      std::fflush(stdout);
+      const uint16_t period = x_.DetectScanTime();
+      plat::sleep_ms(period == 0 ? 1 : period);
+    }
+  }
+
+  // Stops the driver and says how it ended.
+  void Stop() {
+    if (o_.stats) PrintStats(false);
+    x_.FreeDriver();
+    char* msg = nullptr;
+    x_.GetDeviceStatus(&msg);
+    show_message(msg, o_);
+    if (!o_.json) std::fprintf(o_.csv ? stderr : stdout, "stopped after %ld polls\n", polls_);
+  }
+
+ private:
+  // The timed writes whose moment has come.
+  void DueWrites(uint64_t now) {
+    for (Options::Write& w : o_.writes) {
       if (w.done || now < w.atMs) continue;
       w.done = true;
-      auto it = byName.find(w.tag);
-      if (it == byName.end()) {
+      auto it = by_name_.find(w.tag);
+      if (it == by_name_.end()) {
         std::fprintf(stderr, "korvel-poll: --write names no tag %s\n", w.tag.c_str());
         continue;
       }
       TTagValue rec{};
-      rec.TagID = infos[it->second].TagID;
-      rec.DataType = tags[it->second].type;
+      rec.TagID = infos_[it->second].TagID;
+      rec.DataType = tags_[it->second].type;
       std::string gbk = plat::utf8_to_gbk(w.value);
-      if (rec.DataType == 0)
+      if (rec.DataType == kTypeReal)
         rec.Data.dbl = std::atof(w.value.c_str());
-      else if (rec.DataType == 1)
+      else if (rec.DataType == kTypeBool)
         rec.Data.bln = (w.value == "1" || w.value == "true" || w.value == "on") ? 1 : 0;
       else
         rec.Data.str = gbk.data();
-      const bool accepted = x.OnDataWrite(1, &rec, &msg) != 0;
-      if (o.json)
+      char* msg = nullptr;
+      const bool accepted = x_.OnDataWrite(1, &rec, &msg) != 0;
+      if (o_.json)
         std::printf("{\"write\":%s,\"value\":%s,\"accepted\":%s}\n", cli::json_string(w.tag).c_str(),
                     cli::json_string(w.value).c_str(), accepted ? "true" : "false");
       else
-        std::fprintf(o.csv ? stderr : stdout, "write %s := %s %s\n", w.tag.c_str(), w.value.c_str(),
+        std::fprintf(o_.csv ? stderr : stdout, "write %s := %s %s\n", w.tag.c_str(), w.value.c_str(),
                      accepted ? "queued" : "refused");
-      show_message(msg, o);
+      show_message(msg, o_);
     }
+  }
 
+  // One OnDataRead; every reported change printed as asked. True when a tag changed.
+  bool Poll() {
     int32_t n = 0;
-    x.OnDataRead(&n, buf.data(), &msg);
-    show_message(msg, o);
-    board.begin_poll();
+    char* msg = nullptr;
+    x_.OnDataRead(&n, buf_.data(), &msg);
+    show_message(msg, o_);
+    board_.begin_poll();
     bool changed = false;
     for (int32_t i = 0; i < n; ++i) {
-      const TTagValue& v = buf[static_cast<size_t>(i)];
+      const TTagValue& v = buf_[static_cast<size_t>(i)];
       const size_t idx = static_cast<size_t>(v.TagID - 1);
       const std::string text = value_text(v);
-      board.report(v.TagID, v.Status, v.DataType == 2 && v.Data.str != nullptr ? v.Data.str : "");
-      if (v.DataType == 2) std::free(v.Data.str);
-      if (idx >= rows.size()) continue;
-      rows[idx] = {text, v.Status, v.Time, true};
+      board_.report(v.TagID, v.Status, v.DataType == kTypeString && v.Data.str != nullptr ? v.Data.str : "");
+      if (v.DataType == kTypeString) std::free(v.Data.str);
+      if (idx >= rows_.size()) continue;
+      rows_[idx] = {text, v.Status, v.Time, true};
       changed = true;
-      if (o.stats) {
-        continue;
-      } else if (o.json) {
-        const std::string value = v.DataType == 2 ? cli::json_string(text) : text;
-        std::printf("{\"tag\":%s,\"address\":%s,\"value\":%s,\"status\":%u,\"time\":%s}\n",
-                    cli::json_string(tags[idx].name).c_str(), cli::json_string(tags[idx].address).c_str(),
-                    value.c_str(), v.Status, cli::json_string(plat::datetime_text(v.Time)).c_str());
-      } else if (o.csv) {
-        print_csv_row(tags[idx], text, v.Status, v.Time);
-      } else if (!live) {
-        print_change_line(tags[idx], text, v.Status, v.Time);
-      }
+      PrintChange(idx, v, text);
     }
-    if (o.stats) {
-      std::vector<WireNote> notes;
-      {
-        std::lock_guard<std::mutex> lock(wireMu);
-        notes.swap(wire);
-      }
-      for (const WireNote& w : notes) {
-        if (w.request)
-          board.request(w.station, w.ms, w.expectsAnswer);
-        else
-          board.answer(w.station, w.ms);
-      }
-      if (live && now >= nextStats) {
-        nextStats = now + 1000;
-        printStats(true, polls);
-      }
-    } else if (changed && live) {
-      print_live_table(tags, rows, polls);
-    }
-    std::fflush(stdout);
-    const uint16_t period = x.DetectScanTime();
-    plat::sleep_ms(period == 0 ? 1 : period);
+    return changed;
   }
-  if (o.stats) printStats(false, polls);
-  x.FreeDriver();
-  x.GetDeviceStatus(&msg);
-  show_message(msg, o);
-  if (!o.json) std::fprintf(o.csv ? stderr : stdout, "stopped after %ld polls\n", polls);
+
+  void PrintChange(size_t idx, const TTagValue& v, const std::string& text) {
+    if (o_.stats) return;
+    if (o_.json) {
+      const std::string value = v.DataType == kTypeString ? cli::json_string(text) : text;
+      std::printf("{\"tag\":%s,\"address\":%s,\"value\":%s,\"status\":%u,\"time\":%s}\n",
+                  cli::json_string(tags_[idx].name).c_str(), cli::json_string(tags_[idx].address).c_str(),
+                  value.c_str(), v.Status, cli::json_string(plat::datetime_text(v.Time)).c_str());
+    } else if (o_.csv) {
+      print_csv_row(tags_[idx], text, v.Status, v.Time);
+    } else if (!live_) {
+      print_change_line(tags_[idx], text, v.Status, v.Time);
+    }
+  }
+
+  void TakeWireNotes() {
+    std::vector<WireNote> notes;
+    {
+      std::lock_guard<std::mutex> lock(wire_.mu);
+      notes.swap(wire_.notes);
+    }
+    for (const WireNote& w : notes) {
+      if (w.request)
+        board_.request(w.station, w.ms, w.expectsAnswer);
+      else
+        board_.answer(w.station, w.ms);
+    }
+  }
+
+  void PrintStats(bool redraw) {
+    if (redraw) std::printf("\x1b[H\x1b[2J");
+    std::fputs(board_.table([](const std::string& gbk) { return plat::gbk_to_utf8(gbk); }).c_str(), stdout);
+    if (!board_.has_wire())
+      std::puts(
+          "(exchanges and answer times come from the simulator's wire log: run with --simulate; the "
+          "library's exports report changed tags only)");
+    std::printf("failures: status changes into each code as reported to the host; polls %ld%s\n", polls_,
+                redraw ? "   (Ctrl-C stops)" : "");
+  }
+
+  Options& o_;
+  const Exports& x_;
+  const std::vector<cli::TagSpec> tags_;
+  WireNotes& wire_;
+  std::vector<TTagInfo> infos_;
+  std::vector<TTagInfo*> pointers_;
+  std::map<std::string, size_t> by_name_;
+  std::vector<Row> rows_;
+  std::vector<TTagValue> buf_;
+  cli::StatsBoard board_;
+  const bool live_ = !o_.json && !o_.csv && plat::stdout_is_terminal();
+  long polls_ = 0;
+  uint64_t next_stats_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (const int rc = parse_args(argc, argv, o); rc >= 0) return rc;
+  if (o.library.empty()) o.library = default_library();
+  plat::DynLib lib;
+  Exports x;
+  if (const int rc = load_exports(o.library, lib, x); rc != 0) return rc;
+  std::unique_ptr<PDB> block = cli::new_block();
+  if (const int rc = build_block(o, *block); rc != 0) return rc;
+
+  WireNotes wire;
+  sim::ModuleSim simulator;
+  sim::Runner runner(simulator);
+  if (o.simulate)
+    if (const int rc = start_simulator(o, *block, simulator, runner, wire); rc != 0) return rc;
+
+  Host host(o, x, tag_list(o, *block), wire);
+  std::signal(SIGINT, on_signal);
+  std::signal(SIGTERM, on_signal);
+  if (!host.Start(*block)) {
+    runner.stop();
+    return 1;
+  }
+  host.Run();
+  host.Stop();
   runner.stop();
   return 0;
 }
