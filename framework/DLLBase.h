@@ -584,6 +584,13 @@ class TBaseDLLObject {
   void DropExpiredWrite(const TCommand& w);
   // Puts a created write command into PendingWrites; false when the queue is full.
   bool QueueWrite(TDLLTag& tag, TCommand* w);
+  // The steps of a host write (WriteExecute): the driver's own switches, the type check (logged
+  // when it fails), and the write command for the module at position p of TagList.
+  bool WriteInternalTag(TDLLTag& tag, const Variant& value);
+  bool WriteTypeFits(const TDLLTag& tag, const Variant& value);
+  bool QueueHostWrite(TDLLTag& tag, int32_t p, const Variant& value);
+  // Logs "not writable" for tag; false.
+  bool RefuseUnwritable(const TDLLTag& tag);
   // A tag value as the log lines write it.
   static std::string ValueText(const TDLLTag& tag);
   // Is d a module number (0..99)?

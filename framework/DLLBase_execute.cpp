@@ -66,68 +66,80 @@ bool TBaseDLLObject::WriteExecute(int32_t tagID, const Variant& value) {
       if (Parm.ErrorLog) LogLine(GBK("：写标签错误,标签不存在!") + "\r\n");
       return false;
     }
-    const auto notWritable = [&] {
-      if (Parm.ErrorLog) LogLine(GBK("：标签") + tag->TagName + GBK("不可写!") + "\r\n");
-      return false;
-    };
-    const bool isBool = value.kind() == Variant::Kind::Bool;
-    if (tag->InternalKey == "ENLOG") {
-      // Assigned directly: a host write switches logging even where the setter would not.
-      if (is_number(value))
-        EnLog = value.toDouble() != 0;
-      else if (isBool)
-        EnLog = value.toBool();
-      SetTypedValue(*tag, EnLog ? 1 : 0, EnLog, nullptr);
-      return true;
-    }
-    if (tag->InternalKey == "COMMLINK") return notWritable();
-    if (tag->InternalKey == "ENCOMMLINK") {
-      if (is_number(value))
-        SetCommEnabled(value.toDouble() != 0);
-      else if (isBool)
-        SetCommEnabled(value.toBool());
-      SetTypedValue(*tag, CommEnabled ? 1 : 0, CommEnabled, nullptr);
-      return true;
-    }
-    if (!AddrTypeWritable(tag->AddrType)) return notWritable();
-    const char* reason = nullptr;
-    if (value.kind() == Variant::Kind::Double && tag->TagType != kTypeReal)
-      reason = "标签不是模拟量类型!";
-    else if (isBool && tag->TagType != kTypeBool)
-      reason = "标签不是开关量类型!";
-    else if (value.isString() && tag->TagType != kTypeString)
-      reason = "标签不是字符串类型!";
-    if (reason != nullptr) {
-      if (Parm.ErrorLog)
-        LogLine(GBK("：标签") + tag->TagName + GBK("写错误,") + plat::utf8_to_gbk(reason) + "\r\n");
-      return false;
-    }
-    if (!CommEnabled) return false;
-    if (CurCommand != nullptr && CurCommand->IsWrite && !CurCommand->TagIndex.empty() &&
-        CurCommand->TagIndex[0] == p) {
-      if (Parm.ErrorLog)
-        LogLine(GBK("：标签写入请求未执行：") + tag->TagName + GBK("正在执行写入操作,") + GBK(" 地址=") +
-                tag->TagAddr + GBK(", 标签值=") + ValueText(*tag) + "\r\n");
-      return false;
-    }
-    // The host reads the new value at once; a refused write leaves the tag as it was.
-    const Variant previousValue = tag->Value, previousOld = tag->OldValue;
-    const double previousStamp = tag->TimeStamp;
-    tag->OldValue = tag->Value;
-    tag->Value = value;
-    tag->TimeStamp = plat::now_datetime();
-    TCommand* w = CreatCommand(tag, CommandList, true);
-    if (w == nullptr || !QueueWrite(*tag, w)) {
-      tag->Value = previousValue;
-      tag->OldValue = previousOld;
-      tag->TimeStamp = previousStamp;
-      return false;
-    }
-    return true;
+    if (tag->InternalKey == "ENLOG" || tag->InternalKey == "COMMLINK" || tag->InternalKey == "ENCOMMLINK")
+      return WriteInternalTag(*tag, value);
+    if (!AddrTypeWritable(tag->AddrType)) return RefuseUnwritable(*tag);
+    if (!WriteTypeFits(*tag, value) || !CommEnabled) return false;
+    return QueueHostWrite(*tag, p, value);
   } catch (...) {
     LogException(kClass, "WriteExecute");
     return false;
   }
+}
+
+bool TBaseDLLObject::RefuseUnwritable(const TDLLTag& tag) {
+  if (Parm.ErrorLog) LogLine(GBK("：标签") + tag.TagName + GBK("不可写!") + "\r\n");
+  return false;
+}
+
+bool TBaseDLLObject::WriteInternalTag(TDLLTag& tag, const Variant& value) {
+  const bool isBool = value.kind() == Variant::Kind::Bool;
+  if (tag.InternalKey == "ENLOG") {
+    // Assigned directly: a host write switches logging even where the setter would not.
+    if (is_number(value))
+      EnLog = value.toDouble() != 0;
+    else if (isBool)
+      EnLog = value.toBool();
+    SetTypedValue(tag, EnLog ? 1 : 0, EnLog, nullptr);
+    return true;
+  }
+  if (tag.InternalKey == "ENCOMMLINK") {
+    if (is_number(value))
+      SetCommEnabled(value.toDouble() != 0);
+    else if (isBool)
+      SetCommEnabled(value.toBool());
+    SetTypedValue(tag, CommEnabled ? 1 : 0, CommEnabled, nullptr);
+    return true;
+  }
+  return RefuseUnwritable(tag);  // COMMLINK only reports
+}
+
+bool TBaseDLLObject::WriteTypeFits(const TDLLTag& tag, const Variant& value) {
+  const char* reason = nullptr;
+  if (value.kind() == Variant::Kind::Double && tag.TagType != kTypeReal)
+    reason = "标签不是模拟量类型!";
+  else if (value.kind() == Variant::Kind::Bool && tag.TagType != kTypeBool)
+    reason = "标签不是开关量类型!";
+  else if (value.isString() && tag.TagType != kTypeString)
+    reason = "标签不是字符串类型!";
+  if (reason == nullptr) return true;
+  if (Parm.ErrorLog)
+    LogLine(GBK("：标签") + tag.TagName + GBK("写错误,") + plat::utf8_to_gbk(reason) + "\r\n");
+  return false;
+}
+
+bool TBaseDLLObject::QueueHostWrite(TDLLTag& tag, int32_t p, const Variant& value) {
+  if (CurCommand != nullptr && CurCommand->IsWrite && !CurCommand->TagIndex.empty() &&
+      CurCommand->TagIndex[0] == p) {
+    if (Parm.ErrorLog)
+      LogLine(GBK("：标签写入请求未执行：") + tag.TagName + GBK("正在执行写入操作,") + GBK(" 地址=") +
+              tag.TagAddr + GBK(", 标签值=") + ValueText(tag) + "\r\n");
+    return false;
+  }
+  // The host reads the new value at once; a refused write leaves the tag as it was.
+  const Variant previousValue = tag.Value, previousOld = tag.OldValue;
+  const double previousStamp = tag.TimeStamp;
+  tag.OldValue = tag.Value;
+  tag.Value = value;
+  tag.TimeStamp = plat::now_datetime();
+  TCommand* w = CreatCommand(&tag, CommandList, true);
+  if (w == nullptr || !QueueWrite(tag, w)) {
+    tag.Value = previousValue;
+    tag.OldValue = previousOld;
+    tag.TimeStamp = previousStamp;
+    return false;
+  }
+  return true;
 }
 
 void TBaseDLLObject::Refresh() {

@@ -17,6 +17,12 @@ uint32_t param_or(const Fault& f, uint32_t fallback) {
   return f.param >= 0 ? static_cast<uint32_t>(f.param) : fallback;
 }
 
+const Fault* find_fault(const std::vector<Fault>& active, FaultKind k) {
+  for (const Fault& f : active)
+    if (f.kind == k) return &f;
+  return nullptr;
+}
+
 }  // namespace
 
 void ModuleSim::set_module(int station, ModuleConfig config) {
@@ -144,22 +150,53 @@ std::optional<Reply> ModuleSim::serve_frame(std::string_view frame, uint64_t now
   }
   Station& st = it->second;
   ++st.record.requests;
-
   if (req.kind == RequestKind::Write) {
-    std::vector<std::string>& writes = st.record.writes;
-    if (write_limit_ > 0 && writes.size() >= write_limit_)
-      writes.erase(writes.begin(),
-                   writes.begin() + static_cast<std::ptrdiff_t>(writes.size() - write_limit_ + 1));
-    writes.push_back(req.payload);
-    if (req.payload == kPasswordPayload) {
-      ++st.record.password_writes;
-      in.note += " password";
-    }
+    record_write(st, req, in);
     push_log(std::move(in));
     return std::nullopt;  // writes get no answer
   }
 
-  // Faults active for this request; counted ones are used up.
+  const std::vector<Fault> active = take_faults(st);
+  Reply r;
+  r.station = req.station;
+  if (const Fault* f = find_fault(active, FaultKind::Vanish)) {
+    r.vanish_ms = param_or(*f, 1000);
+    r.note = fault_text(*f);
+    in.note += ", line vanishes";
+    push_log(std::move(in));
+    return r;
+  }
+  if (find_fault(active, FaultKind::Silent)) {
+    in.note += ", silent";
+    push_log(std::move(in));
+    return std::nullopt;
+  }
+  push_log(std::move(in));
+
+  const std::string text = find_fault(active, FaultKind::Refuse) ? "?" : answer_text(st, req, now_ms);
+  if (text == "?") r.note = "refused";
+  int check_station = req.station;
+  if (const Fault* f = find_fault(active, FaultKind::WrongStation))
+    check_station = f->param >= 0 ? f->param : (req.station + 1) % kStations;
+  r.bytes = answer_body(check_station, text);
+  apply_faults(active, r);
+  return r;
+}
+
+void ModuleSim::record_write(Station& st, const Request& req, WireEvent& in) {
+  std::vector<std::string>& writes = st.record.writes;
+  if (write_limit_ > 0 && writes.size() >= write_limit_)
+    writes.erase(writes.begin(),
+                 writes.begin() + static_cast<std::ptrdiff_t>(writes.size() - write_limit_ + 1));
+  writes.push_back(req.payload);
+  if (req.payload == kPasswordPayload) {
+    ++st.record.password_writes;
+    in.note += " password";
+  }
+}
+
+std::vector<Fault> ModuleSim::take_faults(Station& st) {
+  // Counted faults are used up by the request they act on.
   std::vector<Fault> active;
   for (auto f = st.faults.begin(); f != st.faults.end();) {
     active.push_back(*f);
@@ -169,57 +206,34 @@ std::optional<Reply> ModuleSim::serve_frame(std::string_view frame, uint64_t now
       ++f;
     }
   }
-  auto find = [&](FaultKind k) -> const Fault* {
-    for (const Fault& f : active) {
-      if (f.kind == k) return &f;
-    }
-    return nullptr;
-  };
+  return active;
+}
 
-  Reply r;
-  r.station = req.station;
-  if (const Fault* f = find(FaultKind::Vanish)) {
-    r.vanish_ms = param_or(*f, 1000);
-    r.note = fault_text(*f);
-    in.note += ", line vanishes";
-    push_log(std::move(in));
-    return r;
-  }
-  if (find(FaultKind::Silent)) {
-    in.note += ", silent";
-    push_log(std::move(in));
-    return std::nullopt;
-  }
-  push_log(std::move(in));
-
-  std::string text = find(FaultKind::Refuse) ? "?" : answer_text(st, req, now_ms);
-  if (text == "?") r.note = "refused";
-  int check_station = req.station;
-  if (const Fault* f = find(FaultKind::WrongStation)) {
-    check_station = f->param >= 0 ? f->param : (req.station + 1) % kStations;
-  }
-  std::string frame_out = answer_body(check_station, text);
-  if (find(FaultKind::BadCheck)) {
+void ModuleSim::apply_faults(const std::vector<Fault>& active, Reply& r) {
+  std::string& frame_out = r.bytes;  // the answer body, still without its CR
+  if (find_fault(active, FaultKind::BadCheck)) {
     char& last = frame_out.back();
     last = static_cast<char>(0x40 + ((last - 0x40 + 1) & 0x0F));
   }
   frame_out += kCR;
-  if (const Fault* f = find(FaultKind::Cut)) {
+  if (const Fault* f = find_fault(active, FaultKind::Cut)) {
     const size_t keep = param_or(*f, static_cast<uint32_t>(frame_out.size() - 1));
     frame_out.resize(std::min(keep, frame_out.size() - 1));
   }
-  if (const Fault* f = find(FaultKind::OverLong)) {
+  if (const Fault* f = find_fault(active, FaultKind::OverLong)) {
     // The answer runs on without its CR: digits past the check characters, never a CR or "?".
     frame_out.pop_back();
     const size_t len = param_or(*f, 600);
     for (size_t i = 0; frame_out.size() < len; ++i) frame_out += static_cast<char>('0' + i % 10);
   }
-  if (find(FaultKind::Double)) frame_out += frame_out;
-  if (const Fault* f = find(FaultKind::GarbageBefore)) frame_out = garbage(param_or(*f, 3)) + frame_out;
-  if (const Fault* f = find(FaultKind::GarbageAfter)) frame_out += garbage(param_or(*f, 3));
-  if (const Fault* f = find(FaultKind::Delay)) r.delay_ms = param_or(*f, 500);
-  if (const Fault* f = find(FaultKind::Dribble)) r.gap_ms = std::max<uint32_t>(1, param_or(*f, 20));
-  if (const Fault* f = find(FaultKind::Stray)) {
+  if (find_fault(active, FaultKind::Double)) frame_out += frame_out;
+  if (const Fault* f = find_fault(active, FaultKind::GarbageBefore))
+    frame_out = garbage(param_or(*f, 3)) + frame_out;
+  if (const Fault* f = find_fault(active, FaultKind::GarbageAfter)) frame_out += garbage(param_or(*f, 3));
+  if (const Fault* f = find_fault(active, FaultKind::Delay)) r.delay_ms = param_or(*f, 500);
+  if (const Fault* f = find_fault(active, FaultKind::Dribble))
+    r.gap_ms = std::max<uint32_t>(1, param_or(*f, 20));
+  if (const Fault* f = find_fault(active, FaultKind::Stray)) {
     r.after = garbage(param_or(*f, 3));
     r.after_ms = kStrayGapMs;
   }
@@ -227,8 +241,6 @@ std::optional<Reply> ModuleSim::serve_frame(std::string_view frame, uint64_t now
     if (!r.note.empty()) r.note += " ";
     r.note += fault_text(f);
   }
-  r.bytes = std::move(frame_out);
-  return r;
 }
 
 std::string ModuleSim::answer_text(const Station& s, const Request& req, uint64_t now_ms) const {

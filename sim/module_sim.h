@@ -122,6 +122,12 @@ class ModuleSim {
   };
 
   std::optional<Reply> serve_frame(std::string_view frame, uint64_t now_ms);
+  // A "%" request: its payload kept for the record (the password write counted).
+  void record_write(Station& st, const Request& req, WireEvent& in);
+  // The station's faults that act on this request; counted ones are used up.
+  static std::vector<Fault> take_faults(Station& st);
+  // Damages and times the answer in r.bytes (its body, without CR) as the active faults say.
+  static void apply_faults(const std::vector<Fault>& active, Reply& r);
   std::string answer_text(const Station& s, const Request& req, uint64_t now_ms) const;
   void push_log(WireEvent e);
 

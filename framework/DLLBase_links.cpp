@@ -1,0 +1,89 @@
+// The link-status tags: COMMLINK for the line, DEVICELINK<n> for each module, ENCOMMLINK for the
+// polling switch. Refreshed after each exchange whose outcome says something about the line.
+#include "driver/getfileinfo.h"
+#include "framework/DLLBase.h"
+#include "platform/datetime.h"
+#include "platform/text.h"
+
+namespace korvel {
+namespace {
+
+constexpr const char* kClass = "TBaseDLLObject";
+
+}  // namespace
+
+void TBaseDLLObject::RefreshLinkStatus() {
+  // Its exception line is the one of SwitchRunStatus, as the host's logs have always shown.
+  Guarded(kClass, "SwitchRunStatus", [&] {
+    if (CurCommand == nullptr) return;
+    const int32_t d = CurCommand->DeviceAddr;
+    const bool dev = ValidDev(d);
+    LastCommOK = RunEvent == opReadACK || RunEvent == opWriteACK;
+    if (LastCommOK && CommEnabled) {
+      CommStatus = lcOK;
+      if (dev) {
+        DevFailCount[d] = 0;
+        DevRun[d].DeviceFault = false;
+      }
+    } else {
+      if (dev && DevFailCount[d] != 0xFFFFFFFFu) ++DevFailCount[d];
+      CommStatus = !CommEnabled ? lcPaused : (CommStatus == lcNever ? lcNever : lcFault);
+    }
+    if (!dev) return;  // a command of no known module has no DEVICELINK tags
+    uint8_t& ds = DevStatus[d];
+    if (!DevEnabled[d] || !CommEnabled)
+      ds = lcPaused;
+    else if (DevRun[d].DeviceFault)
+      ds = lcPowerOff;
+    else if (DevFailCount[d] == 0xFFFFFFFFu)
+      ds = lcNever;
+    else if (DevFailCount[d] == 0)
+      ds = lcOK;
+    else if (DevFailCount[d] <= 3)
+      ds = lcInterference;
+    else if (DevFailCount[d] <= 8)
+      ds = lcFault;
+    else
+      ds = lcBroken;
+
+    const double now = plat::now_datetime();
+    const bool commSwitch = CommStatus == lcOK || CommStatus == lcInterference || CommStatus == lcFault;
+    const std::string& deviceName = Vocabulary()[fiDeviceName];
+    for (int32_t pos : InternalTags) {
+      TDLLTag* tag = TagAt(pos);
+      if (tag == nullptr) continue;
+      tag->TimeStamp = now;
+      const std::string& key = tag->InternalKey;
+      if (key == "COMMLINK") {
+        if (tag->TagType == kTypeString) {
+          if (CommStatus != lcPowerOff) tag->Value = Variant(deviceName + LinkStatusText(CommStatus));
+        } else {
+          SetTypedValue(*tag, CommStatus, commSwitch, nullptr);
+        }
+      } else if (key == "ENCOMMLINK") {
+        const std::string text = CommEnabled ? GBK("打开通信线路") : GBK("关闭通信线路");
+        SetTypedValue(*tag, CommEnabled ? 1 : 0, CommEnabled, &text);
+      } else if (key.rfind("DEVICELINK", 0) == 0 && tag->Address == d) {
+        if (tag->TagType != kTypeString) {
+          SetTypedValue(*tag, CommStatus, commSwitch, nullptr);
+          continue;
+        }
+        tag->Value = Variant(std::to_string(d) + GBK("号") + Vocabulary()[fiDevTypeName] +
+                             Parm.Devices[d].DevTypeName.str() + LinkStatusText(ds));
+        if (ds == lcPowerOff || (ds == lcNever && CommEnabled)) {
+          // The device's own tags carry the failure in their status words.
+          for (const auto& other : TagList) {
+            if (other->Address != d || other->InternalKey.find("DEVICELINK") != std::string::npos) continue;
+            other->Status = (other->Status | kStatusDevMarkSet) & kStatusDevMarkMask;
+            if (ds == lcPowerOff) {
+              const std::string error = "Error";
+              SetTypedValue(*other, 0, false, &error);
+            }
+          }
+        }
+      }
+    }
+  });
+}
+
+}  // namespace korvel
