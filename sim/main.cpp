@@ -87,14 +87,15 @@ int usage_error(const std::string& why) {
   return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  ModuleSim sim;
+struct Args {
   RunnerOptions opts;
   bool control = false;
   bool verbose = false;
+};
 
+// Reads the command line into args and sim; -1 to go on, else the exit status.
+int parse_args(int argc, char** argv, ModuleSim& sim, Args& args) {
+  RunnerOptions& opts = args.opts;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&](std::string* out) {
@@ -109,9 +110,9 @@ int main(int argc, char** argv) {
     } else if (a == "--pty") {
       opts.device.clear();
     } else if (a == "--control") {
-      control = true;
+      args.control = true;
     } else if (a == "--verbose") {
-      verbose = true;
+      args.verbose = true;
     } else if (a == "--test-line") {
       sim.load_test_line();
     } else if (a == "--config") {
@@ -128,56 +129,71 @@ int main(int argc, char** argv) {
       return usage_error("unknown option " + a);
     }
   }
+  return -1;
+}
 
-  sim.set_log_limit(control ? 100000 : 10000);
-  if (verbose) {
+// One line of the control protocol; the reply to print. quit is set by "quit".
+std::string control_command(const std::string& line, ModuleSim& sim, Runner& runner, LineTiming& timing,
+                            bool& quit) {
+  const std::string cmd = line.substr(0, line.find(' '));
+  const std::string arg = line.find(' ') == std::string::npos ? "" : line.substr(line.find(' ') + 1);
+  if (cmd == "quit") {
+    quit = true;
+  } else if (cmd == "drop") {
+    const int ms = std::atoi(arg.c_str());
+    if (ms <= 0) return "ERR drop wants a time in ms";
+    runner.drop_line(static_cast<uint32_t>(ms));
+  } else if (cmd == "log") {
+    for (const WireEvent& e : sim.log()) std::printf("%s\n", event_line(e).c_str());
+  } else if (cmd == "clear-log") {
+    sim.clear_log();
+  } else {
+    LineTiming t = timing;
+    std::string why;
+    if (!apply_command(sim, t, line, &why)) return "ERR " + why;
+    timing = t;
+    runner.set_timing(t);
+  }
+  return "OK";
+}
+
+// Serves control commands from standard input until "quit" or its end.
+void serve_control(ModuleSim& sim, Runner& runner, LineTiming& timing) {
+  std::string line;
+  bool quit = false;
+  while (!quit && std::getline(std::cin, line)) {
+    std::printf("%s\n", control_command(line, sim, runner, timing, quit).c_str());
+    std::fflush(stdout);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ModuleSim sim;
+  Args args;
+  if (const int rc = parse_args(argc, argv, sim, args); rc >= 0) return rc;
+
+  sim.set_log_limit(args.control ? 100000 : 10000);
+  if (args.verbose) {
     sim.set_log_sink([](const WireEvent& e) { std::fprintf(stderr, "%s\n", event_line(e).c_str()); });
   }
-  opts.on_reopen = [](const std::string& path) {
+  args.opts.on_reopen = [](const std::string& path) {
     std::printf("REOPENED %s\n", path.c_str());
     std::fflush(stdout);
   };
 
   Runner runner(sim);
   std::string why;
-  if (!runner.start(opts, &why)) {
+  if (!runner.start(args.opts, &why)) {
     std::fprintf(stderr, "korvel-sim: %s\n", why.c_str());
     return 1;
   }
   std::printf("READY %s\n", runner.path().c_str());
   std::fflush(stdout);
 
-  if (control) {
-    std::string line;
-    while (std::getline(std::cin, line)) {
-      const std::string cmd = line.substr(0, line.find(' '));
-      const std::string arg = line.find(' ') == std::string::npos ? "" : line.substr(line.find(' ') + 1);
-      std::string reply = "OK";
-      if (cmd == "quit") {
-        std::printf("OK\n");
-        break;
-      } else if (cmd == "drop") {
-        const int ms = std::atoi(arg.c_str());
-        if (ms > 0)
-          runner.drop_line(static_cast<uint32_t>(ms));
-        else
-          reply = "ERR drop wants a time in ms";
-      } else if (cmd == "log") {
-        for (const WireEvent& e : sim.log()) std::printf("%s\n", event_line(e).c_str());
-      } else if (cmd == "clear-log") {
-        sim.clear_log();
-      } else {
-        LineTiming t = opts.timing;
-        if (apply_command(sim, t, line, &why)) {
-          opts.timing = t;
-          runner.set_timing(t);
-        } else {
-          reply = "ERR " + why;
-        }
-      }
-      std::printf("%s\n", reply.c_str());
-      std::fflush(stdout);
-    }
+  if (args.control) {
+    serve_control(sim, runner, args.opts.timing);
   } else {
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);

@@ -83,7 +83,18 @@ TSampleTest::TSampleTest(const PDB& hostBlock) : TForm("TSampleTest"), Sleep(pla
   SetCaption(GBK("设备测试窗口"));
   SetSizeable(false);
   SetClientSize(448, kNormalHeight);
+  PlaceGridAndStatus();
+  PlaceButtons();
+  PlaceDebugPanels();
+  // Polling starts only once a driver is initialised.
+  Timer1.SetEnabled(false);
+  ConnectHandlers();
+  Layout(false);
+  FormCreate();
+  CopyPDB(hostBlock, block_);
+}
 
+void TSampleTest::PlaceGridAndStatus() {
   StringGrid1.SetBounds(4, 4, 440, 150);
   StringGrid1.SetColCount(4);
   StringGrid1.SetRowCount(kGridRows);
@@ -107,14 +118,19 @@ TSampleTest::TSampleTest(const PDB& hostBlock) : TForm("TSampleTest"), Sleep(pla
     e->SetReadOnly(true);
     e->SetColor(ui::clBtnFace);
   }
+}
 
+void TSampleTest::PlaceButtons() {
   PauseBtn.SetBounds(198, 222, 75, 26);
   PauseBtn.SetCaption(GBK("暂停"));
   DebugBtn.SetBounds(279, 222, 84, 26);
   DebugBtn.SetCaption(GBK("高级调试↓"));
   ExitBtn.SetBounds(369, 222, 75, 26);
   ExitBtn.SetCaption(GBK("退出"));
+}
 
+// The panels the advanced-debug button unfolds: a raw command, and a tag to read or write.
+void TSampleTest::PlaceDebugPanels() {
   Panel2.SetBounds(4, 256, 440, 58);
   Label3.SetBounds(6, 8, 52, 16);
   Label3.SetCaption(GBK("命令串"));
@@ -148,10 +164,9 @@ TSampleTest::TSampleTest(const PDB& hostBlock) : TForm("TSampleTest"), Sleep(pla
   wStrMsg.SetBounds(62, 106, 372, 22);
   wStrMsg.SetReadOnly(true);
   wStrMsg.SetColor(ui::clBtnFace);
+}
 
-  // Polling starts only once a driver is initialised.
-  Timer1.SetEnabled(false);
-
+void TSampleTest::ConnectHandlers() {
   Timer1.OnTimer = [this] { Timer1Timer(); };
   ExitBtn.OnClick = [this] { ExitBtnClick(); };
   PauseBtn.OnClick = [this] { PauseBtnClick(); };
@@ -162,10 +177,6 @@ TSampleTest::TSampleTest(const PDB& hostBlock) : TForm("TSampleTest"), Sleep(pla
   AddrEd.OnChange = [this] { AddrEdChange(); };
   wValueMsg.OnChange = [this] { wValueMsgChange(); };
   OnClose = [this] { FormClose(); };
-
-  Layout(false);
-  FormCreate();
-  CopyPDB(hostBlock, block_);
 }
 
 TSampleTest::~TSampleTest() = default;

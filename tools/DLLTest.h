@@ -103,6 +103,11 @@ class TSampleTest : public ui::TForm {
   TCommand* ShownCommand();
   // Normal form or advanced debug: the height and the two debug panels.
   void Layout(bool advanced);
+  // The constructor's steps: positions and texts of each part, then the handlers.
+  void PlaceGridAndStatus();
+  void PlaceButtons();
+  void PlaceDebugPanels();
+  void ConnectHandlers();
 
   PDB block_{};
   TTagInfo* buffer_[1] = {nullptr};

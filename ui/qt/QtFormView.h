@@ -61,6 +61,12 @@ class FormWindow : public QWidget {
   bool watching_ = false;
 };
 
+class FormView;
+// Acts on a control of a shown form as a user would (see QtUserAction in ui/Backend.h); false when
+// the control is unknown, hidden or disabled, or the action does not apply to it.
+bool UserAction(FormView& view, const std::string& control, const std::string& action,
+                const std::string& arg);
+
 class FormView {
  public:
   // dispatch runs a user action on the model, then lets the backend bring every form up to date.
