@@ -109,6 +109,272 @@ void add_tag(Tags& t, const std::string& addr, uint8_t type, int st, int kind) {
   t.kind.push_back(kind);
 }
 
+// The simulated line: kModules modules with their distinct values.
+void configure_modules(sim::ModuleSim& simulator) {
+  for (int st = 0; st < kModules; ++st) {
+    sim::ModuleConfig m = sim::ModuleConfig::with_defaults(sim::Family::PLNK);
+    m.pv = sim::Signal(pv_of(st));
+    m.ao = sim::Signal(ao_of(st));
+    m.alarm = sim::Signal(alarm_of(st));
+    m.params[0x10] = sim::Signal(param_of(st, 0x10));
+    m.params[0x11] = sim::Signal(param_of(st, 0x11));
+    simulator.set_module(st, m);
+  }
+  simulator.set_log_limit(2000);
+  simulator.set_write_limit(4);  // the counts are what the soak reads
+}
+
+// What the wire saw, counted on the simulator's thread.
+struct WireCount {
+  std::atomic<uint64_t> requests{0}, writesOnWire{0};
+  std::mutex swallowMu;
+  std::vector<int> swallowed = std::vector<int>(kModules, 0);  // password writes a vanishing line took
+                                                               // with it unread
+  void watch(sim::ModuleSim& simulator) {
+    simulator.set_log_sink([this](const sim::WireEvent& e) {
+      if (e.dir == sim::WireEvent::Dir::Line) {
+        std::lock_guard<std::mutex> lock(swallowMu);
+        for (size_t at = e.bytes.find('%'); at != std::string::npos && at + 2 < e.bytes.size();
+             at = e.bytes.find('%', at + 1)) {
+          const char a = e.bytes[at + 1], b = e.bytes[at + 2];
+          if (a >= '0' && a <= '9' && b >= '0' && b <= '9')
+            ++swallowed[static_cast<size_t>((a - '0') * 10 + b - '0')];
+        }
+        return;
+      }
+      if (e.dir != sim::WireEvent::Dir::Received) return;
+      ++requests;
+      if (!e.bytes.empty() && e.bytes[0] == '%') ++writesOnWire;
+    });
+  }
+};
+
+// The block and the tags: per module its value, alarm word (as a number and two bits), two
+// parameters, its output, its password and its link text (as text and number). False on failure.
+bool build_line(PDB& block, Tags& tags, cli::Ledger& ledger, std::vector<int32_t>& passwordTag) {
+  block.ComPort = 0;
+  block.BaudRate = static_cast<uint8_t>(cli::baud_index(kBaud));
+  block.TimeOut = sim::test_line::kCampaignTimeOutMs;
+  for (TDevInfo& d : block.Devices) {
+    d.DevType = 2;
+    d.DevTypeName.set("");
+  }
+  std::string err;
+  for (int st = 0; st < kModules; ++st) {
+    if (!cli::add_module(block, std::to_string(st) + ":PLNK", err)) {
+      std::fprintf(stderr, "korvel-soak: %s\n", err.c_str());
+      return false;
+    }
+    const std::string n = std::to_string(st);
+    const int bits = alarm_of(st);
+    const auto expect = [&](const std::string& addr, uint8_t type, double value) {
+      add_tag(tags, addr, type, st, 0);
+      ledger.expect(tags.infos.back().TagID, {value});
+    };
+    expect("PV" + n + ":1", kTypeReal, pv_of(st));
+    expect("PV_ALARM" + n + ":1", kTypeReal, 0x40 + static_cast<double>(bits));
+    expect("PV_ALARM" + n + ":1", kTypeBool, (bits & 1) ? 1.0 : 0.0);
+    expect("PV_ALARM" + n + ":3", kTypeBool, (bits & 4) ? 1.0 : 0.0);
+    expect("PARM" + n + ":10", kTypeReal, param_of(st, 0x10));
+    expect("PARM" + n + ":11", kTypeReal, param_of(st, 0x11));
+    expect("AO" + n + ":1", kTypeReal, ao_of(st));
+    add_tag(tags, "SetPassWord" + n + ":0", kTypeBool, st, 1);
+    passwordTag[static_cast<size_t>(st)] = tags.infos.back().TagID;
+    add_tag(tags, "DEVICELINK" + n, kTypeString, st, 2);
+    add_tag(tags, "DEVICELINK" + n, kTypeReal, st, 2);
+  }
+  return true;
+}
+
+// The run: writes, faults and vanishing lines on their schedules, a poll at the driver's pace, and
+// the ledger's account of every value and write.
+class Soak {
+ public:
+  Soak(const Exports& x, sim::ModuleSim& simulator, sim::Runner& runner, WireCount& wire, Tags& tags,
+       cli::Ledger& ledger, std::vector<int32_t> passwordTag)
+      : x_(x),
+        sim_(simulator),
+        runner_(runner),
+        wire_(wire),
+        tags_(tags),
+        ledger_(ledger),
+        passwordTag_(std::move(passwordTag)),
+        buf_(tags.infos.size() + 1),
+        passwordOn_(kModules, false) {}
+
+  void Run(double minutes) {
+    const uint64_t start = plat::monotonic_ms();
+    const auto endMs = static_cast<uint64_t>(minutes * 60000);
+    nextVanish_ = 45000 + rng_() % 45000;
+    std::printf("korvel-soak: %d modules x 10 tags at %u baud on %s for %.1f min\n", kModules, kBaud,
+                runner_.path().c_str(), minutes);
+    std::printf("%7s %10s %5s %12s %12s %9s %8s %6s %6s %5s %5s\n", "time", "RSS(KiB)", "fds", "longest(ms)",
+                "no-write(ms)", "exchanges", "faults", "writes", "failed", "wrong", "lost");
+    std::fflush(stdout);
+    for (;;) {
+      const uint64_t now = plat::monotonic_ms() - start;
+      const bool last = g_stop || now >= endMs;
+      if (!last) {
+        WriteAPassword(now);
+        SpoilExchanges(now);
+        DropTheLine(now);
+      }
+      Poll(now);
+      FollowWrites(now);
+      if (last || now >= nextReport_) Report(now);
+      if (last) break;
+      const uint16_t period = x_.DetectScanTime();
+      plat::sleep_ms(period == 0 ? 1 : period);
+    }
+  }
+
+  // The closing line; the exit status (0: no wrong value, no lost write).
+  int Summary() const {
+    std::printf(
+        "polls %llu, line vanished %llu times, writes accepted %lld: reached %lld, failed %lld, taken unread "
+        "by the vanishing line %lld, lost %lld; wrong values %lld%s%s\n",
+        static_cast<unsigned long long>(polls_), static_cast<unsigned long long>(vanishes_),
+        static_cast<long long>(ledger_.accepted()), static_cast<long long>(ledger_.reached()),
+        static_cast<long long>(ledger_.failed()), static_cast<long long>(ledger_.swallowed()),
+        static_cast<long long>(ledger_.lost()), static_cast<long long>(ledger_.wrong()),
+        ledger_.wrong() > 0 ? ", first: " : "", ledger_.first_wrong().c_str());
+    return ledger_.wrong() == 0 && ledger_.lost() == 0 ? 0 : 1;
+  }
+
+ private:
+  // Every kWriteEveryMs: a module's password switched, when its last write is settled.
+  void WriteAPassword(uint64_t now) {
+    if (now < nextWrite_) return;
+    nextWrite_ += kWriteEveryMs;
+    const int st = static_cast<int>(rng_() % kModules);
+    if (ledger_.write_open(st)) return;
+    TTagValue rec{};
+    rec.TagID = passwordTag_[static_cast<size_t>(st)];
+    rec.DataType = kTypeBool;
+    rec.Data.bln = passwordOn_[static_cast<size_t>(st)] ? 0 : 1;
+    char* msg = nullptr;
+    const bool accepted = x_.OnDataWrite(1, &rec, &msg) != 0;
+    std::free(msg);
+    // Switching off puts nothing on the wire: only switching on is a write to account for.
+    if (accepted && rec.Data.bln != 0) ledger_.write_accepted(st, now);
+    if (accepted) passwordOn_[static_cast<size_t>(st)] = rec.Data.bln != 0;
+  }
+
+  // Faults for about kFaultShare of the exchanges since the last look.
+  void SpoilExchanges(uint64_t now) {
+    if (now < nextFaults_) return;
+    nextFaults_ += 100;
+    const uint64_t r = wire_.requests.load();
+    faultsDue_ += kFaultShare * static_cast<double>(r - seenRequests_);
+    seenRequests_ = r;
+    for (; faultsDue_ >= 1; faultsDue_ -= 1) {
+      sim::Fault f;
+      do {  // the line vanishes on its own schedule
+        f = sim::test_line::kScenarios[rng_() % std::size(sim::test_line::kScenarios)].fault;
+      } while (f.kind == sim::FaultKind::Vanish);
+      f.times = 1;
+      sim_.add_fault(static_cast<int>(rng_() % kModules), f);
+      ++faults_;
+    }
+  }
+
+  // Now and then the line goes away for a few seconds.
+  void DropTheLine(uint64_t now) {
+    if (now < nextVanish_) return;
+    nextVanish_ = now + 60000 + rng_() % 60000;
+    runner_.drop_line(500 + rng_() % 2500);
+    ++vanishes_;
+    lastVanish_ = now;
+  }
+
+  // One OnDataRead, timed; every reported value to the ledger.
+  void Poll(uint64_t now) {
+    const uint64_t wiresBefore = wire_.writesOnWire.load();
+    const auto t0 = std::chrono::steady_clock::now();
+    int32_t n = 0;
+    char* msg = nullptr;
+    x_.OnDataRead(&n, buf_.data(), &msg);
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    std::free(msg);
+    ++polls_;
+    longestMs_ = std::max(longestMs_, ms);
+    if (wire_.writesOnWire.load() == wiresBefore) longestQuietMs_ = std::max(longestQuietMs_, ms);
+    for (int32_t i = 0; i < n; ++i) Account(buf_[static_cast<size_t>(i)], now);
+  }
+
+  void Account(const TTagValue& v, uint64_t now) {
+    if (v.DataType == kTypeString) {
+      std::free(v.Data.str);
+      return;
+    }
+    const size_t idx = static_cast<size_t>(v.TagID - 1);
+    if (idx >= tags_.infos.size()) return;
+    double value = 0;
+    if (v.DataType == kTypeReal)
+      std::memcpy(&value, &v.Data.dbl, sizeof value);  // packed record
+    else
+      value = v.Data.bln != 0 ? 1 : 0;
+    if (tags_.kind[idx] == 0) {
+      if (!ledger_.report(v.TagID, value, v.Status) && ledger_.wrong() == 1)
+        std::printf("WRONG VALUE: %s\n", ledger_.first_wrong().c_str());
+    } else if (tags_.kind[idx] == 1) {
+      const int st = tags_.station[idx];
+      const uint64_t since = ledger_.open_since(st);
+      if (!ledger_.password_report(st, value != 0, v.Status))
+        std::printf(
+            "LOST WRITE: station %d, accepted at %llu ms, switched back at %llu ms with status 0x%08X "
+            "(the line vanished %llu times, last at %llu ms)\n",
+            st, static_cast<unsigned long long>(since), static_cast<unsigned long long>(now), v.Status,
+            static_cast<unsigned long long>(vanishes_), static_cast<unsigned long long>(lastVanish_));
+      if (value == 0) passwordOn_[static_cast<size_t>(st)] = false;
+    }
+  }
+
+  // Open writes that reached their module or that a vanishing line took; those that did neither
+  // in time are lost.
+  void FollowWrites(uint64_t now) {
+    for (int st = 0; st < kModules; ++st) {
+      if (!ledger_.write_open(st)) continue;
+      ledger_.writes_reached(st, sim_.record(st).password_writes);
+      std::lock_guard<std::mutex> lock(wire_.swallowMu);
+      ledger_.writes_swallowed(st, wire_.swallowed[static_cast<size_t>(st)]);
+    }
+    for (const int st : ledger_.expire(now, kWriteLostAfterMs))
+      std::printf(
+          "LOST WRITE: station %d, accepted over %llu ms ago, never reached the module nor reported failed "
+          "(the line vanished %llu times, last at %llu ms)\n",
+          st, static_cast<unsigned long long>(kWriteLostAfterMs), static_cast<unsigned long long>(vanishes_),
+          static_cast<unsigned long long>(lastVanish_));
+  }
+
+  void Report(uint64_t now) {
+    nextReport_ += kReportEveryMs;
+    std::printf("%6llus %10lld %5lld %12.2f %12.2f %9llu %8llu %6lld %6lld %5lld %5lld\n",
+                static_cast<unsigned long long>(now / 1000), resident_kib(), open_descriptors(), longestMs_,
+                longestQuietMs_, static_cast<unsigned long long>(wire_.requests.load()),
+                static_cast<unsigned long long>(faults_), static_cast<long long>(ledger_.accepted()),
+                static_cast<long long>(ledger_.failed()), static_cast<long long>(ledger_.wrong()),
+                static_cast<long long>(ledger_.lost()));
+    std::fflush(stdout);
+  }
+
+  const Exports& x_;
+  sim::ModuleSim& sim_;
+  sim::Runner& runner_;
+  WireCount& wire_;
+  Tags& tags_;
+  cli::Ledger& ledger_;
+  const std::vector<int32_t> passwordTag_;
+  std::vector<TTagValue> buf_;
+  std::vector<bool> passwordOn_;
+  std::mt19937 rng_{12345};
+  uint64_t nextWrite_ = kWriteEveryMs, nextFaults_ = 100, nextReport_ = kReportEveryMs, nextVanish_ = 0;
+  uint64_t seenRequests_ = 0, faults_ = 0, vanishes_ = 0, lastVanish_ = 0, polls_ = 0;
+  double faultsDue_ = 0;
+  double longestMs_ = 0, longestQuietMs_ = 0;  // quiet: no write went on the wire during the call
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,37 +405,10 @@ int main(int argc, char** argv) {
       !bind(lib, "FreeDriver", x.FreeDriver))
     return 1;
 
-  // The simulated line.
   sim::ModuleSim simulator;
-  for (int st = 0; st < kModules; ++st) {
-    sim::ModuleConfig m = sim::ModuleConfig::with_defaults(sim::Family::PLNK);
-    m.pv = sim::Signal(pv_of(st));
-    m.ao = sim::Signal(ao_of(st));
-    m.alarm = sim::Signal(alarm_of(st));
-    m.params[0x10] = sim::Signal(param_of(st, 0x10));
-    m.params[0x11] = sim::Signal(param_of(st, 0x11));
-    simulator.set_module(st, m);
-  }
-  simulator.set_log_limit(2000);
-  simulator.set_write_limit(4);  // the counts are what the soak reads
-  std::atomic<uint64_t> requests{0}, writesOnWire{0};
-  std::mutex swallowMu;
-  std::vector<int> swallowed(kModules, 0);  // password writes a vanishing line took with it unread
-  simulator.set_log_sink([&](const sim::WireEvent& e) {
-    if (e.dir == sim::WireEvent::Dir::Line) {
-      std::lock_guard<std::mutex> lock(swallowMu);
-      for (size_t at = e.bytes.find('%'); at != std::string::npos && at + 2 < e.bytes.size();
-           at = e.bytes.find('%', at + 1)) {
-        const char a = e.bytes[at + 1], b = e.bytes[at + 2];
-        if (a >= '0' && a <= '9' && b >= '0' && b <= '9')
-          ++swallowed[static_cast<size_t>((a - '0') * 10 + b - '0')];
-      }
-      return;
-    }
-    if (e.dir != sim::WireEvent::Dir::Received) return;
-    ++requests;
-    if (!e.bytes.empty() && e.bytes[0] == '%') ++writesOnWire;
-  });
+  configure_modules(simulator);
+  WireCount wire;
+  wire.watch(simulator);
   sim::Runner runner(simulator);
   sim::RunnerOptions ro;
   ro.timing.baud = kBaud;
@@ -183,45 +422,11 @@ int main(int argc, char** argv) {
   }
   plat::set_env("KORVELPLNK_COM1", runner.path());
 
-  // The block and the tags: per module its value, alarm word (as a number and two bits), two
-  // parameters, its output, its password and its link text (as text and number).
   std::unique_ptr<PDB> block = cli::new_block();
-  block->ComPort = 0;
-  block->BaudRate = static_cast<uint8_t>(cli::baud_index(kBaud));
-  block->TimeOut = sim::test_line::kCampaignTimeOutMs;
-  for (TDevInfo& d : block->Devices) {
-    d.DevType = 2;
-    d.DevTypeName.set("");
-  }
   Tags tags;
   cli::Ledger ledger;
   std::vector<int32_t> passwordTag(kModules);
-  for (int st = 0; st < kModules; ++st) {
-    if (!cli::add_module(*block, std::to_string(st) + ":PLNK", err)) {
-      std::fprintf(stderr, "korvel-soak: %s\n", err.c_str());
-      return 1;
-    }
-    const std::string n = std::to_string(st);
-    const int bits = alarm_of(st);
-    add_tag(tags, "PV" + n + ":1", 0, st, 0);
-    ledger.expect(tags.infos.back().TagID, {pv_of(st)});
-    add_tag(tags, "PV_ALARM" + n + ":1", 0, st, 0);
-    ledger.expect(tags.infos.back().TagID, {0x40 + static_cast<double>(bits)});
-    add_tag(tags, "PV_ALARM" + n + ":1", 1, st, 0);
-    ledger.expect(tags.infos.back().TagID, {(bits & 1) ? 1.0 : 0.0});
-    add_tag(tags, "PV_ALARM" + n + ":3", 1, st, 0);
-    ledger.expect(tags.infos.back().TagID, {(bits & 4) ? 1.0 : 0.0});
-    add_tag(tags, "PARM" + n + ":10", 0, st, 0);
-    ledger.expect(tags.infos.back().TagID, {param_of(st, 0x10)});
-    add_tag(tags, "PARM" + n + ":11", 0, st, 0);
-    ledger.expect(tags.infos.back().TagID, {param_of(st, 0x11)});
-    add_tag(tags, "AO" + n + ":1", 0, st, 0);
-    ledger.expect(tags.infos.back().TagID, {ao_of(st)});
-    add_tag(tags, "SetPassWord" + n + ":0", 1, st, 1);
-    passwordTag[static_cast<size_t>(st)] = tags.infos.back().TagID;
-    add_tag(tags, "DEVICELINK" + n, 2, st, 2);
-    add_tag(tags, "DEVICELINK" + n, 0, st, 2);
-  }
+  if (!build_line(*block, tags, ledger, passwordTag)) return 1;
   std::vector<TTagInfo*> pointers;
   for (TTagInfo& t : tags.infos) pointers.push_back(&t);
 
@@ -234,137 +439,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "korvel-soak: IniDriver failed\n");
     return 1;
   }
-
-  std::mt19937 rng(12345);
-  std::vector<TTagValue> buf(tags.infos.size() + 1);
-  std::vector<bool> passwordOn(kModules, false);
-  const uint64_t start = plat::monotonic_ms();
-  const auto endMs = static_cast<uint64_t>(minutes * 60000);
-  uint64_t nextWrite = kWriteEveryMs, nextFaults = 100, nextReport = kReportEveryMs;
-  uint64_t nextVanish = 45000 + rng() % 45000;
-  uint64_t seenRequests = 0, faults = 0, vanishes = 0, lastVanish = 0, polls = 0;
-  double faultsDue = 0;
-  double longestMs = 0, longestQuietMs = 0;  // quiet: no write went on the wire during the call
-  std::printf("korvel-soak: %d modules x 10 tags at %u baud on %s for %.1f min\n", kModules, kBaud,
-              runner.path().c_str(), minutes);
-  std::printf("%7s %10s %5s %12s %12s %9s %8s %6s %6s %5s %5s\n", "time", "RSS(KiB)", "fds", "longest(ms)",
-              "no-write(ms)", "exchanges", "faults", "writes", "failed", "wrong", "lost");
-  std::fflush(stdout);
-  for (;;) {
-    const uint64_t now = plat::monotonic_ms() - start;
-    const bool last = g_stop || now >= endMs;
-
-    if (!last && now >= nextWrite) {
-      nextWrite += kWriteEveryMs;
-      const int st = static_cast<int>(rng() % kModules);
-      if (!ledger.write_open(st)) {
-        TTagValue rec{};
-        rec.TagID = passwordTag[static_cast<size_t>(st)];
-        rec.DataType = 1;
-        rec.Data.bln = passwordOn[static_cast<size_t>(st)] ? 0 : 1;
-        const bool accepted = x.OnDataWrite(1, &rec, &msg) != 0;
-        std::free(msg);
-        // Switching off puts nothing on the wire: only switching on is a write to account for.
-        if (accepted && rec.Data.bln != 0) ledger.write_accepted(st, now);
-        if (accepted) passwordOn[static_cast<size_t>(st)] = rec.Data.bln != 0;
-      }
-    }
-    if (!last && now >= nextFaults) {
-      nextFaults += 100;
-      const uint64_t r = requests.load();
-      faultsDue += kFaultShare * static_cast<double>(r - seenRequests);
-      seenRequests = r;
-      for (; faultsDue >= 1; faultsDue -= 1) {
-        sim::Fault f;
-        do {  // the line vanishes on its own schedule
-          f = sim::test_line::kScenarios[rng() % std::size(sim::test_line::kScenarios)].fault;
-        } while (f.kind == sim::FaultKind::Vanish);
-        f.times = 1;
-        simulator.add_fault(static_cast<int>(rng() % kModules), f);
-        ++faults;
-      }
-    }
-    if (!last && now >= nextVanish) {
-      nextVanish = now + 60000 + rng() % 60000;
-      runner.drop_line(500 + rng() % 2500);
-      ++vanishes;
-      lastVanish = now;
-    }
-
-    const uint64_t wiresBefore = writesOnWire.load();
-    const auto t0 = std::chrono::steady_clock::now();
-    int32_t n = 0;
-    x.OnDataRead(&n, buf.data(), &msg);
-    const double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-    std::free(msg);
-    ++polls;
-    longestMs = std::max(longestMs, ms);
-    if (writesOnWire.load() == wiresBefore) longestQuietMs = std::max(longestQuietMs, ms);
-    for (int32_t i = 0; i < n; ++i) {
-      const TTagValue& v = buf[static_cast<size_t>(i)];
-      if (v.DataType == 2) {
-        std::free(v.Data.str);
-        continue;
-      }
-      const size_t idx = static_cast<size_t>(v.TagID - 1);
-      if (idx >= tags.infos.size()) continue;
-      double value = 0;
-      if (v.DataType == 0)
-        std::memcpy(&value, &v.Data.dbl, sizeof value);  // packed record
-      else
-        value = v.Data.bln != 0 ? 1 : 0;
-      if (tags.kind[idx] == 0) {
-        if (!ledger.report(v.TagID, value, v.Status) && ledger.wrong() == 1)
-          std::printf("WRONG VALUE: %s\n", ledger.first_wrong().c_str());
-      } else if (tags.kind[idx] == 1) {
-        const int st = tags.station[idx];
-        const uint64_t since = ledger.open_since(st);
-        if (!ledger.password_report(st, value != 0, v.Status))
-          std::printf(
-              "LOST WRITE: station %d, accepted at %llu ms, switched back at %llu ms with status 0x%08X "
-              "(the line vanished %llu times, last at %llu ms)\n",
-              st, static_cast<unsigned long long>(since), static_cast<unsigned long long>(now), v.Status,
-              static_cast<unsigned long long>(vanishes), static_cast<unsigned long long>(lastVanish));
-        if (value == 0) passwordOn[static_cast<size_t>(tags.station[idx])] = false;
-      }
-    }
-    for (int st = 0; st < kModules; ++st) {
-      if (!ledger.write_open(st)) continue;
-      ledger.writes_reached(st, simulator.record(st).password_writes);
-      std::lock_guard<std::mutex> lock(swallowMu);
-      ledger.writes_swallowed(st, swallowed[static_cast<size_t>(st)]);
-    }
-    for (const int st : ledger.expire(now, kWriteLostAfterMs))
-      std::printf(
-          "LOST WRITE: station %d, accepted over %llu ms ago, never reached the module nor reported failed "
-          "(the line vanished %llu times, last at %llu ms)\n",
-          st, static_cast<unsigned long long>(kWriteLostAfterMs), static_cast<unsigned long long>(vanishes),
-          static_cast<unsigned long long>(lastVanish));
-
-    if (last || now >= nextReport) {
-      nextReport += kReportEveryMs;
-      std::printf("%6llus %10lld %5lld %12.2f %12.2f %9llu %8llu %6lld %6lld %5lld %5lld\n",
-                  static_cast<unsigned long long>(now / 1000), resident_kib(), open_descriptors(), longestMs,
-                  longestQuietMs, static_cast<unsigned long long>(requests.load()),
-                  static_cast<unsigned long long>(faults), static_cast<long long>(ledger.accepted()),
-                  static_cast<long long>(ledger.failed()), static_cast<long long>(ledger.wrong()),
-                  static_cast<long long>(ledger.lost()));
-      std::fflush(stdout);
-    }
-    if (last) break;
-    const uint16_t period = x.DetectScanTime();
-    plat::sleep_ms(period == 0 ? 1 : period);
-  }
+  Soak soak(x, simulator, runner, wire, tags, ledger, std::move(passwordTag));
+  soak.Run(minutes);
   x.FreeDriver();
   runner.stop();
-  std::printf(
-      "polls %llu, line vanished %llu times, writes accepted %lld: reached %lld, failed %lld, taken unread "
-      "by the vanishing line %lld, lost %lld; wrong values %lld%s%s\n",
-      static_cast<unsigned long long>(polls), static_cast<unsigned long long>(vanishes),
-      static_cast<long long>(ledger.accepted()), static_cast<long long>(ledger.reached()),
-      static_cast<long long>(ledger.failed()), static_cast<long long>(ledger.swallowed()),
-      static_cast<long long>(ledger.lost()), static_cast<long long>(ledger.wrong()),
-      ledger.wrong() > 0 ? ", first: " : "", ledger.first_wrong().c_str());
-  return ledger.wrong() == 0 && ledger.lost() == 0 ? 0 : 1;
+  return soak.Summary();
 }

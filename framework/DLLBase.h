@@ -11,6 +11,8 @@
 #include "driver/PDB.h"
 #include "driver/Variant.h"
 #include "driver/records.h"
+#include "framework/Codes.h"
+#include "framework/TrackedValues.h"
 #include "platform/event.h"
 
 namespace korvel {
@@ -55,62 +57,6 @@ size_t GbkFind(const std::string& text, const std::string& needle, size_t from =
 // nothing after them, within int32. False for anything else.
 bool ParseDecimal(const std::string& text, int32_t& out);
 
-// The change list of an instance: positions of the tags whose value or status was set since the
-// last report, each at most once. The poll's report walks only these, so an idle poll costs the
-// same over ten tags or ten thousand.
-struct TChangeMark {
-  std::vector<int32_t>* list = nullptr;  // the instance's list; null until the tag is in TagList
-  int32_t index = -1;
-  bool queued = false;
-  void mark() {
-    if (list != nullptr && !queued) {
-      queued = true;
-      list->push_back(index);  // reserved for the whole table: never allocates while polling
-    }
-  }
-};
-
-// A tag value that puts its tag on the change list whenever it is assigned.
-class TTrackedValue : public Variant {
- public:
-  explicit TTrackedValue(TChangeMark* mark) : mark_(mark) {}
-  TTrackedValue(const TTrackedValue& o) : Variant(o) {}  // a copy tracks nothing
-  TTrackedValue& operator=(const TTrackedValue& o) { return *this = static_cast<const Variant&>(o); }
-  TTrackedValue& operator=(const Variant& v) {
-    Variant::operator=(v);
-    if (mark_ != nullptr) mark_->mark();
-    return *this;
-  }
-  TTrackedValue& operator=(Variant&& v) {
-    Variant::operator=(std::move(v));
-    if (mark_ != nullptr) mark_->mark();
-    return *this;
-  }
-
- private:
-  TChangeMark* mark_ = nullptr;
-};
-
-// A status word that puts its tag on the change list whenever it is set.
-class TTrackedStatus {
- public:
-  explicit TTrackedStatus(TChangeMark* mark) : mark_(mark) {}
-  TTrackedStatus(const TTrackedStatus& o) : word_(o.word_) {}
-  TTrackedStatus& operator=(const TTrackedStatus& o) { return *this = o.word_; }
-  TTrackedStatus& operator=(uint32_t w) {
-    word_ = w;
-    if (mark_ != nullptr) mark_->mark();
-    return *this;
-  }
-  TTrackedStatus& operator|=(uint32_t w) { return *this = word_ | w; }
-  TTrackedStatus& operator&=(uint32_t w) { return *this = word_ & w; }
-  operator uint32_t() const { return word_; }  // NOLINT: reads as the plain word
-
- private:
-  uint32_t word_ = 0;
-  TChangeMark* mark_ = nullptr;
-};
-
 // Per-tag run-time record of an instance.
 // The fields compared by every poll's report walk come first, so that a report touches as little
 // memory per tag as possible.
@@ -146,31 +92,6 @@ struct TDLLTag {
   uint8_t IsInternal = 0;
   int32_t ReadTotal = 0, ReadErrors = 0, WriteTotal = 0, WriteErrors = 0;
   uint8_t WriteOnly = 0;
-};
-
-// Bits of TCommand::CmdKind.
-constexpr uint16_t kCmdServesTags = 2;  // its TagIndex is meaningful
-constexpr uint16_t kCmdTransient = 8;   // released when its chain ends (a queued write)
-constexpr uint16_t kCmdKindRead = kCmdServesTags;
-constexpr uint16_t kCmdKindWrite = 1 | kCmdServesTags | kCmdTransient;  // 11, as stored since ever
-
-// TCommand::RetryMode: what a missing answer does.
-enum TRetryMode : uint8_t {
-  rmSendAgain = 1,  // the same request once more (then rmGiveUp)
-  rmGiveUp = 2,
-  rmSkip = 3,  // on to the next command of the chain
-};
-
-// Link codes: CommStatus of the line and DevStatus of a module, the values of the COMMLINK and
-// DEVICELINK tags.
-enum TLinkCode : uint8_t {
-  lcNever = 0,         // never answered (or paused before the first answer)
-  lcOK = 1,            // the last exchange succeeded
-  lcInterference = 2,  // a few failures
-  lcFault = 3,         // more failures (the line after a failure)
-  lcBroken = 4,        // many failures
-  lcPowerOff = 5,      // a probe got no answer: module off or broken
-  lcPaused = 6,        // polling paused or the module disabled
 };
 
 // One request frame for one module, serving one or more tags; chained through NextCommand.
@@ -213,73 +134,6 @@ struct TDevRunInfo {
   uint32_t TimeoutCount = 0;
   bool ProbeActive = false;
   bool DeviceFault = false;
-};
-
-enum TRunStatus : uint8_t {
-  rsStart = 0,
-  rsUnLinked = 1,
-  rsSysError = 2,
-  rsSysErrorUnLinked = 3,
-  rsReady = 4,
-  rsStopping = 5,
-  rsIniting = 6,
-  rsLinking = 7,
-  rsUnLinking = 8,
-  rsReading = 10,
-  rsWriting = 11,
-  rsParm = 12,
-  rsRail = 13,
-  rsResvLink1 = 14,
-  rsResvLink2 = 15,
-  rsResvLink3 = 16,
-};
-
-enum TRunEvent : uint8_t {
-  opNone = 0,
-  opInit = 1,
-  opInitACK,
-  opInitNAK,
-  opClrInitError,
-  opLink = 5,
-  opLinkACK,
-  opLinkNAK,
-  opClrLinkError,
-  opUnLink = 9,
-  opUnLinkACK,
-  opUnLinkNAK,
-  opClrUnLinkError,
-  opReadCmd = 13,
-  opReadACK,
-  opReadNAK,
-  opClrReadError,
-  opWriteCmd = 17,
-  opWriteACK,
-  opWriteNAK,
-  opClrWriteError,
-  opParmCmd = 21,
-  opParmACK,
-  opParmNAK,
-  opClrParmError,
-  opStop = 25,
-  opStopACK,
-  opStopNAK,
-  opClrStopError,
-  opRailCmd = 29,
-  opRailACK,
-  opRailNAK,
-  opClrRailError,
-  opResvLink1 = 33,
-  opResvLink1ACK,
-  opResvLink1NAK,
-  opClrResvLink1Error,
-  opResvLink2 = 37,
-  opResvLink2ACK,
-  opResvLink2NAK,
-  opClrResvLink2Error,
-  opResvLink3 = 41,
-  opResvLink3ACK,
-  opResvLink3NAK,
-  opClrResvLink3Error,
 };
 
 // Matches every operation code in the table of TBaseDLLObject::Transitions().
@@ -553,6 +407,10 @@ class TBaseDLLObject {
   void AppendTag(TDLLTag* tag);
   // Marks tag as internal when its address names one of the driver's own tags; true when it does.
   bool SetupInternalTag(TDLLTag& tag, bool withEnLog);
+  // The link code of module d from its failure count and switches.
+  uint8_t DeviceLinkCode(int32_t d) const;
+  // The COMMLINK, ENCOMMLINK and DEVICELINK<d> tags after an exchange with module d.
+  void PublishLinkTags(int32_t d);
   // The link-status text of a COMMLINK/DEVICELINK code.
   std::string LinkStatusText(uint8_t code) const;
   // The first value of an internal tag by its type (0 analog, 1 switch, 2 string).

@@ -30,60 +30,60 @@ void TBaseDLLObject::RefreshLinkStatus() {
       CommStatus = !CommEnabled ? lcPaused : (CommStatus == lcNever ? lcNever : lcFault);
     }
     if (!dev) return;  // a command of no known module has no DEVICELINK tags
-    uint8_t& ds = DevStatus[d];
-    if (!DevEnabled[d] || !CommEnabled)
-      ds = lcPaused;
-    else if (DevRun[d].DeviceFault)
-      ds = lcPowerOff;
-    else if (DevFailCount[d] == 0xFFFFFFFFu)
-      ds = lcNever;
-    else if (DevFailCount[d] == 0)
-      ds = lcOK;
-    else if (DevFailCount[d] <= 3)
-      ds = lcInterference;
-    else if (DevFailCount[d] <= 8)
-      ds = lcFault;
-    else
-      ds = lcBroken;
+    DevStatus[d] = DeviceLinkCode(d);
+    PublishLinkTags(d);
+  });
+}
 
-    const double now = plat::now_datetime();
-    const bool commSwitch = CommStatus == lcOK || CommStatus == lcInterference || CommStatus == lcFault;
-    const std::string& deviceName = Vocabulary()[fiDeviceName];
-    for (int32_t pos : InternalTags) {
-      TDLLTag* tag = TagAt(pos);
-      if (tag == nullptr) continue;
-      tag->TimeStamp = now;
-      const std::string& key = tag->InternalKey;
-      if (key == "COMMLINK") {
-        if (tag->TagType == kTypeString) {
-          if (CommStatus != lcPowerOff) tag->Value = Variant(deviceName + LinkStatusText(CommStatus));
-        } else {
-          SetTypedValue(*tag, CommStatus, commSwitch, nullptr);
-        }
-      } else if (key == "ENCOMMLINK") {
-        const std::string text = CommEnabled ? GBK("打开通信线路") : GBK("关闭通信线路");
-        SetTypedValue(*tag, CommEnabled ? 1 : 0, CommEnabled, &text);
-      } else if (key.rfind("DEVICELINK", 0) == 0 && tag->Address == d) {
-        if (tag->TagType != kTypeString) {
-          SetTypedValue(*tag, CommStatus, commSwitch, nullptr);
-          continue;
-        }
-        tag->Value = Variant(std::to_string(d) + GBK("号") + Vocabulary()[fiDevTypeName] +
-                             Parm.Devices[d].DevTypeName.str() + LinkStatusText(ds));
-        if (ds == lcPowerOff || (ds == lcNever && CommEnabled)) {
-          // The device's own tags carry the failure in their status words.
-          for (const auto& other : TagList) {
-            if (other->Address != d || other->InternalKey.find("DEVICELINK") != std::string::npos) continue;
-            other->Status = (other->Status | kStatusDevMarkSet) & kStatusDevMarkMask;
-            if (ds == lcPowerOff) {
-              const std::string error = "Error";
-              SetTypedValue(*other, 0, false, &error);
-            }
+uint8_t TBaseDLLObject::DeviceLinkCode(int32_t d) const {
+  if (!DevEnabled[d] || !CommEnabled) return lcPaused;
+  if (DevRun[d].DeviceFault) return lcPowerOff;
+  if (DevFailCount[d] == 0xFFFFFFFFu) return lcNever;
+  if (DevFailCount[d] == 0) return lcOK;
+  if (DevFailCount[d] <= 3) return lcInterference;
+  if (DevFailCount[d] <= 8) return lcFault;
+  return lcBroken;
+}
+
+void TBaseDLLObject::PublishLinkTags(int32_t d) {
+  const uint8_t ds = DevStatus[d];
+  const double now = plat::now_datetime();
+  const bool commSwitch = CommStatus == lcOK || CommStatus == lcInterference || CommStatus == lcFault;
+  const std::string& deviceName = Vocabulary()[fiDeviceName];
+  for (int32_t pos : InternalTags) {
+    TDLLTag* tag = TagAt(pos);
+    if (tag == nullptr) continue;
+    tag->TimeStamp = now;
+    const std::string& key = tag->InternalKey;
+    if (key == "COMMLINK") {
+      if (tag->TagType == kTypeString) {
+        if (CommStatus != lcPowerOff) tag->Value = Variant(deviceName + LinkStatusText(CommStatus));
+      } else {
+        SetTypedValue(*tag, CommStatus, commSwitch, nullptr);
+      }
+    } else if (key == "ENCOMMLINK") {
+      const std::string text = CommEnabled ? GBK("打开通信线路") : GBK("关闭通信线路");
+      SetTypedValue(*tag, CommEnabled ? 1 : 0, CommEnabled, &text);
+    } else if (key.rfind("DEVICELINK", 0) == 0 && tag->Address == d) {
+      if (tag->TagType != kTypeString) {
+        SetTypedValue(*tag, CommStatus, commSwitch, nullptr);
+        continue;
+      }
+      tag->Value = Variant(std::to_string(d) + GBK("号") + Vocabulary()[fiDevTypeName] +
+                           Parm.Devices[d].DevTypeName.str() + LinkStatusText(ds));
+      if (ds == lcPowerOff || (ds == lcNever && CommEnabled)) {
+        // The device's own tags carry the failure in their status words.
+        for (const auto& other : TagList) {
+          if (other->Address != d || other->InternalKey.find("DEVICELINK") != std::string::npos) continue;
+          other->Status = (other->Status | kStatusDevMarkSet) & kStatusDevMarkMask;
+          if (ds == lcPowerOff) {
+            const std::string error = "Error";
+            SetTypedValue(*other, 0, false, &error);
           }
         }
       }
     }
-  });
+  }
 }
 
 }  // namespace korvel

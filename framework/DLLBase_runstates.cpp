@@ -27,6 +27,33 @@ bool is_send_code(uint8_t e) {
   return e == opReadCmd || e == opWriteCmd || e == opRailCmd;
 }
 
+// The code that completes a status without a wire exchange here (no link or rail layer); opNone
+// for the others.
+uint8_t StepCompletion(uint8_t status) {
+  switch (status) {
+    case rsUnLinked:
+      return opLink;
+    case rsLinking:
+      return opLinkACK;
+    case rsUnLinking:
+      return opUnLinkACK;
+    case rsIniting:
+      return opInitACK;
+    case rsParm:
+      return opParmACK;
+    case rsRail:
+      return opRailACK;
+    case rsResvLink1:
+      return opResvLink1ACK;
+    case rsResvLink2:
+      return opResvLink2ACK;
+    case rsResvLink3:
+      return opResvLink3ACK;
+    default:
+      return opNone;
+  }
+}
+
 }  // namespace
 
 void TBaseDLLObject::SetCommOK(bool value) {
@@ -104,34 +131,9 @@ void TBaseDLLObject::GetRunEvent() {
           if (RunEvent == opNone && timed_out(SendTick, CommTimeOut)) RunEvent = opWriteNAK;
         }
         break;
-      case rsUnLinked:
-        RunEvent = opLink;
-        break;
-      case rsLinking:
-        RunEvent = opLinkACK;
-        break;
-      case rsUnLinking:
-        RunEvent = opUnLinkACK;
-        break;
-      case rsIniting:
-        RunEvent = opInitACK;
-        break;
-      case rsParm:
-        RunEvent = opParmACK;
-        break;
-      case rsRail:
-        RunEvent = opRailACK;
-        break;
-      case rsResvLink1:
-        RunEvent = opResvLink1ACK;
-        break;
-      case rsResvLink2:
-        RunEvent = opResvLink2ACK;
-        break;
-      case rsResvLink3:
-        RunEvent = opResvLink3ACK;
-        break;
       default:
+        // The steps without a wire exchange complete at the next poll.
+        if (const uint8_t ack = StepCompletion(RunStatus); ack != opNone) RunEvent = ack;
         break;
     }
     // Only what the line did changes the link state: an answer, a missing answer, a refused or
