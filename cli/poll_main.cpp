@@ -13,6 +13,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/blockfile.h"
+#include "cli/poll_print.h"
 #include "cli/stats.h"
 #include "cli/textwidth.h"
 #include "driver/KorvelPLNK.h"
@@ -237,71 +238,6 @@ void show_message(char* msg, const Options& o) {
   std::fflush(stdout);
 }
 
-struct Row {
-  std::string value;
-  uint32_t status = 0;
-  double time = 0;
-  bool seen = false;
-};
-
-// One CSV field: quoted when it holds a separator, a quote, a line end or outer blanks.
-std::string csv_field(const std::string& text) {
-  const bool quote = text.find_first_of(",\"\r\n") != std::string::npos ||
-                     (!text.empty() && (text.front() == ' ' || text.back() == ' '));
-  if (!quote) return text;
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
-void print_csv_header() {
-  std::printf("time,tag,address,value,status\n");
-}
-
-void print_csv_row(const cli::TagSpec& tag, const std::string& value, uint32_t status, double time) {
-  std::printf("%s,%s,%s,%s,%u\n", plat::datetime_text(time).c_str(), csv_field(tag.name).c_str(),
-              csv_field(tag.address).c_str(), csv_field(value).c_str(), status);
-}
-
-// Column widths of the tables, in terminal columns (a Chinese character takes two).
-constexpr size_t kNameCols = 14, kAddrCols = 18, kValueCols = 36, kLiveValueCols = 36;
-
-void print_change_line(const cli::TagSpec& tag, const std::string& value, uint32_t status, double time) {
-  std::printf("%s  %s %s %s status=0x%08X\n", plat::datetime_text(time).c_str(),
-              cli::pad_to(tag.name, kNameCols).c_str(), cli::pad_to(tag.address, kAddrCols).c_str(),
-              cli::pad_to(value, kValueCols).c_str(), status);
-}
-
-void print_live_table(const std::vector<cli::TagSpec>& tags, const std::vector<Row>& rows, long polls) {
-  std::printf("\x1b[H\x1b[2J%s %s %s %-10s %s\n", cli::pad_to("tag", kNameCols).c_str(),
-              cli::pad_to("address", kAddrCols).c_str(), cli::pad_to("value", kLiveValueCols).c_str(),
-              "status", "time");
-  for (size_t i = 0; i < rows.size(); ++i)
-    std::printf("%s %s %s 0x%08X %s\n", cli::pad_to(tags[i].name, kNameCols).c_str(),
-                cli::pad_to(tags[i].address, kAddrCols).c_str(),
-                cli::pad_to(rows[i].seen ? rows[i].value : "-", kLiveValueCols).c_str(), rows[i].status,
-                rows[i].seen ? plat::datetime_text(rows[i].time).c_str() : "");
-  std::printf("\npolls %ld   (Ctrl-C stops)\n", polls);
-}
-
-std::string value_text(const TTagValue& v) {
-  char buf[64];
-  switch (v.DataType) {
-    case kTypeReal:
-      std::snprintf(buf, sizeof buf, "%.15g", v.Data.dbl);
-      return buf;
-    case kTypeBool:
-      return v.Data.bln ? "true" : "false";
-    case kTypeString:
-      return utf8(v.Data.str);
-    default:
-      return "?";
-  }
-}
-
 // Loads the library and finds its exports; 0 when all is there, else the exit status.
 int load_exports(const std::string& path, plat::DynLib& lib, Exports& x) {
   if (lib.open(path) != plat::OpenResult::Ok) {
@@ -478,7 +414,7 @@ class Host {
       return false;
     }
     show_message(msg, o_);
-    if (o_.csv) print_csv_header();
+    if (o_.csv) cli::print_csv_header();
     return true;
   }
 
@@ -499,7 +435,7 @@ class Host {
           PrintStats(true);
         }
       } else if (changed && live_) {
-        print_live_table(tags_, rows_, polls_);
+        cli::print_live_table(tags_, rows_, polls_);
       }
       std::fflush(stdout);
       const uint16_t period = x_.DetectScanTime();
@@ -561,7 +497,7 @@ class Host {
     for (int32_t i = 0; i < n; ++i) {
       const TTagValue& v = buf_[static_cast<size_t>(i)];
       const size_t idx = static_cast<size_t>(v.TagID - 1);
-      const std::string text = value_text(v);
+      const std::string text = cli::value_text(v);
       board_.report(v.TagID, v.Status, v.DataType == kTypeString && v.Data.str != nullptr ? v.Data.str : "");
       if (v.DataType == kTypeString) std::free(v.Data.str);
       if (idx >= rows_.size()) continue;
@@ -580,9 +516,9 @@ class Host {
                   cli::json_string(tags_[idx].name).c_str(), cli::json_string(tags_[idx].address).c_str(),
                   value.c_str(), v.Status, cli::json_string(plat::datetime_text(v.Time)).c_str());
     } else if (o_.csv) {
-      print_csv_row(tags_[idx], text, v.Status, v.Time);
+      cli::print_csv_row(tags_[idx], text, v.Status, v.Time);
     } else if (!live_) {
-      print_change_line(tags_[idx], text, v.Status, v.Time);
+      cli::print_change_line(tags_[idx], text, v.Status, v.Time);
     }
   }
 
@@ -618,7 +554,7 @@ class Host {
   std::vector<TTagInfo> infos_;
   std::vector<TTagInfo*> pointers_;
   std::map<std::string, size_t> by_name_;
-  std::vector<Row> rows_;
+  std::vector<cli::Row> rows_;
   std::vector<TTagValue> buf_;
   cli::StatsBoard board_;
   const bool live_ = !o_.json && !o_.csv && plat::stdout_is_terminal();
