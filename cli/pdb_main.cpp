@@ -26,10 +26,15 @@ bool edit(PDB& block, const std::vector<std::string>& modules, const std::vector
   return true;
 }
 
-}  // namespace
+// The command line: which subcommand, and its file names, modules and fields.
+struct Command {
+  std::string file, other;
+  std::vector<std::string> modules, fields;
+  CLI::App *make = nullptr, *print = nullptr, *set = nullptr, *add = nullptr, *fromJson = nullptr,
+           *diff = nullptr;
+};
 
-int main(int argc, char** argv) {
-  CLI::App app{"korvel-pdb: parameter block files (26508 bytes) as a host stores them", "korvel-pdb"};
+void declare_commands(CLI::App& app, Command& c) {
   app.require_subcommand(1);
   app.footer(
       "FIELD=VALUE: " + cli::field_names() +
@@ -37,38 +42,69 @@ int main(int argc, char** argv) {
       "  Every value is checked against the block's tables. print shows the raw fields; DataBits and\n"
       "  StopBits given to new/set count bits (8, 1.5), DataBitsCode and StopBitsCode take the raw codes.\n"
       "Exit status: 0 done (diff: the same), 1 refused or failed (diff: they differ), 2 usage.");
-
-  std::string file, other;
-  std::vector<std::string> modules, fields;
-
-  CLI::App* cNew =
-      app.add_subcommand("new", "create FILE with the defaults, then the modules and fields given");
-  cNew->add_option("FILE", file, "block file to write")->required();
-  cNew->add_option("FIELD=VALUE", fields, "settings or raw fields");
-  cNew->add_option("--module", modules,
+  c.make = app.add_subcommand("new", "create FILE with the defaults, then the modules and fields given");
+  c.make->add_option("FILE", c.file, "block file to write")->required();
+  c.make->add_option("FIELD=VALUE", c.fields, "settings or raw fields");
+  c.make
+      ->add_option("--module", c.modules,
                    "N[:PLNE|PLNK]: configure module N (repeatable; replaces the default module 0)")
       ->allow_extra_args(false);
+  c.print = app.add_subcommand("print", "the block as JSON");
+  c.print->add_option("FILE", c.file, "block file")->required();
+  c.set = app.add_subcommand("set", "change fields of FILE");
+  c.set->add_option("FILE", c.file, "block file")->required();
+  c.set->add_option("FIELD=VALUE", c.fields, "settings or raw fields")->required();
+  c.add = app.add_subcommand("add", "configure modules in FILE (N:none removes one)");
+  c.add->add_option("FILE", c.file, "block file")->required();
+  c.add->add_option("N[:PLNE|PLNK|none]", c.modules, "modules")->required();
+  c.fromJson = app.add_subcommand("from-json",
+                                  "build FILE from JSON as print writes it (fields it leaves out: defaults)");
+  c.fromJson->add_option("JSON", c.other, "JSON file, - for standard input")->required();
+  c.fromJson->add_option("FILE", c.file, "block file to write")->required();
+  c.diff = app.add_subcommand("diff", "list the fields in which block files A and B differ");
+  c.diff->add_option("A", c.file, "block file")->required();
+  c.diff->add_option("B", c.other, "block file")->required();
+}
 
-  CLI::App* cPrint = app.add_subcommand("print", "the block as JSON");
-  cPrint->add_option("FILE", file, "block file")->required();
+int make_block(const Command& c, PDB& block) {
+  std::string err;
+  if (!c.modules.empty())
+    for (TDevInfo& d : block.Devices) {
+      d.DevType = 2;
+      d.DevTypeName.set("");
+    }
+  if (!edit(block, c.modules, c.fields)) return 1;
+  return cli::save_block(c.file, block, err) ? 0 : fail(err);
+}
 
-  CLI::App* cSet = app.add_subcommand("set", "change fields of FILE");
-  cSet->add_option("FILE", file, "block file")->required();
-  cSet->add_option("FIELD=VALUE", fields, "settings or raw fields")->required();
+int block_from_json(const Command& c, PDB& block) {
+  std::string text, err;
+  if (c.other == "-") {
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, stdin)) > 0) text.append(buf, n);
+  } else if (!plat::read_file(c.other, text, 16u << 20)) {
+    return fail("cannot read " + c.other);
+  }
+  if (!cli::block_from_json(text, block, err)) return fail(c.other + ": " + err);
+  return cli::save_block(c.file, block, err) ? 0 : fail(err);
+}
 
-  CLI::App* cAdd = app.add_subcommand("add", "configure modules in FILE (N:none removes one)");
-  cAdd->add_option("FILE", file, "block file")->required();
-  cAdd->add_option("N[:PLNE|PLNK|none]", modules, "modules")->required();
+int diff_blocks(const Command& c, const PDB& block) {
+  std::string err;
+  std::unique_ptr<PDB> b = cli::new_block();
+  if (!cli::load_block(c.other, *b, err)) return fail(err);
+  const std::vector<std::string> lines = cli::block_diff(block, *b);
+  for (const std::string& l : lines) std::printf("%s\n", l.c_str());
+  return lines.empty() ? 0 : 1;
+}
 
-  CLI::App* cFromJson = app.add_subcommand(
-      "from-json", "build FILE from JSON as print writes it (fields it leaves out: defaults)");
-  cFromJson->add_option("JSON", other, "JSON file, - for standard input")->required();
-  cFromJson->add_option("FILE", file, "block file to write")->required();
+}  // namespace
 
-  CLI::App* cDiff = app.add_subcommand("diff", "list the fields in which block files A and B differ");
-  cDiff->add_option("A", file, "block file")->required();
-  cDiff->add_option("B", other, "block file")->required();
-
+int main(int argc, char** argv) {
+  CLI::App app{"korvel-pdb: parameter block files (26508 bytes) as a host stores them", "korvel-pdb"};
+  Command c;
+  declare_commands(app, c);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -78,41 +114,16 @@ int main(int argc, char** argv) {
 
   std::string err;
   std::unique_ptr<PDB> block = cli::new_block();
-  if (*cNew) {
-    if (!modules.empty())
-      for (TDevInfo& d : block->Devices) {
-        d.DevType = 2;
-        d.DevTypeName.set("");
-      }
-    if (!edit(*block, modules, fields)) return 1;
-    return cli::save_block(file, *block, err) ? 0 : fail(err);
-  }
-  if (*cFromJson) {
-    std::string text;
-    if (other == "-") {
-      char buf[4096];
-      size_t n;
-      while ((n = std::fread(buf, 1, sizeof buf, stdin)) > 0) text.append(buf, n);
-    } else if (!plat::read_file(other, text, 16u << 20)) {
-      return fail("cannot read " + other);
-    }
-    if (!cli::block_from_json(text, *block, err)) return fail(other + ": " + err);
-    return cli::save_block(file, *block, err) ? 0 : fail(err);
-  }
-  if (!cli::load_block(file, *block, err)) return fail(err);
-  if (*cPrint) {
+  if (*c.make) return make_block(c, *block);
+  if (*c.fromJson) return block_from_json(c, *block);
+  if (!cli::load_block(c.file, *block, err)) return fail(err);
+  if (*c.print) {
     std::fputs(cli::block_json(*block).c_str(), stdout);
     return 0;
   }
-  if (*cDiff) {
-    std::unique_ptr<PDB> b = cli::new_block();
-    if (!cli::load_block(other, *b, err)) return fail(err);
-    const std::vector<std::string> lines = cli::block_diff(*block, *b);
-    for (const std::string& l : lines) std::printf("%s\n", l.c_str());
-    return lines.empty() ? 0 : 1;
-  }
-  if (!edit(*block, *cAdd ? modules : std::vector<std::string>{},
-            *cSet ? fields : std::vector<std::string>{}))
+  if (*c.diff) return diff_blocks(c, *block);
+  if (!edit(*block, *c.add ? c.modules : std::vector<std::string>{},
+            *c.set ? c.fields : std::vector<std::string>{}))
     return 1;
-  return cli::save_block(file, *block, err) ? 0 : fail(err);
+  return cli::save_block(c.file, *block, err) ? 0 : fail(err);
 }

@@ -159,34 +159,35 @@ bool TCustomDLLObject::NeedCreatCommand(std::vector<TCommand*>& list, TDLLTag* t
   });
 }
 
+void TCustomDLLObject::UpdateRawImage(TDLLTag& tag) {
+  if (tag.TagType == kTypeReal) {
+    tag.RawValue = tag.Value.toDouble();
+    return;
+  }
+  int set = -1;  // -1 leave, 0 clear, 1 set
+  if (tag.TagType == kTypeBool) {
+    set = tag.Value.toBool() ? 1 : 0;
+  } else if (tag.Value.isString()) {
+    const std::string s = tag.Value.toString();
+    if (s == "1") set = 1;
+    if (s == "0") set = 0;
+  }
+  if (set < 0) return;
+  int64_t raw = round_clamped(tag.RawValue);
+  // A tag without a bit part has no bit to change; only the 16-bit image is kept.
+  if (tag.BitAddr >= 0 && tag.BitAddr < 32) {
+    const int64_t mask = int64_t{1} << tag.BitAddr;
+    raw = set ? (raw | mask) : (raw & ~mask);
+  }
+  tag.RawValue = static_cast<double>(raw & 0xFFFF);
+}
+
 TCommand* TCustomDLLObject::CreatCommand(TDLLTag* tag, std::vector<TCommand*>& list, bool isWrite) {
   return Guarded<TCommand*>(kClass, "CreatCommand", nullptr, [&]() -> TCommand* {
     if (tag == nullptr) return nullptr;
     if (!NeedCreatCommand(list, tag, isWrite) || tag->AddrType == -1) return nullptr;
 
-    // The raw image written to the module.
-    if (tag->TagType == kTypeReal) {
-      tag->RawValue = tag->Value.toDouble();
-    } else {
-      int set = -1;  // -1 leave, 0 clear, 1 set
-      if (tag->TagType == kTypeBool) {
-        set = tag->Value.toBool() ? 1 : 0;
-      } else if (tag->Value.isString()) {
-        const std::string s = tag->Value.toString();
-        if (s == "1") set = 1;
-        if (s == "0") set = 0;
-      }
-      if (set >= 0) {
-        int64_t raw = round_clamped(tag->RawValue);
-        // A tag without a bit part has no bit to change; only the 16-bit image is kept.
-        if (tag->BitAddr >= 0 && tag->BitAddr < 32) {
-          const int64_t mask = int64_t{1} << tag->BitAddr;
-          raw = set ? (raw | mask) : (raw & ~mask);
-        }
-        tag->RawValue = static_cast<double>(raw & 0xFFFF);
-      }
-    }
-
+    UpdateRawImage(*tag);
     auto cmd = std::make_unique<TCommand>();
     cmd->TagIndex.push_back(tag->TagIndex);
     cmd->LowChannel = tag->ChannelAddr;

@@ -80,6 +80,8 @@ class TCustomDLLObject : public TBaseDLLObject {
   std::string CommandLogHead(const TCommand* cmd) const;
   // Logs the command lines of OptimizeCommParm and Stop; returns the largest tag count.
   size_t LogCommands(bool logLines);
+  // The raw image a write sends to the module: the value, or its bit set into the 16-bit word.
+  static void UpdateRawImage(TDLLTag& tag);
   // A value as the write and duplicate lines show it.
   static std::string ValueText(const TDLLTag* tag, const Variant& v);
 

@@ -116,41 +116,49 @@ OpenResult SerialPort::open(const std::string& path) {
   return OpenResult::Ok;
 }
 
-bool SerialPort::apply(const SerialLine& line) {
-  if (impl_->fd < 0) return false;
-  // A terminal has no 4-bit words: the word size stays as the device has it, and everything else
-  // (raw mode above all) still applies, or the line would echo and never complete an answer.
-  tcflag_t size = 0;
-  bool size_ok = true;
-  switch (line.data_bits) {
+namespace {
+
+// The CSIZE bits of a word size; false for a size a terminal cannot express (4 bits).
+bool size_bits(int data_bits, tcflag_t* size) {
+  switch (data_bits) {
     case 5:
-      size = CS5;
-      break;
+      *size = CS5;
+      return true;
     case 6:
-      size = CS6;
-      break;
+      *size = CS6;
+      return true;
     case 7:
-      size = CS7;
-      break;
+      *size = CS7;
+      return true;
     case 8:
-      size = CS8;
-      break;
+      *size = CS8;
+      return true;
     default:
-      size_ok = false;
-      break;
+      return false;
   }
-  if (line.baud == 0) return false;
+}
 
-  termios2 t{};
-  if (ioctl(impl_->fd, TCGETS2, &t) != 0) {
-    impl_->note_error(errno);
-    return false;
+tcflag_t parity_bits(SerialParity parity) {
+  switch (parity) {
+    case SerialParity::Odd:
+      return PARENB | PARODD;
+    case SerialParity::Even:
+      return PARENB;
+    case SerialParity::Mark:
+      return PARENB | CMSPAR | PARODD;
+    case SerialParity::Space:
+      return PARENB | CMSPAR;
+    case SerialParity::None:
+    default:
+      return 0;
   }
-  const termios2 before = t;
+}
 
-  // Raw bytes both ways, as a serial port is on Windows. Software flow control is switched off:
-  // Linux turns IXON on for every fresh tty, and a stray XOFF byte in line noise would then halt
-  // sending for good. The hardware handshake (CRTSCTS) stays as the device had it.
+// Raw bytes both ways, as a serial port is on Windows, with the line's framing and characters.
+// Software flow control is switched off: Linux turns IXON on for every fresh tty, and a stray XOFF
+// byte in line noise would then halt sending for good. The hardware handshake (CRTSCTS) stays as
+// the device had it.
+void make_raw_line(termios2& t, const SerialLine& line, bool size_ok, tcflag_t size) {
   t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
                                       IXOFF | IXANY | IGNPAR | INPCK | IUCLC | IMAXBEL);
   if (line.parity_check) t.c_iflag |= INPCK;
@@ -159,22 +167,7 @@ bool SerialPort::apply(const SerialLine& line) {
   t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR | CSTOPB);
   if (size_ok) t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | size;
   t.c_cflag |= CREAD | CLOCAL;
-  switch (line.parity) {
-    case SerialParity::None:
-      break;
-    case SerialParity::Odd:
-      t.c_cflag |= PARENB | PARODD;
-      break;
-    case SerialParity::Even:
-      t.c_cflag |= PARENB;
-      break;
-    case SerialParity::Mark:
-      t.c_cflag |= PARENB | CMSPAR | PARODD;
-      break;
-    case SerialParity::Space:
-      t.c_cflag |= PARENB | CMSPAR;
-      break;
-  }
+  t.c_cflag |= parity_bits(line.parity);
   // UARTs send 1.5 stop bits for 5-bit words when asked for two; termios has no other way.
   if (line.stop_bits != SerialStopBits::One) t.c_cflag |= CSTOPB;
   t.c_cc[VSTART] = static_cast<cc_t>(line.xon_char);
@@ -185,6 +178,25 @@ bool SerialPort::apply(const SerialLine& line) {
   // read as 0 and a vanished device would need a query of its own on every poll.
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
+}
+
+}  // namespace
+
+bool SerialPort::apply(const SerialLine& line) {
+  if (impl_->fd < 0) return false;
+  // A terminal has no 4-bit words: the word size stays as the device has it, and everything else
+  // (raw mode above all) still applies, or the line would echo and never complete an answer.
+  tcflag_t size = 0;
+  const bool size_ok = size_bits(line.data_bits, &size);
+  if (line.baud == 0) return false;
+
+  termios2 t{};
+  if (ioctl(impl_->fd, TCGETS2, &t) != 0) {
+    impl_->note_error(errno);
+    return false;
+  }
+  const termios2 before = t;
+  make_raw_line(t, line, size_ok, size);
 
   termios2 wanted = t;
   set_rate(&wanted, line.baud);
