@@ -13,6 +13,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/blockfile.h"
+#include "cli/host_exports.h"
 #include "cli/poll_print.h"
 #include "cli/stats.h"
 #include "cli/textwidth.h"
@@ -37,23 +38,7 @@ void on_signal(int) {
   g_stop = 1;
 }
 
-struct Exports {
-  decltype(&::IniDriver) IniDriver = nullptr;
-  decltype(&::IniDriverEx) IniDriverEx = nullptr;
-  decltype(&::OnDataRead) OnDataRead = nullptr;
-  decltype(&::OnDataWrite) OnDataWrite = nullptr;
-  decltype(&::GetDeviceStatus) GetDeviceStatus = nullptr;
-  decltype(&::DetectScanTime) DetectScanTime = nullptr;
-  decltype(&::FreeDriver) FreeDriver = nullptr;
-  decltype(&::GetPDBLen) GetPDBLen = nullptr;
-};
-
-template <class F>
-bool bind(const plat::DynLib& lib, const char* name, F& f) {
-  f = reinterpret_cast<F>(lib.symbol(name));
-  if (f == nullptr) std::fprintf(stderr, "korvel-poll: the library has no export %s\n", name);
-  return f != nullptr;
-}
+using Exports = cli::HostExports;
 
 struct Options {
   std::string library;
@@ -244,11 +229,7 @@ int load_exports(const std::string& path, plat::DynLib& lib, Exports& x) {
     std::fprintf(stderr, "korvel-poll: cannot load %s: %s\n", path.c_str(), plat::last_error_text().c_str());
     return 1;
   }
-  if (!bind(lib, "IniDriver", x.IniDriver) || !bind(lib, "IniDriverEx", x.IniDriverEx) ||
-      !bind(lib, "OnDataRead", x.OnDataRead) || !bind(lib, "OnDataWrite", x.OnDataWrite) ||
-      !bind(lib, "GetDeviceStatus", x.GetDeviceStatus) || !bind(lib, "DetectScanTime", x.DetectScanTime) ||
-      !bind(lib, "FreeDriver", x.FreeDriver) || !bind(lib, "GetPDBLen", x.GetPDBLen))
-    return 1;
+  if (!cli::bind_exports(lib, x, "korvel-poll")) return 1;
   if (x.GetPDBLen() != static_cast<int32_t>(sizeof(PDB))) {
     std::fprintf(stderr, "korvel-poll: the library's parameter block has %d bytes, expected %zu\n",
                  x.GetPDBLen(), sizeof(PDB));

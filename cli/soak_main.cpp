@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cli/blockfile.h"
+#include "cli/host_exports.h"
 #include "cli/ledger.h"
 #include "driver/KorvelPLNK.h"
 #include "driver/records.h"
@@ -45,20 +46,7 @@ void on_signal(int) {
   g_stop = 1;
 }
 
-struct Exports {
-  decltype(&::IniDriver) IniDriver = nullptr;
-  decltype(&::OnDataRead) OnDataRead = nullptr;
-  decltype(&::OnDataWrite) OnDataWrite = nullptr;
-  decltype(&::DetectScanTime) DetectScanTime = nullptr;
-  decltype(&::FreeDriver) FreeDriver = nullptr;
-};
-
-template <class F>
-bool bind(const plat::DynLib& lib, const char* name, F& f) {
-  f = reinterpret_cast<F>(lib.symbol(name));
-  if (f == nullptr) std::fprintf(stderr, "korvel-soak: the library has no export %s\n", name);
-  return f != nullptr;
-}
+using Exports = cli::HostExports;
 
 // Each module's values, distinct across the line so that a borrowed value shows.
 double pv_of(int st) {
@@ -400,10 +388,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   Exports x;
-  if (!bind(lib, "IniDriver", x.IniDriver) || !bind(lib, "OnDataRead", x.OnDataRead) ||
-      !bind(lib, "OnDataWrite", x.OnDataWrite) || !bind(lib, "DetectScanTime", x.DetectScanTime) ||
-      !bind(lib, "FreeDriver", x.FreeDriver))
-    return 1;
+  if (!cli::bind_exports(lib, x, "korvel-soak")) return 1;
 
   sim::ModuleSim simulator;
   configure_modules(simulator);

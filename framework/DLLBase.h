@@ -430,6 +430,8 @@ class TBaseDLLObject {
   void AbandonRead();
   // The failure report of a read or write given up or timed out.
   void FailureReport(const std::string& askLabel, const std::string& answerLabel);
+  // A read or write time-out: counted in counter, announced, and reported with the two labels.
+  void CountTimeout(double& counter, const std::string& askLabel, const std::string& answerLabel);
   // Severe-fault notice, host event and the logging switch after many time-outs.
   void SevereFaultCheck();
   // Is c a read command of CommandList that the due-time order holds?

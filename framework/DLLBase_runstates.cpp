@@ -367,6 +367,16 @@ void TBaseDLLObject::FailureReport(const std::string& askLabel, const std::strin
   }
 }
 
+void TBaseDLLObject::CountTimeout(double& counter, const std::string& askLabel,
+                                  const std::string& answerLabel) {
+  LastCommOK = false;
+  counter += 1;
+  ++ConsecutiveTimeouts;
+  WriteCommEvent(GBK("通讯超时错，期待设备应答"));
+  SevereFaultCheck();
+  if (Parm.ErrorLog) FailureReport(askLabel, answerLabel);
+}
+
 void TBaseDLLObject::SevereFaultCheck() {
   // The notice says "consecutive": one time-out after hours of good traffic is no severe fault.
   if (ConsecutiveTimeouts > 10) {
@@ -454,12 +464,7 @@ void TBaseDLLObject::opReadNAK_Exec() {
     CountAttempt(*c, false);
     UpdateBestCommand();
     ++ReadCommCount;
-    LastCommOK = false;
-    ReadTimeoutCount += 1;
-    ++ConsecutiveTimeouts;
-    WriteCommEvent(GBK("通讯超时错，期待设备应答"));
-    SevereFaultCheck();
-    if (Parm.ErrorLog) FailureReport(GBK("：通讯读超时错，执行操作="), GBK("：通讯读超时错，期待应答="));
+    CountTimeout(ReadTimeoutCount, GBK("：通讯读超时错，执行操作="), GBK("：通讯读超时错，期待应答="));
     if (c->RetryMode == rmSendAgain) {
       c->RetryMode = rmGiveUp;
       RunStatus = rsReady;
@@ -523,12 +528,7 @@ void TBaseDLLObject::opWriteACK_Exec() {
 void TBaseDLLObject::opWriteNAK_Exec() {
   command_step(*this, "opWriteNAK_Exec", [&](TCommand* c) {
     ++WriteCommCount;
-    LastCommOK = false;
-    WriteTimeoutCount += 1;
-    ++ConsecutiveTimeouts;
-    WriteCommEvent(GBK("通讯超时错，期待设备应答"));
-    SevereFaultCheck();
-    if (Parm.ErrorLog) FailureReport(GBK("：通讯写超时错，执行操作="), GBK("：通讯写超时错，期待应答="));
+    CountTimeout(WriteTimeoutCount, GBK("：通讯写超时错，执行操作="), GBK("：通讯写超时错，期待应答="));
     if (c->RetryMode == rmSendAgain) {
       // The budget is shared by all writes: the NAK that finds it empty grants one last send.
       if (WriteRetryBudget == 0) {

@@ -17,10 +17,7 @@ TStep1Frm::TStep1Frm() : TWizardPage("TStep1Frm", kPageStep1) {
   Label7.SetBounds(36, 162, 400, 18);
   Label8.SetBounds(16, 262, 450, 18);
   Label8.SetFont({{}, 9, false, false, ui::clRed});
-  LastBtn.SetBounds(200, 290, 80, 28);
-  NextBtn.SetBounds(292, 290, 80, 28);
-  CancelBtn.SetBounds(384, 290, 80, 28);
-  NextBtn.SetDefault(true);
+  PlaceButtons(LastBtn, NextBtn, CancelBtn, 200, 290, GBK("下一步"));
   FormCreate();
 }
 
@@ -37,9 +34,6 @@ void TStep1Frm::FormCreate() {
   AutoCreate.Hide();
   Label7.Hide();
   Label8.SetCaption(GBK("本操作将覆盖原有的设备配置，请慎重使用。"));
-  LastBtn.SetCaption(GBK("上一步"));
-  NextBtn.SetCaption(GBK("下一步"));
-  CancelBtn.SetCaption(GBK("取消"));
 
   NextBtn.OnClick = [this] { NextBtnClick(); };
   LastBtn.OnClick = [this] { LastBtnClick(); };

@@ -19,10 +19,7 @@ TStep11Frm::TStep11Frm() : TWizardPage("TStep11Frm", kPageStep11) {
   Memo2.SetBounds(8, 20, 200, 100);
   GroupBox4.SetBounds(16, 200, 448, 70);
   TagTypeMemo.SetBounds(8, 20, 432, 42);
-  LastBtn.SetBounds(200, 310, 80, 28);
-  NextBtn.SetBounds(292, 310, 80, 28);
-  CancelBtn.SetBounds(384, 310, 80, 28);
-  NextBtn.SetDefault(true);
+  PlaceButtons(LastBtn, NextBtn, CancelBtn, 200, 310, GBK("下一步"));
   Memo2.SetReadOnly(true);
   TagTypeMemo.SetReadOnly(true);
   FormCreate();
@@ -42,9 +39,6 @@ void TStep11Frm::FormCreate() {
   Memo2.SetLines({"    " + DeviceName() + GBK("的") + DevIDName() + GBK("的取值范围") + GBK("从") + "0" +
                   GBK("至") + "99"});
   GroupBox4.SetCaption(DevWord() + GBK("支持的标签类型"));
-  LastBtn.SetCaption(GBK("上一步"));
-  NextBtn.SetCaption(GBK("下一步"));
-  CancelBtn.SetCaption(GBK("取消"));
 
   NextBtn.OnClick = [this] { NextBtnClick(); };
   LastBtn.OnClick = [this] { LastBtnClick(); };

@@ -19,10 +19,7 @@ TStep4Frm::TStep4Frm() : TWizardPage("TStep4Frm", kPageStep4) {
   GroupBox3.SetBounds(328, 64, 176, 260);
   Memo2.SetBounds(8, 20, 160, 230);
   Memo2.SetReadOnly(true);
-  LastBtn.SetBounds(240, 338, 80, 28);
-  NextBtn.SetBounds(332, 338, 80, 28);
-  CancelBtn.SetBounds(424, 338, 80, 28);
-  NextBtn.SetDefault(true);
+  PlaceButtons(LastBtn, NextBtn, CancelBtn, 240, 338, GBK("下一步"));
   FormCreate();
 }
 
@@ -56,9 +53,6 @@ void TStep4Frm::FormCreate() {
             DevWord() + GBK("时必须正确配置串行口参数。"));
   Memo2.Add(GBK("    串行口指定计算机端的通讯口。"));
   Memo2.Add(GBK("    除串口外的其它参数必须与") + DevWord() + GBK("端设定的参数一致。"));
-  LastBtn.SetCaption(GBK("上一步"));
-  NextBtn.SetCaption(GBK("下一步"));
-  CancelBtn.SetCaption(GBK("取消"));
 
   NextBtn.OnClick = [this] { NextBtnClick(); };
   LastBtn.OnClick = [this] { LastBtnClick(); };

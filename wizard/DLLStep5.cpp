@@ -30,10 +30,7 @@ TStep5Frm::TStep5Frm() : TWizardPage("TStep5Frm", kPageStep5) {
   PhoneEd.SetBounds(76, 20, 140, 22);
   Label8.SetBounds(228, 24, 70, 18);
   ModemInitEd.SetBounds(300, 20, 140, 22);
-  LastBtn.SetBounds(200, 298, 80, 28);
-  NextBtn.SetBounds(292, 298, 80, 28);
-  CancelBtn.SetBounds(384, 298, 80, 28);
-  NextBtn.SetDefault(true);
+  PlaceButtons(LastBtn, NextBtn, CancelBtn, 200, 298, GBK("下一步"));
   FormCreate();
 }
 
@@ -59,9 +56,6 @@ void TStep5Frm::FormCreate() {
   ModemGp.SetEnabled(false);
   ModemGp.SetColor(ui::clBtnFace);
   ModemGp.Hide();
-  LastBtn.SetCaption(GBK("上一步"));
-  NextBtn.SetCaption(GBK("下一步"));
-  CancelBtn.SetCaption(GBK("取消"));
 
   WritePriorityCBox.SetChecked(DefaultWritePriority());
   // The time-out of the block being edited, as a line started from it would use it.

@@ -39,10 +39,7 @@ TEndFrm::TEndFrm() : TWizardPage("TEndFrm", kPageFinish) {
   ComArgMemo.SetReadOnly(true);
   Memo5.SetReadOnly(true);
   PrnBtn.SetBounds(16, 358, 90, 28);
-  LastBtn.SetBounds(240, 358, 80, 28);
-  FinishBtn.SetBounds(332, 358, 80, 28);
-  CancelBtn.SetBounds(424, 358, 80, 28);
-  FinishBtn.SetDefault(true);
+  PlaceButtons(LastBtn, FinishBtn, CancelBtn, 240, 358, GBK("完成"));
   FormCreate();
 }
 
@@ -54,9 +51,6 @@ void TEndFrm::FormCreate() {
   GroupBox4.SetCaption(DeviceName() + GBK("使用说明"));
   PrnBtn.SetCaption(GBK("打印配置"));
   PrnBtn.Hide();
-  LastBtn.SetCaption(GBK("上一步"));
-  FinishBtn.SetCaption(GBK("完成"));
-  CancelBtn.SetCaption(GBK("取消"));
 
   const PDB& work = Work();
   ComArgMemo.SetLines(SerialSummary(work));

@@ -45,10 +45,7 @@ TDeviceListFrm::TDeviceListFrm(std::string className, int number)
   AddBtn.SetBounds(228, 226, 110, 28);
   ModiBtn.SetBounds(354, 226, 110, 28);
   DelBtn.SetBounds(228, 262, 110, 28);
-  LastBtn.SetBounds(200, 338, 80, 28);
-  NextBtn.SetBounds(292, 338, 80, 28);
-  CancelBtn.SetBounds(384, 338, 80, 28);
-  NextBtn.SetDefault(true);
+  PlaceButtons(LastBtn, NextBtn, CancelBtn, 200, 338, GBK("下一步"));
 }
 
 void TDeviceListFrm::FormCreate() {
@@ -67,9 +64,6 @@ void TDeviceListFrm::FormCreate() {
   AddBtn.SetCaption(GBK("添加") + DevWord());
   DelBtn.SetCaption(GBK("删除") + DevWord());
   ModiBtn.SetCaption(GBK("修改") + DevWord());
-  LastBtn.SetCaption(GBK("上一步"));
-  NextBtn.SetCaption(GBK("下一步"));
-  CancelBtn.SetCaption(GBK("取消"));
 
   DeviceTree.Clear();
   Records.clear();

@@ -73,6 +73,17 @@ void TWizardPage::FramePage(const std::string& captionTail) {
   SetStayOnTop(true);
 }
 
+void TWizardPage::PlaceButtons(ui::TButton& back, ui::TButton& forward, ui::TButton& cancel, int left,
+                               int top, const std::string& forwardCaption) {
+  back.SetBounds(left, top, 80, 28);
+  forward.SetBounds(left + 92, top, 80, 28);
+  cancel.SetBounds(left + 184, top, 80, 28);
+  forward.SetDefault(true);
+  back.SetCaption(GBK("上一步"));
+  forward.SetCaption(forwardCaption);
+  cancel.SetCaption(GBK("取消"));
+}
+
 void TWizardPage::GoNext(int historyAs, int next) {
   Wizard().History.push_back(historyAs);
   Wizard().NextPage = next;

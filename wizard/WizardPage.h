@@ -54,6 +54,10 @@ class TWizardPage : public ui::TForm {
   TWizardPage(std::string className, int number);
   // Caption DeviceName + tail, centred on the screen, on top of other windows.
   void FramePage(const std::string& captionTail);
+  // The row of step buttons every page ends with: back, forward (the default button, captioned
+  // forwardCaption) and cancel, 80 x 28 each, 12 apart, the first at (left, top).
+  static void PlaceButtons(ui::TButton& back, ui::TButton& forward, ui::TButton& cancel, int left, int top,
+                           const std::string& forwardCaption);
   // Records historyAs and moves on to next.
   void GoNext(int historyAs, int next);
   void GoBack();
