@@ -4,10 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -17,8 +15,8 @@
 #include "platform/text.h"
 #include "protocol/DLLRealize.h"
 #include "protocol/Frames.h"
-#include "serial/DLLComm.h"
-#include "sim/sim_line.h"
+#include "sim/faults.h"
+#include "sim/module_sim.h"
 #include "tests/protocol/memory_line.h"
 
 namespace korvel {
