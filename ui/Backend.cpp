@@ -5,6 +5,7 @@
 
 #include "platform/dynlib.h"
 #include "platform/env.h"
+#include "ui/NativeBackend.h"
 #include "ui/QtEntry.h"
 
 namespace korvel::ui {
@@ -134,22 +135,26 @@ class QtLoader {
   Backend* backend_ = nullptr;  // owned by the loaded object, lives as long as the process
 };
 
-// The default backend: the Qt one when it can be had, else nothing.
+// The default backend: the one built into the library (Windows), else the Qt one when it can be
+// had, else nothing.
 class DefaultBackend final : public Backend {
  public:
-  bool Available() override { return Qt() && Qt()->Available(); }
-  int ShowModal(TForm& form) override { return Qt() ? Qt()->ShowModal(form) : mrNone; }
-  int MessageBox(const MessageBoxParams& p) override { return Qt() ? Qt()->MessageBox(p) : mrNone; }
-  bool SaveDialog(TSaveDialog& d) override { return Qt() && Qt()->SaveDialog(d); }
-  bool PrintDialog(TPrintDialog& d) override { return Qt() && Qt()->PrintDialog(d); }
-  bool Print(const PrintDocument& doc) override { return Qt() && Qt()->Print(doc); }
-  ScreenSize Screen() override { return Qt() ? Qt()->Screen() : ScreenSize{}; }
+  bool Available() override { return Impl() && Impl()->Available(); }
+  int ShowModal(TForm& form) override { return Impl() ? Impl()->ShowModal(form) : mrNone; }
+  int MessageBox(const MessageBoxParams& p) override { return Impl() ? Impl()->MessageBox(p) : mrNone; }
+  bool SaveDialog(TSaveDialog& d) override { return Impl() && Impl()->SaveDialog(d); }
+  bool PrintDialog(TPrintDialog& d) override { return Impl() && Impl()->PrintDialog(d); }
+  bool Print(const PrintDocument& doc) override { return Impl() && Impl()->Print(doc); }
+  ScreenSize Screen() override { return Impl() ? Impl()->Screen() : ScreenSize{}; }
   void ProcessMessages() override {
-    if (Qt()) Qt()->ProcessMessages();
+    if (Impl()) Impl()->ProcessMessages();
   }
 
  private:
-  static Backend* Qt() { return QtLoader::Get().GetBackend(); }
+  static Backend* Impl() {
+    static Backend* const native = NativeBackend();
+    return native ? native : QtLoader::Get().GetBackend();
+  }
 };
 
 DefaultBackend g_default;

@@ -26,7 +26,8 @@ if(NOT names STREQUAL wanted)
   message(FATAL_ERROR "exports are [${names}], wanted [${wanted}]")
 endif()
 
-set(system_dlls KERNEL32.dll msvcrt.dll ADVAPI32.dll VERSION.dll ole32.dll USER32.dll SHELL32.dll)
+set(system_dlls KERNEL32.dll msvcrt.dll ADVAPI32.dll VERSION.dll ole32.dll USER32.dll SHELL32.dll GDI32.dll
+                COMCTL32.DLL COMDLG32.DLL)
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 if(NOT imports)
   message(FATAL_ERROR "no import table found")

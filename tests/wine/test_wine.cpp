@@ -17,6 +17,7 @@
 #include "platform/env.h"
 #include "sim/sim_line.h"
 #include "sim/wire.h"
+#include "tests/common/png_image.h"
 
 namespace korvel {
 namespace {
@@ -61,12 +62,15 @@ class Wine : public ::testing::Test {
     return line;
   }
 
-  // Runs one case of the host program; its output lands in *out. True when it passed.
-  bool Host(const std::string& test_case, std::string* out) {
+  // Runs one case of the host program; its output lands in *out. True when it passed. Cases without
+  // a display see none (their windows return at once); window cases get the virtual X server.
+  bool Host(const std::string& test_case, std::string* out, const std::string& extra_env = {}) {
     const std::string log = (tmp_ / (test_case + ".out")).string();
-    const std::string cmd = "KORVEL_HOST_COM=" + std::to_string(kCom) +
+    const std::string name = test_case.find('.') == std::string::npos ? "Wine." + test_case : test_case;
+    const std::string display = extra_env.empty() ? "env -u DISPLAY " : extra_env + " ";
+    const std::string cmd = display + "KORVEL_HOST_COM=" + std::to_string(kCom) +
                             " KORVEL_HOST_COM2=" + std::to_string(kCom2) + " WINEDEBUG=-all wine '" +
-                            KORVEL_WINE_HOST + "' --gtest_filter=Wine." + test_case + " > '" + log + "' 2>&1";
+                            KORVEL_WINE_HOST + "' --gtest_filter=" + name + " > '" + log + "' 2>&1";
     const int rc = std::system(cmd.c_str());
     std::ifstream in(log, std::ios::binary);
     *out = std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -206,6 +210,65 @@ TEST_F(Wine, BadInputGetsClearResults) {
 TEST_F(Wine, VersionInformationMatchesTheTable) {
   std::string out;
   EXPECT_TRUE(Host("VersionInformationMatchesTheTable", &out)) << out;
+}
+
+// ---------------------------------------------------------------- the library's windows
+
+// The window cases need the virtual X server that scripts/test-windows starts (its display in
+// KORVEL_WINE_DISPLAY) and a prefix that maps the Chinese face names and lets Wine draw captions.
+class WineWindows : public Wine {
+ protected:
+  void SetUp() override {
+    Wine::SetUp();
+    display_ = plat::get_env("KORVEL_WINE_DISPLAY");
+    if (display_.empty()) GTEST_SKIP() << "no virtual X server (KORVEL_WINE_DISPLAY)";
+    fs::create_directories(KORVEL_WINE_SCREENSHOT_DIR);
+  }
+  // The host case with the display; code page 936 unless western, pictures into the build folder.
+  bool Windows(const std::string& test_case, std::string* out, bool western = false) {
+    const std::string env = "DISPLAY=" + display_ + (western ? " LC_ALL=en_US.UTF-8" : " LC_ALL=zh_CN.GBK") +
+                            " KORVEL_SCREENSHOT_DIR='Z:" + std::string(KORVEL_WINE_SCREENSHOT_DIR) + "'";
+    return Host("Windows." + test_case, out, env);
+  }
+  // A picture the host saved: a window's size, many colours (not a blank or one-colour area).
+  static void CheckPicture(const std::string& file) {
+    SCOPED_TRACE(file);
+    const std::string path = std::string(KORVEL_WINE_SCREENSHOT_DIR) + "/" + file;
+    ASSERT_TRUE(fs::exists(path));
+#ifdef KORVEL_TEST_HAS_PNG
+    test::Image img;
+    ASSERT_TRUE(test::ReadPng(path, img));
+    EXPECT_GT(img.width, 300);
+    EXPECT_GT(img.height, 200);
+    EXPECT_GT(img.Colours(), 20u);
+    EXPECT_GT(img.Dark(0, 0, img.width, img.height), 1000);
+#endif
+  }
+  std::string display_;
+};
+
+TEST_F(WineWindows, WizardRoundTripThroughWindowMessages) {
+  std::string out;
+  EXPECT_TRUE(Windows("WizardRoundTripThroughWindowMessages", &out)) << out;
+  for (const char* f :
+       {"win_1_TStartFrm.png", "win_2_TStep1Frm.png", "win_4_TStep11Frm.png", "win_5_TStep12Frm.png",
+        "win_6_TStep4Frm.png", "win_7_TStep5Frm.png", "win_8_TEndFrm.png"})
+    CheckPicture(f);
+}
+
+TEST_F(WineWindows, CancelLeavesTheBlockByteForByteAndTheDebugWindowShows) {
+  std::string out;
+  EXPECT_TRUE(Windows("CancelLeavesTheBlockByteForByteAndTheDebugWindowShows", &out)) << out;
+  CheckPicture("win_3_TStep2Frm.png");
+  CheckPicture("win_9_TDebugFrm.png");
+}
+
+// Under a western code page: the texts are converted from GBK by the library itself.
+TEST_F(WineWindows, DeviceTestWindowShowsALiveValueAndExitCloses) {
+  Serve(kCom);
+  std::string out;
+  EXPECT_TRUE(Windows("DeviceTestWindowShowsALiveValueAndExitCloses", &out, true)) << out;
+  CheckPicture("win_10_TSampleTest.png");
 }
 
 }  // namespace

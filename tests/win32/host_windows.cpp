@@ -1,0 +1,533 @@
+// The library's windows as a host on Windows sees them: DLLEdDev and DLLTestDev called on the host's
+// own GUI thread, and a second thread that plays the user with window messages only (finding pages
+// by their captions and controls by their component names). Each page is photographed from the
+// screen into a PNG file and checked for real, distinct Chinese glyphs. Run under Wine with an X
+// server by the Linux side (tests/wine), which passes the folder for the pictures.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/KorvelPLNK.h"
+#include "driver/PDB.h"
+
+namespace {
+
+using korvel::PDB;
+
+std::string env_text(const char* name) {
+  char buf[1024];
+  const DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
+  return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
+}
+
+std::wstring wide(const char* utf8) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+  std::wstring w(static_cast<size_t>(n > 0 ? n - 1 : 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8, -1, w.data(), n);
+  return w;
+}
+
+std::wstring text_of(HWND h) {
+  wchar_t buf[512] = {};
+  GetWindowTextW(h, buf, 511);
+  return buf;
+}
+
+// ---------------------------------------------------------------- the library
+
+struct Lib {
+  HMODULE lib = nullptr;
+  decltype(&::FullPDB) FullPDB = nullptr;
+  decltype(&::DLLEdDev) DLLEdDev = nullptr;
+  decltype(&::DLLTestDev) DLLTestDev = nullptr;
+};
+
+Lib& lib() {
+  static Lib l;
+  if (l.lib) return l;
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string dir(path, n);
+  dir = dir.substr(0, dir.find_last_of('\\') + 1);
+  l.lib = LoadLibraryA((dir + "KorvelPLNK.dll").c_str());
+  if (!l.lib) return l;
+  l.FullPDB =
+      reinterpret_cast<decltype(l.FullPDB)>(reinterpret_cast<void*>(GetProcAddress(l.lib, "FullPDB")));
+  l.DLLEdDev =
+      reinterpret_cast<decltype(l.DLLEdDev)>(reinterpret_cast<void*>(GetProcAddress(l.lib, "DLLEdDev")));
+  l.DLLTestDev =
+      reinterpret_cast<decltype(l.DLLTestDev)>(reinterpret_cast<void*>(GetProcAddress(l.lib, "DLLTestDev")));
+  return l;
+}
+
+// ---------------------------------------------------------------- finding windows and controls
+
+struct Found {
+  std::wstring part;
+  HWND hwnd = nullptr;
+};
+
+BOOL CALLBACK match_page(HWND h, LPARAM lp) {
+  auto* f = reinterpret_cast<Found*>(lp);
+  wchar_t cls[64] = {};
+  GetClassNameW(h, cls, 63);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  if (pid == GetCurrentProcessId() && std::wstring(cls) == L"KorvelPLNKForm" && IsWindowVisible(h) &&
+      text_of(h).find(f->part) != std::wstring::npos) {
+    f->hwnd = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The shown page whose caption holds part; nullptr when none appeared within ms.
+HWND wait_page(const std::wstring& part, DWORD ms = 60000) {
+  const DWORD start = GetTickCount();
+  do {
+    Found f{part};
+    EnumWindows(match_page, reinterpret_cast<LPARAM>(&f));
+    if (f.hwnd) {
+      Sleep(300);  // lets it paint
+      return f.hwnd;
+    }
+    Sleep(50);
+  } while (GetTickCount() - start < ms);
+  return nullptr;
+}
+
+struct Named {
+  std::wstring name;
+  HWND hwnd = nullptr;
+};
+
+BOOL CALLBACK match_name(HWND h, LPARAM lp) {
+  auto* n = reinterpret_cast<Named*>(lp);
+  auto atom = static_cast<ATOM>(reinterpret_cast<UINT_PTR>(GetPropW(h, L"KorvelName")));
+  wchar_t buf[128] = {};
+  if (atom && GlobalGetAtomNameW(atom, buf, 127) && n->name == buf) {
+    n->hwnd = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// A control of a page by its component name.
+HWND control(HWND page, const char* name) {
+  Named n{wide(name)};
+  EnumChildWindows(page, match_name, reinterpret_cast<LPARAM>(&n));
+  return n.hwnd;
+}
+
+void click(HWND page, const char* name) {
+  HWND b = control(page, name);
+  ASSERT_NE(b, nullptr) << name;
+  PostMessageW(b, BM_CLICK, 0, 0);
+}
+
+// A key as the keyboard delivers it to the focused control; held = a repeat of a key held down.
+void key(HWND page, UINT vk, bool held = false) {
+  HWND target = page;
+  GUITHREADINFO gui{};
+  gui.cbSize = sizeof gui;
+  if (GetGUIThreadInfo(GetWindowThreadProcessId(page, nullptr), &gui) && gui.hwndFocus)
+    target = gui.hwndFocus;
+  PostMessageW(target, WM_KEYDOWN, vk, held ? 0x40000001 : 1);
+  PostMessageW(target, WM_KEYUP, vk, 0xC0000001);
+}
+
+bool gone(HWND h, DWORD ms = 10000) {
+  const DWORD start = GetTickCount();
+  while (IsWindow(h) && IsWindowVisible(h) && GetTickCount() - start < ms) Sleep(50);
+  return !IsWindow(h) || !IsWindowVisible(h);
+}
+
+// ---------------------------------------------------------------- screenshots
+
+struct Shot {
+  int width = 0, height = 0;
+  std::vector<std::uint32_t> px;  // 0xRRGGBB, row by row
+  std::uint32_t at(int x, int y) const {
+    return px[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+  }
+};
+
+std::uint32_t crc32(const unsigned char* p, size_t n, std::uint32_t c = 0xFFFFFFFFu) {
+  for (size_t i = 0; i < n; ++i) {
+    c ^= p[i];
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+  }
+  return c;
+}
+
+void put32(std::string& s, std::uint32_t v) {
+  for (int i = 3; i >= 0; --i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+void chunk(std::string& out, const char* type, const std::string& data) {
+  put32(out, static_cast<std::uint32_t>(data.size()));
+  std::string body = std::string(type, 4) + data;
+  out += body;
+  put32(out, crc32(reinterpret_cast<const unsigned char*>(body.data()), body.size()) ^ 0xFFFFFFFFu);
+}
+
+// An RGB PNG with stored (uncompressed) deflate blocks: small code, any viewer reads it.
+bool write_png(const Shot& s, const std::string& path) {
+  std::string raw;
+  for (int y = 0; y < s.height; ++y) {
+    raw += '\0';
+    for (int x = 0; x < s.width; ++x) {
+      const std::uint32_t p = s.at(x, y);
+      raw += static_cast<char>((p >> 16) & 0xFF);
+      raw += static_cast<char>((p >> 8) & 0xFF);
+      raw += static_cast<char>(p & 0xFF);
+    }
+  }
+  std::string z = "\x78\x01";
+  std::uint32_t a = 1, b = 0;
+  for (unsigned char ch : raw) {
+    a = (a + ch) % 65521;
+    b = (b + a) % 65521;
+  }
+  for (size_t at = 0; at < raw.size() || at == 0;) {
+    const size_t n = std::min<size_t>(65535, raw.size() - at);
+    const bool last = at + n >= raw.size();
+    z += static_cast<char>(last ? 1 : 0);
+    z += static_cast<char>(n & 0xFF);
+    z += static_cast<char>(n >> 8);
+    z += static_cast<char>(~n & 0xFF);
+    z += static_cast<char>((~n >> 8) & 0xFF);
+    z.append(raw, at, n);
+    at += n;
+    if (last) break;
+  }
+  put32(z, (b << 16) | a);
+  std::string ihdr;
+  put32(ihdr, static_cast<std::uint32_t>(s.width));
+  put32(ihdr, static_cast<std::uint32_t>(s.height));
+  ihdr += std::string("\x08\x02\x00\x00\x00", 5);
+  std::string png = "\x89PNG\r\n\x1a\n";
+  chunk(png, "IHDR", ihdr);
+  chunk(png, "IDAT", z);
+  chunk(png, "IEND", "");
+  HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  DWORD put = 0;
+  WriteFile(f, png.data(), static_cast<DWORD>(png.size()), &put, nullptr);
+  CloseHandle(f);
+  return put == png.size();
+}
+
+// The window as it is on the screen, frame and caption included.
+Shot capture(HWND h) {
+  Shot s;
+  RECT r;
+  GetWindowRect(h, &r);
+  s.width = r.right - r.left;
+  s.height = r.bottom - r.top;
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = s.width;
+  bi.bmiHeader.biHeight = -s.height;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  BitBlt(mem, 0, 0, s.width, s.height, screen, r.left, r.top, SRCCOPY);
+  GdiFlush();
+  const auto* p = static_cast<const std::uint32_t*>(bits);
+  s.px.assign(p, p + static_cast<size_t>(s.width) * static_cast<size_t>(s.height));
+  for (auto& v : s.px) v &= 0xFFFFFF;
+  SelectObject(mem, old);
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return s;
+}
+
+int dark(const Shot& s, const RECT& r) {
+  int n = 0;
+  for (int y = std::max(0, static_cast<int>(r.top)); y < std::min(s.height, static_cast<int>(r.bottom)); ++y)
+    for (int x = std::max(0, static_cast<int>(r.left)); x < std::min(s.width, static_cast<int>(r.right));
+         ++x) {
+      const std::uint32_t p = s.at(x, y);
+      if (((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF) < 3 * 128) ++n;
+    }
+  return n;
+}
+
+// The pixels of a control, relative to the window's picture.
+RECT place(HWND page, HWND c) {
+  RECT w, r;
+  GetWindowRect(page, &w);
+  GetWindowRect(c, &r);
+  OffsetRect(&r, -w.left, -w.top);
+  return r;
+}
+
+// How many different pictures the first cells of a text line hold, one cell per glyph width: text
+// drawn with a font that lacks the glyphs shows the same box in every cell.
+size_t distinct_cells(const Shot& s, const RECT& r, int cell, int cells) {
+  std::set<std::vector<std::uint32_t>> seen;
+  for (int i = 0; i < cells; ++i) {
+    std::vector<std::uint32_t> px;
+    for (int y = r.top; y < std::min(static_cast<int>(r.bottom), s.height); ++y)
+      for (int x = r.left + i * cell; x < r.left + (i + 1) * cell && x < s.width; ++x)
+        px.push_back(s.at(x, y));
+    seen.insert(px);
+  }
+  return seen.size();
+}
+
+// Photographs page into <dir>/<file> and checks the picture: many colours (frame, caption, controls),
+// and the named labels show dark, distinct glyphs.
+void photograph(HWND page, const std::string& file, std::vector<const char*> labels) {
+  SCOPED_TRACE(file);
+  ASSERT_NE(page, nullptr);
+  const Shot s = capture(page);
+  ASSERT_GT(s.width, 100);
+  ASSERT_GT(s.height, 100);
+  const std::string dir = env_text("KORVEL_SCREENSHOT_DIR");
+  if (!dir.empty()) {
+    EXPECT_TRUE(write_png(s, dir + "\\" + file)) << dir;
+  }
+  std::set<std::uint32_t> colours(s.px.begin(), s.px.end());
+  EXPECT_GT(colours.size(), 20u);
+  for (const char* name : labels) {
+    HWND l = control(page, name);
+    ASSERT_NE(l, nullptr) << name;
+    RECT r = place(page, l);
+    EXPECT_GT(dark(s, r), 40) << name;
+    // Glyph cells: the label's font height is about one full-width character's width.
+    const int cell = std::max(8, static_cast<int>(r.bottom - r.top) - 4);
+    EXPECT_GE(distinct_cells(s, r, cell, 4), 3u) << name;
+  }
+  // The caption bar carries its text: light glyphs on the dark bar, or dark on a light one.
+  POINT origin{0, 0};
+  ClientToScreen(page, &origin);
+  RECT w;
+  GetWindowRect(page, &w);
+  RECT bar{8, 4, s.width - 60, origin.y - w.top - 2};
+  EXPECT_GT(bar.bottom - bar.top, 10) << "no caption bar";
+  std::set<std::uint32_t> bar_colours;
+  for (int y = bar.top; y < bar.bottom; ++y)
+    for (int x = bar.left; x < bar.right; ++x) bar_colours.insert(s.at(x, y));
+  EXPECT_GT(bar_colours.size(), 4u) << "caption bar without text";
+}
+
+// ---------------------------------------------------------------- the host's window
+
+HWND host_window() {
+  static HWND h = [] {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1);
+    wc.lpszClassName = L"KorvelTestHost";
+    RegisterClassW(&wc);
+    HWND w = CreateWindowExW(0, L"KorvelTestHost", L"Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200,
+                             nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    return w;
+  }();
+  return h;
+}
+
+void pump(DWORD ms) {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < ms) {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+    Sleep(10);
+  }
+}
+
+// Runs user on a second thread while fn runs on this (the host's GUI) thread.
+template <class Fn>
+auto with_user(std::function<void()> user, Fn fn) {
+  std::thread t([&] { user(); });
+  auto r = fn();
+  t.join();
+  return r;
+}
+
+std::unique_ptr<PDB> block_with(std::initializer_list<int> modules, int com = 4) {
+  std::unique_ptr<PDB> b(static_cast<PDB*>(operator new(sizeof(PDB))));
+  lib().FullPDB(b.get());
+  b->ComPort = static_cast<uint8_t>(com);
+  if (modules.size() > 0) b->Devices[0].DevType = 2;  // the defaults configure module 0
+  for (int id : modules) {
+    b->Devices[id].DevID = id;
+    b->Devices[id].DevType = 1;
+    b->Devices[id].DevTypeName.set("PLNK");
+  }
+  return b;
+}
+
+const std::wstring kStart = wide("向导：选择执行的操作方式");
+const std::wstring kMethod = wide("向导：选择创建设备的方式");
+
+TEST(Windows, WizardRoundTripThroughWindowMessages) {
+  ASSERT_NE(lib().DLLEdDev, nullptr);
+  HWND host = host_window();
+  pump(200);
+  auto block = block_with({3});
+  std::atomic<bool> host_disabled{false};
+  const int32_t result = with_user(
+      [&] {
+        HWND start = wait_page(kStart);
+        ASSERT_NE(start, nullptr);
+        host_disabled = !IsWindowEnabled(host);
+        photograph(start, "win_1_TStartFrm.png", {"Label1", "Label2"});
+        // Return reaches the default button (Next); a held Return's repeats on the next page do not.
+        key(start, VK_RETURN);
+        HWND method = wait_page(kMethod);
+        ASSERT_NE(method, nullptr);
+        EXPECT_TRUE(gone(start));
+        key(method, VK_RETURN, true);
+        Sleep(500);
+        EXPECT_TRUE(IsWindowVisible(method)) << "a held key walked on";
+        photograph(method, "win_2_TStep1Frm.png", {"Label1", "Label2"});
+        click(method, "NextBtn");  // single device
+        HWND single = wait_page(wide("向导：创建单个"));
+        photograph(single, "win_4_TStep11Frm.png", {"Label1", "Label2"});
+        click(single, "LastBtn");
+        method = wait_page(kMethod);
+        ASSERT_NE(method, nullptr);
+        click(method, "MulCreate");
+        Sleep(200);
+        click(method, "NextBtn");
+        HWND list = wait_page(wide("向导：创建多个"));
+        ASSERT_NE(list, nullptr);
+        HWND id = control(list, "IDEd");
+        ASSERT_NE(id, nullptr);
+        for (const char* station : {"12", "7"}) {
+          SendMessageW(id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide(station).c_str()));
+          PostMessageW(id, WM_CHAR, 'x', 1);  // not a digit: the page's filter drops it
+          Sleep(100);
+          click(list, "AddBtn");
+          Sleep(300);
+        }
+        photograph(list, "win_5_TStep12Frm.png", {"Label1", "Label2"});
+        click(list, "NextBtn");
+        HWND serial = wait_page(wide("向导：修改计算机串行口通讯参数"));
+        ASSERT_NE(serial, nullptr);
+        photograph(serial, "win_6_TStep4Frm.png", {"Label1", "Label2"});
+        click(serial, "PModemCbox");
+        Sleep(200);
+        click(serial, "NextBtn");
+        HWND timing = wait_page(wide("向导：其它高级参数及Modem参数设置"));
+        ASSERT_NE(timing, nullptr);
+        photograph(timing, "win_7_TStep5Frm.png", {"Label1", "Label2"});
+        click(timing, "NextBtn");
+        HWND end = wait_page(wide("向导：向导退出前的确认"));
+        ASSERT_NE(end, nullptr);
+        photograph(end, "win_8_TEndFrm.png", {"Label1", "Label2"});
+        click(end, "FinishBtn");
+      },
+      [&] { return lib().DLLEdDev(reinterpret_cast<intptr_t>(host), block.get()); });
+  EXPECT_EQ(result, 1);
+  EXPECT_TRUE(host_disabled);
+  EXPECT_TRUE(IsWindowEnabled(host));
+  // The stations, sorted and packed from entry 0, at their places in the stored block.
+  const auto* bytes = reinterpret_cast<const unsigned char*>(block.get());
+  auto dev_id = [&](int entry) {
+    int32_t v = 0;
+    std::memcpy(&v,
+                bytes + offsetof(PDB, Devices) + static_cast<size_t>(entry) * sizeof(korvel::TDevInfo) +
+                    offsetof(korvel::TDevInfo, DevID),
+                sizeof v);
+    return v;
+  };
+  EXPECT_EQ(dev_id(0), 3);
+  EXPECT_EQ(dev_id(1), 7);
+  EXPECT_EQ(dev_id(2), 12);
+  EXPECT_NE(block->Devices[2].DevType, 2);
+  EXPECT_EQ(block->Devices[3].DevType, 2);
+}
+
+TEST(Windows, CancelLeavesTheBlockByteForByteAndTheDebugWindowShows) {
+  HWND host = host_window();
+  pump(200);
+  auto block = block_with({3, 9});
+  // A first run settles what the block check changes on its own (a change the host learns of).
+  with_user(
+      [] {
+        HWND start = wait_page(kStart);
+        ASSERT_NE(start, nullptr);
+        key(start, VK_ESCAPE);
+      },
+      [&] { return lib().DLLEdDev(reinterpret_cast<intptr_t>(host), block.get()); });
+  std::vector<unsigned char> before(reinterpret_cast<unsigned char*>(block.get()),
+                                    reinterpret_cast<unsigned char*>(block.get()) + sizeof(PDB));
+  const int32_t result = with_user(
+      [&] {
+        HWND start = wait_page(kStart);
+        ASSERT_NE(start, nullptr);
+        click(start, "DebugBtn");
+        HWND debug = wait_page(wide("设置调试选项"));
+        ASSERT_NE(debug, nullptr);
+        photograph(debug, "win_9_TDebugFrm.png", {"Label1", "Label2"});
+        PostMessageW(debug, WM_CLOSE, 0, 0);  // the close box keeps the switches in the working copy
+        ASSERT_TRUE(gone(debug));
+        start = wait_page(kStart);
+        ASSERT_NE(start, nullptr);
+        click(start, "ModifyOp");
+        Sleep(200);
+        click(start, "NextBtn");
+        HWND list = wait_page(wide("向导：创建多个"));
+        ASSERT_NE(list, nullptr);
+        photograph(list, "win_3_TStep2Frm.png", {"Label1", "Label2"});
+        key(list, VK_ESCAPE);  // Cancel
+      },
+      [&] { return lib().DLLEdDev(reinterpret_cast<intptr_t>(host), block.get()); });
+  EXPECT_EQ(result, 2);
+  EXPECT_TRUE(IsWindowEnabled(host));
+  EXPECT_EQ(std::memcmp(before.data(), block.get(), sizeof(PDB)), 0);
+}
+
+TEST(Windows, DeviceTestWindowShowsALiveValueAndExitCloses) {
+  ASSERT_NE(lib().DLLTestDev, nullptr);
+  const std::string com = env_text("KORVEL_HOST_COM");
+  auto block = block_with({1}, com.empty() ? 4 : std::stoi(com));
+  block->TimeOut = 300;
+  std::wstring shown;
+  const KBool result = with_user(
+      [&] {
+        HWND w = wait_page(wide("设备测试窗口"));
+        ASSERT_NE(w, nullptr);
+        HWND grid = control(w, "StringGrid1");
+        ASSERT_NE(grid, nullptr);
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < 15000) {
+          wchar_t buf[64] = {};
+          LVITEMW item{};
+          item.iSubItem = 1;
+          item.pszText = buf;
+          item.cchTextMax = 63;
+          SendMessageW(grid, LVM_GETITEMTEXTW, 0, reinterpret_cast<LPARAM>(&item));
+          shown = buf;
+          if (shown == L"12.5") break;
+          Sleep(100);
+        }
+        photograph(w, "win_10_TSampleTest.png", {"Label1", "Label2"});
+        click(w, "ExitBtn");
+        EXPECT_TRUE(gone(w));
+      },
+      [&] { return lib().DLLTestDev(block.get(), 1); });
+  EXPECT_EQ(shown, L"12.5");
+  EXPECT_EQ(result, 1);
+}
+
+}  // namespace
