@@ -74,6 +74,7 @@ Lib& lib() {
 struct Found {
   std::wstring part;
   HWND hwnd = nullptr;
+  std::wstring cls = L"KorvelPLNKForm";
 };
 
 BOOL CALLBACK match_page(HWND h, LPARAM lp) {
@@ -82,7 +83,7 @@ BOOL CALLBACK match_page(HWND h, LPARAM lp) {
   GetClassNameW(h, cls, 63);
   DWORD pid = 0;
   GetWindowThreadProcessId(h, &pid);
-  if (pid == GetCurrentProcessId() && std::wstring(cls) == L"KorvelPLNKForm" && IsWindowVisible(h) &&
+  if (pid == GetCurrentProcessId() && f->cls == cls && IsWindowVisible(h) &&
       text_of(h).find(f->part) != std::wstring::npos) {
     f->hwnd = h;
     return FALSE;
@@ -91,10 +92,10 @@ BOOL CALLBACK match_page(HWND h, LPARAM lp) {
 }
 
 // The shown page whose caption holds part; nullptr when none appeared within ms.
-HWND wait_page(const std::wstring& part, DWORD ms = 60000) {
+HWND wait_page(const std::wstring& part, DWORD ms = 60000, const wchar_t* cls = L"KorvelPLNKForm") {
   const DWORD start = GetTickCount();
   do {
-    Found f{part};
+    Found f{part, nullptr, cls};
     EnumWindows(match_page, reinterpret_cast<LPARAM>(&f));
     if (f.hwnd) {
       Sleep(300);  // lets it paint
@@ -293,7 +294,7 @@ size_t distinct_cells(const Shot& s, const RECT& r, int cell, int cells) {
 
 // Photographs page into <dir>/<file> and checks the picture: many colours (frame, caption, controls),
 // and the named labels show dark, distinct glyphs.
-void photograph(HWND page, const std::string& file, std::vector<const char*> labels) {
+void photograph_texts(HWND page, const std::string& file, std::vector<HWND> texts) {
   SCOPED_TRACE(file);
   ASSERT_NE(page, nullptr);
   const Shot s = capture(page);
@@ -305,14 +306,13 @@ void photograph(HWND page, const std::string& file, std::vector<const char*> lab
   }
   std::set<std::uint32_t> colours(s.px.begin(), s.px.end());
   EXPECT_GT(colours.size(), 20u);
-  for (const char* name : labels) {
-    HWND l = control(page, name);
-    ASSERT_NE(l, nullptr) << name;
+  for (HWND l : texts) {
+    ASSERT_NE(l, nullptr);
     RECT r = place(page, l);
-    EXPECT_GT(dark(s, r), 40) << name;
+    EXPECT_GT(dark(s, r), 40);
     // Glyph cells: the label's font height is about one full-width character's width.
-    const int cell = std::max(8, static_cast<int>(r.bottom - r.top) - 4);
-    EXPECT_GE(distinct_cells(s, r, cell, 4), 3u) << name;
+    const int cell = std::max(8, std::min(static_cast<int>(r.bottom - r.top) - 4, 20));
+    EXPECT_GE(distinct_cells(s, r, cell, 4), 3u);
   }
   // The caption bar carries its text: light glyphs on the dark bar, or dark on a light one.
   POINT origin{0, 0};
@@ -325,6 +325,16 @@ void photograph(HWND page, const std::string& file, std::vector<const char*> lab
   for (int y = bar.top; y < bar.bottom; ++y)
     for (int x = bar.left; x < bar.right; ++x) bar_colours.insert(s.at(x, y));
   EXPECT_GT(bar_colours.size(), 4u) << "caption bar without text";
+}
+
+// The same for labels named by their component names.
+void photograph(HWND page, const std::string& file, std::vector<const char*> labels) {
+  std::vector<HWND> texts;
+  for (const char* name : labels) {
+    texts.push_back(control(page, name));
+    EXPECT_NE(texts.back(), nullptr) << name;
+  }
+  photograph_texts(page, file, texts);
 }
 
 // ---------------------------------------------------------------- the host's window
@@ -495,6 +505,79 @@ TEST(Windows, CancelLeavesTheBlockByteForByteAndTheDebugWindowShows) {
   EXPECT_EQ(result, 2);
   EXPECT_TRUE(IsWindowEnabled(host));
   EXPECT_EQ(std::memcmp(before.data(), block.get(), sizeof(PDB)), 0);
+}
+
+// A system dialog of this process: a message box or the save dialog.
+HWND wait_dialog(DWORD ms = 15000) {
+  return wait_page(L"", ms, L"#32770");
+}
+
+TEST(Windows, DebugWindowWarnsOnceAndSavesItsMemoThroughTheSaveDialog) {
+  HWND host = host_window();
+  pump(200);
+  auto block = block_with({});
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring chosen = std::wstring(temp) + L"korvel-saved";
+  const std::wstring saved = chosen + L".Log";  // the dialog adds the default extension
+  DeleteFileW(saved.c_str());
+  const std::wstring text = wide("第一行\r\nsecond line");
+  std::atomic<bool> warned{false};
+  with_user(
+      [&] {
+        HWND start = wait_page(kStart);
+        ASSERT_NE(start, nullptr);
+        click(start, "DebugBtn");
+        HWND debug = wait_page(wide("设置调试选项"));
+        ASSERT_NE(debug, nullptr);
+        click(debug, "EnDebugChk");
+        // The warning comes once, owned by the debug window; OK goes back to it.
+        HWND box = wait_dialog();
+        ASSERT_NE(box, nullptr);
+        warned = GetWindow(box, GW_OWNER) == debug;
+        photograph_texts(box, "win_11_warning.png", {GetDlgItem(box, 0xFFFF)});  // its text
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(gone(box));
+        // The log (if any) is loaded after half a second, while the loading bar shows.
+        HWND bar = control(debug, "LoadBar");
+        ASSERT_NE(bar, nullptr);
+        for (int i = 0; i < 100 && IsWindowVisible(bar); ++i) Sleep(50);
+        EXPECT_FALSE(IsWindowVisible(bar));
+        Sleep(200);
+        HWND memo = control(debug, "LogMemo");
+        ASSERT_NE(memo, nullptr);
+        EXPECT_TRUE(IsWindowEnabled(memo));
+        // Typed over the whole content (a multi-line edit reports no change for WM_SETTEXT).
+        SendMessageW(memo, EM_SETSEL, 0, -1);
+        SendMessageW(memo, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
+        click(debug, "SaveBtn");
+        HWND save = wait_dialog();
+        ASSERT_NE(save, nullptr);
+        HWND name = GetDlgItem(save, 0x47c);  // the file name box of the save dialog
+        if (!name) name = GetDlgItem(save, 0x480);
+        ASSERT_NE(name, nullptr);
+        SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()));
+        PostMessageW(save, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(gone(save));
+        PostMessageW(debug, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(gone(debug));
+        start = wait_page(kStart);
+        ASSERT_NE(start, nullptr);
+        click(start, "CancelBtn");
+      },
+      [&] { return lib().DLLEdDev(reinterpret_cast<intptr_t>(host), block.get()); });
+  EXPECT_TRUE(warned);
+  HANDLE f = CreateFileW(saved.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE) << "nothing saved";
+  char buf[256] = {};
+  DWORD got = 0;
+  ReadFile(f, buf, sizeof buf - 1, &got, nullptr);
+  CloseHandle(f);
+  // The memo's lines as GBK, each ended by CR LF.
+  const int n = WideCharToMultiByte(936, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string want(static_cast<size_t>(n - 1), '\0');
+  WideCharToMultiByte(936, 0, text.c_str(), -1, want.data(), n, nullptr, nullptr);
+  EXPECT_EQ(std::string(buf, got), want + "\r\n");
 }
 
 TEST(Windows, DeviceTestWindowShowsALiveValueAndExitCloses) {

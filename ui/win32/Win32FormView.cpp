@@ -491,7 +491,9 @@ void FormView::SyncGrid(Entry& e) {
       const std::string& cell = m.Cell(c, r + first);
       if (shown == cell) continue;
       shown = cell;
+      // Frames end in a carriage return: control characters would show as boxes.
       std::wstring text = ToW(cell);
+      std::erase_if(text, [](wchar_t ch) { return ch < 0x20; });
       LVITEMW item{};
       item.iSubItem = c;
       item.pszText = text.data();
