@@ -467,6 +467,47 @@ TEST(Windows, WizardRoundTripThroughWindowMessages) {
   EXPECT_EQ(block->Devices[3].DevType, 2);
 }
 
+BOOL CALLBACK count_pages(HWND h, LPARAM count) {
+  wchar_t cls[64] = {};
+  GetClassNameW(h, cls, 63);
+  if (std::wstring(cls) == L"KorvelPLNKForm" && IsWindowVisible(h)) ++*reinterpret_cast<size_t*>(count);
+  return TRUE;
+}
+
+// While a wizard runs, a second one from another thread is refused at once and shows nothing; the
+// host ending its message loop ends the wizard as the close box does, and the host's loop still
+// gets its quit.
+TEST(Windows, ASecondWizardIsRefusedAndTheHostsQuitEndsTheFirst) {
+  HWND host = host_window();
+  pump(200);
+  auto block = block_with({3});
+  auto other = block_with({5});
+  const DWORD gui_thread = GetCurrentThreadId();
+  int32_t second = -1;
+  DWORD second_ms = 0;
+  size_t pages = 0;
+  const int32_t result = with_user(
+      [&] {
+        HWND start = wait_page(kStart);
+        ASSERT_NE(start, nullptr);
+        const DWORD t0 = GetTickCount();
+        second = lib().DLLEdDev(0, other.get());
+        second_ms = GetTickCount() - t0;
+        EnumWindows(count_pages, reinterpret_cast<LPARAM>(&pages));
+        PostThreadMessageW(gui_thread, WM_QUIT, 7, 0);
+        EXPECT_TRUE(gone(start));
+      },
+      [&] { return lib().DLLEdDev(reinterpret_cast<intptr_t>(host), block.get()); });
+  EXPECT_EQ(second, 2);
+  EXPECT_LT(second_ms, 2000u);
+  EXPECT_EQ(pages, 1u);
+  EXPECT_TRUE(result == 1 || result == 2) << result;
+  EXPECT_TRUE(IsWindowEnabled(host));
+  MSG m;
+  ASSERT_TRUE(PeekMessageW(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the host's quit was swallowed";
+  EXPECT_EQ(m.wParam, 7u);
+}
+
 TEST(Windows, CancelLeavesTheBlockByteForByteAndTheDebugWindowShows) {
   HWND host = host_window();
   pump(200);
@@ -578,6 +619,43 @@ TEST(Windows, DebugWindowWarnsOnceAndSavesItsMemoThroughTheSaveDialog) {
   std::string want(static_cast<size_t>(n - 1), '\0');
   WideCharToMultiByte(936, 0, text.c_str(), -1, want.data(), n, nullptr, nullptr);
   EXPECT_EQ(std::string(buf, got), want + "\r\n");
+}
+
+// The page's fixed geometry in logical pixels, scaled by the screen's DPI (KORVEL_EXPECT_DPI names
+// the DPI the Linux side gave the session).
+TEST(Windows, PagesFollowTheScreensDpi) {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  const std::string want = env_text("KORVEL_EXPECT_DPI");
+  if (!want.empty()) {
+    EXPECT_EQ(dpi, std::stoi(want));
+  }
+  HWND host = host_window();
+  pump(200);
+  auto block = block_with({});
+  with_user(
+      [&] {
+        HWND start = wait_page(kStart);
+        ASSERT_NE(start, nullptr);
+        RECT client;
+        GetClientRect(start, &client);
+        EXPECT_EQ(client.right, MulDiv(480, dpi, 96));
+        EXPECT_EQ(client.bottom, MulDiv(340, dpi, 96));
+        HWND label = control(start, "Label2");
+        ASSERT_NE(label, nullptr);
+        RECT r;
+        GetWindowRect(label, &r);
+        POINT at{r.left, r.top};
+        ScreenToClient(start, &at);
+        EXPECT_EQ(at.x, MulDiv(16, dpi, 96));
+        EXPECT_EQ(at.y, MulDiv(40, dpi, 96));
+        EXPECT_EQ(r.right - r.left, MulDiv(450, dpi, 96));
+        photograph(start, "win_12_TStartFrm_" + std::to_string(dpi) + "dpi.png", {"Label1", "Label2"});
+        key(start, VK_ESCAPE);
+        EXPECT_TRUE(gone(start));
+      },
+      [&] { return lib().DLLEdDev(reinterpret_cast<intptr_t>(host), block.get()); });
 }
 
 TEST(Windows, DeviceTestWindowShowsALiveValueAndExitCloses) {

@@ -225,9 +225,11 @@ class WineWindows : public Wine {
     fs::create_directories(KORVEL_WINE_SCREENSHOT_DIR);
   }
   // The host case with the display; code page 936 unless western, pictures into the build folder.
-  bool Windows(const std::string& test_case, std::string* out, bool western = false) {
+  bool Windows(const std::string& test_case, std::string* out, bool western = false,
+               const std::string& more_env = {}) {
     const std::string env = "DISPLAY=" + display_ + (western ? " LC_ALL=en_US.UTF-8" : " LC_ALL=zh_CN.GBK") +
-                            " KORVEL_SCREENSHOT_DIR='Z:" + std::string(KORVEL_WINE_SCREENSHOT_DIR) + "'";
+                            " KORVEL_SCREENSHOT_DIR='Z:" + std::string(KORVEL_WINE_SCREENSHOT_DIR) + "' " +
+                            more_env;
     return Host("Windows." + test_case, out, env);
   }
   // A picture the host saved: a window's size, many colours (not a blank or one-colour area).
@@ -256,6 +258,11 @@ TEST_F(WineWindows, WizardRoundTripThroughWindowMessages) {
     CheckPicture(f);
 }
 
+TEST_F(WineWindows, ASecondWizardIsRefusedAndTheHostsQuitEndsTheFirst) {
+  std::string out;
+  EXPECT_TRUE(Windows("ASecondWizardIsRefusedAndTheHostsQuitEndsTheFirst", &out)) << out;
+}
+
 TEST_F(WineWindows, CancelLeavesTheBlockByteForByteAndTheDebugWindowShows) {
   std::string out;
   EXPECT_TRUE(Windows("CancelLeavesTheBlockByteForByteAndTheDebugWindowShows", &out)) << out;
@@ -267,6 +274,24 @@ TEST_F(WineWindows, DebugWindowWarnsOnceAndSavesItsMemoThroughTheSaveDialog) {
   std::string out;
   EXPECT_TRUE(Windows("DebugWindowWarnsOnceAndSavesItsMemoThroughTheSaveDialog", &out)) << out;
   CheckPicture("win_11_warning.png");
+}
+
+// A session at 144 dpi; the next session is at 96 dpi again, whatever this case's outcome.
+TEST_F(WineWindows, PagesFollowTheScreensDpi) {
+  auto session_at = [&](int dpi) {
+    const std::string env = "DISPLAY=" + display_ + " WINEDEBUG=-all ";
+    const std::string cmd = env +
+                            "wine reg add 'HKCU\\Control Panel\\Desktop' /v LogPixels /t REG_DWORD /d " +
+                            std::to_string(dpi) + " /f >/dev/null 2>&1; wineserver -k; " + env +
+                            "LC_ALL=zh_CN.GBK wine cmd /c exit >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+  };
+  ASSERT_TRUE(session_at(144));
+  std::string out;
+  const bool passed = Windows("PagesFollowTheScreensDpi", &out, false, "KORVEL_EXPECT_DPI=144");
+  EXPECT_TRUE(session_at(96));
+  EXPECT_TRUE(passed) << out;
+  CheckPicture("win_12_TStartFrm_144dpi.png");
 }
 
 // Under a western code page: the texts are converted from GBK by the library itself.

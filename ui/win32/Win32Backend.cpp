@@ -375,10 +375,12 @@ class Win32Backend final : public Backend {
   }
 
   static thread_local bool in_sync_;
-  HDC printer_ = nullptr;
+  // The printer the print dialog chose, for the next print job of the same thread.
+  static thread_local HDC printer_;
 };
 
 thread_local bool Win32Backend::in_sync_ = false;
+thread_local HDC Win32Backend::printer_ = nullptr;
 
 }  // namespace
 }  // namespace korvel::ui::win32

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <tuple>
 
 #include "platform/win32/module_win32.h"
@@ -82,7 +83,16 @@ const std::wstring& Gdi::DefaultFace() {
   return face;
 }
 
+namespace {
+// Windows of different host threads share the fonts and brushes.
+std::mutex& GdiMutex() {
+  static std::mutex m;
+  return m;
+}
+}  // namespace
+
 HFONT Gdi::Font(const TFont& f) {
+  std::lock_guard lock(GdiMutex());
   static std::map<std::tuple<std::string, int, bool, bool>, HFONT> fonts;
   auto key = std::make_tuple(f.Name, f.Size, f.Bold, f.Italic);
   auto it = fonts.find(key);
@@ -96,6 +106,7 @@ HFONT Gdi::Font(const TFont& f) {
 }
 
 HBRUSH Gdi::Brush(TColor c) {
+  std::lock_guard lock(GdiMutex());
   static std::map<TColor, HBRUSH> brushes;
   auto it = brushes.find(c);
   if (it != brushes.end()) return it->second;
