@@ -658,7 +658,7 @@ TEST(Windows, PagesFollowTheScreensDpi) {
       [&] { return lib().DLLEdDev(reinterpret_cast<intptr_t>(host), block.get()); });
 }
 
-TEST(Windows, DeviceTestWindowShowsALiveValueAndExitCloses) {
+TEST(Windows, DeviceTestWindowShowsALiveValueKeepsAnEditedCellAndExits) {
   ASSERT_NE(lib().DLLTestDev, nullptr);
   const std::string com = env_text("KORVEL_HOST_COM");
   auto block = block_with({1}, com.empty() ? 4 : std::stoi(com));
@@ -683,6 +683,33 @@ TEST(Windows, DeviceTestWindowShowsALiveValueAndExitCloses) {
           Sleep(100);
         }
         photograph(w, "win_10_TSampleTest.png", {"Label1", "Label2"});
+        // Paused, the grid keeps what the user types into a cell (a double click opens it).
+        click(w, "PauseBtn");
+        Sleep(300);
+        RECT cell{};
+        cell.top = 1;
+        cell.left = LVIR_BOUNDS;
+        SendMessageW(grid, LVM_GETSUBITEMRECT, 0, reinterpret_cast<LPARAM>(&cell));
+        const LPARAM at = MAKELPARAM((cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2);
+        for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
+          PostMessageW(grid, m, m == WM_LBUTTONUP ? 0 : MK_LBUTTON, at);
+        HWND editor = nullptr;
+        for (int i = 0; i < 50 && !editor; ++i) {
+          Sleep(50);
+          editor = FindWindowExW(grid, nullptr, L"Edit", nullptr);
+        }
+        ASSERT_NE(editor, nullptr) << "no cell editor";
+        SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"42"));
+        PostMessageW(editor, WM_KEYDOWN, VK_RETURN, 1);
+        Sleep(300);
+        wchar_t buf[64] = {};
+        LVITEMW item{};
+        item.iSubItem = 1;
+        item.pszText = buf;
+        item.cchTextMax = 63;
+        SendMessageW(grid, LVM_GETITEMTEXTW, 0, reinterpret_cast<LPARAM>(&item));
+        EXPECT_STREQ(buf, L"42");
+        EXPECT_FALSE(IsWindow(editor));
         click(w, "ExitBtn");
         EXPECT_TRUE(gone(w));
       },

@@ -295,10 +295,10 @@ TEST_F(WineWindows, PagesFollowTheScreensDpi) {
 }
 
 // Under a western code page: the texts are converted from GBK by the library itself.
-TEST_F(WineWindows, DeviceTestWindowShowsALiveValueAndExitCloses) {
+TEST_F(WineWindows, DeviceTestWindowShowsALiveValueKeepsAnEditedCellAndExits) {
   Serve(kCom);
   std::string out;
-  EXPECT_TRUE(Windows("DeviceTestWindowShowsALiveValueAndExitCloses", &out, true)) << out;
+  EXPECT_TRUE(Windows("DeviceTestWindowShowsALiveValueKeepsAnEditedCellAndExits", &out, true)) << out;
   CheckPicture("win_10_TSampleTest.png");
 }
 

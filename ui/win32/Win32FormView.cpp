@@ -810,9 +810,92 @@ LRESULT FormView::Notify(NMHDR* hdr) {
     }
   } else if (e.model->kind() == Kind::StringGrid && hdr->code == NM_DBLCLK) {
     auto* m = static_cast<TStringGrid*>(e.model);
+    auto* nm = reinterpret_cast<NMITEMACTIVATE*>(hdr);
+    if (m->Editing() && nm->iItem >= 0 && nm->iSubItem >= m->FixedCols())
+      BeginCellEdit(index, nm->iItem, nm->iSubItem);
     if (m->OnDblClick) User([m] { m->UserDblClick(); });
   }
   return 0;
+}
+
+// ---------------------------------------------------------------- grid cells edited in place
+
+namespace {
+
+constexpr UINT kEndCellEdit = WM_APP + 1;
+
+// Return keeps the typed text, Escape drops it, leaving the cell keeps it.
+LRESULT CALLBACK CellEditSubclass(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR view) {
+  auto* v = reinterpret_cast<FormView*>(view);
+  switch (msg) {
+    case WM_GETDLGCODE:
+      return DLGC_WANTALLKEYS | DefSubclassProc(h, msg, wp, lp);
+    case WM_KEYDOWN:
+      if (wp == VK_RETURN || wp == VK_ESCAPE) {
+        v->RequestEndCellEdit(wp == VK_RETURN);
+        return 0;
+      }
+      break;
+    case WM_CHAR:
+      if (wp == L'\r' || wp == 0x1B) return 0;
+      break;
+    case WM_KILLFOCUS:
+      v->RequestEndCellEdit(true);
+      break;
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(h, CellEditSubclass, 1);
+      break;
+    default:
+      break;
+  }
+  return DefSubclassProc(h, msg, wp, lp);
+}
+
+}  // namespace
+
+void FormView::BeginCellEdit(size_t index, int item, int sub_item) {
+  EndCellEdit(true);
+  Entry& e = entries_[index];
+  auto& m = *static_cast<TStringGrid*>(e.model);
+  const int row = item + (m.FixedRows() > 0 ? m.FixedRows() : 0);
+  RECT r{};
+  r.top = sub_item;
+  r.left = LVIR_BOUNDS;
+  if (!SendMessageW(e.hwnd, LVM_GETSUBITEMRECT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&r)))
+    return;
+  // The first column's bounds are the whole line.
+  if (sub_item == 0) r.right = r.left + static_cast<int>(SendMessageW(e.hwnd, LVM_GETCOLUMNWIDTH, 0, 0));
+  HWND edit = CreateWindowExW(0, L"EDIT", ToW(m.Cell(sub_item, row)).c_str(),
+                              WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL, r.left, r.top,
+                              r.right - r.left, r.bottom - r.top, e.hwnd, nullptr, Gdi::Instance(), nullptr);
+  if (!edit) return;
+  cell_edit_ = {edit, index, sub_item, row, false};
+  SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(Gdi::Font(m.Font())), FALSE);
+  SetWindowSubclass(edit, CellEditSubclass, 1, reinterpret_cast<DWORD_PTR>(this));
+  SendMessageW(edit, EM_SETSEL, 0, -1);
+  SetFocus(edit);
+}
+
+void FormView::RequestEndCellEdit(bool keep) {
+  // Ended from the form's own message, not inside the editor's: it is destroyed there.
+  if (!cell_edit_.edit || cell_edit_.ending) return;
+  cell_edit_.ending = true;
+  PostMessageW(hwnd_, kEndCellEdit, keep, 0);
+}
+
+void FormView::EndCellEdit(bool keep) {
+  CellEdit done = cell_edit_;
+  cell_edit_ = {};
+  if (!done.edit) return;
+  const std::string text = FromW(WindowText(done.edit));
+  HWND grid = entries_[done.entry].hwnd;
+  const bool had_focus = GetFocus() == done.edit;
+  DestroyWindow(done.edit);
+  if (had_focus) SetFocus(grid);
+  if (keep)
+    User([m = static_cast<TStringGrid*>(entries_[done.entry].model), col = done.col, row = done.row, text] {
+      m->UserSetCell(col, row, text);
+    });
 }
 
 HBRUSH FormView::ColorMessage(HDC dc, HWND control) {
@@ -960,6 +1043,9 @@ LRESULT FormView::FormProc(UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_CLOSE:
       User([this] { form_.Close(); });
+      return 0;
+    case kEndCellEdit:
+      EndCellEdit(wp != 0);
       return 0;
     case WM_TIMER: {
       const size_t index = static_cast<size_t>(wp) - 1;

@@ -57,6 +57,8 @@ class FormView {
   // Messages of a container (group box, panel, radio group) that concern its controls.
   bool ContainerMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
   LRESULT ControlProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, size_t entry);
+  // The in-place editor of a grid cell asks to end: keep its text or drop it.
+  void RequestEndCellEdit(bool keep);
   void PaintContainer(HWND h, size_t entry);
 
  private:
@@ -100,6 +102,15 @@ class FormView {
   std::map<HWND, std::pair<size_t, int>> by_hwnd_;
   std::uint64_t form_synced_ = 0;
   bool syncing_ = false;
+  // A grid cell being edited in place (one at a time).
+  struct CellEdit {
+    HWND edit = nullptr;
+    size_t entry = 0;
+    int col = 0, row = 0;
+    bool ending = false;
+  } cell_edit_;
+  void BeginCellEdit(size_t entry, int item, int sub_item);
+  void EndCellEdit(bool keep);
 };
 
 }  // namespace korvel::ui::win32
