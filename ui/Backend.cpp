@@ -195,6 +195,22 @@ std::string QtBackendError() {
   return QtLoader::Get().Error();
 }
 
+void RunPageCode(const std::function<void()>& fn) noexcept {
+  try {
+    fn();
+  } catch (...) {
+  }
+}
+
+bool FormClosesNow(TForm& form) noexcept {
+  if (form.ModalResult() == mrNone) return false;
+  try {
+    return form.CloseModal();
+  } catch (...) {
+    return true;
+  }
+}
+
 bool RetryQtBackend() {
   return QtLoader::Get().Retry();
 }

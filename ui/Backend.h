@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,13 @@ class Backend {
   // Lets pending window events run (the original ProcessMessages); nothing for scripted runs.
   virtual void ProcessMessages() {}
 };
+
+// For backends: runs page code for a user action; an exception from it never reaches the toolkit's
+// event loop.
+void RunPageCode(const std::function<void()>& fn) noexcept;
+// For backends: true when a shown form asked to close (a modal result is set) and may (CloseModal);
+// a CloseModal that fails lets it close.
+bool FormClosesNow(TForm& form) noexcept;
 
 // The current backend; never null.
 Backend& backend();

@@ -1,5 +1,6 @@
 // The page runner behind DLLEdDev: one page at a time, modal, on the caller's thread.
 #include <memory>
+#include <utility>
 
 #include "driver/DLLTools.h"
 #include "ui/Backend.h"
@@ -18,6 +19,15 @@ bool WizardCanShow() {
   return ui::Available();
 }
 
+namespace {
+
+template <class Page>
+std::unique_ptr<ui::TForm> MakePage() {
+  return std::make_unique<Page>();
+}
+
+}  // namespace
+
 void RunWizardPage(int page) {
   WizardGlobals& w = Wizard();
   // A display lost on the way ends the wizard as the close box does: nothing more is written, and
@@ -26,35 +36,23 @@ void RunWizardPage(int page) {
     w.NextPage = 0;
     return;
   }
+  using Make = std::unique_ptr<ui::TForm> (*)();
+  static const std::pair<int, Make> kPages[] = {
+      {wizard::kPageStart, &MakePage<wizard::TStartFrm>},
+      {wizard::kPageStep1, &MakePage<wizard::TStep1Frm>},
+      {wizard::kPageStep2, &MakePage<wizard::TStep2Frm>},
+      {wizard::kPageStep11, &MakePage<wizard::TStep11Frm>},
+      {wizard::kPageStep12, &MakePage<wizard::TStep12Frm>},
+      {wizard::kPageStep4, &MakePage<wizard::TStep4Frm>},
+      {wizard::kPageStep5, &MakePage<wizard::TStep5Frm>},
+      {wizard::kPageFinish, &MakePage<wizard::TEndFrm>},
+  };
   std::unique_ptr<ui::TForm> form;
-  switch (page) {
-    case wizard::kPageStart:
-      form = std::make_unique<wizard::TStartFrm>();
-      break;
-    case wizard::kPageStep1:
-      form = std::make_unique<wizard::TStep1Frm>();
-      break;
-    case wizard::kPageStep2:
-      form = std::make_unique<wizard::TStep2Frm>();
-      break;
-    case wizard::kPageStep11:
-      form = std::make_unique<wizard::TStep11Frm>();
-      break;
-    case wizard::kPageStep12:
-      form = std::make_unique<wizard::TStep12Frm>();
-      break;
-    case wizard::kPageStep4:
-      form = std::make_unique<wizard::TStep4Frm>();
-      break;
-    case wizard::kPageStep5:
-      form = std::make_unique<wizard::TStep5Frm>();
-      break;
-    case wizard::kPageFinish:
-      form = std::make_unique<wizard::TEndFrm>();
-      break;
-    default:
-      w.NextPage = wizard::kPageEnd;
-      return;
+  for (const auto& [number, make] : kPages)
+    if (number == page) form = make();
+  if (!form) {
+    w.NextPage = wizard::kPageEnd;
+    return;
   }
   form->ShowModal();
 }

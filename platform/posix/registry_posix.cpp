@@ -1,6 +1,7 @@
 #include <cstdlib>
 
 #include "platform/files.h"
+#include "platform/posix/cpuinfo_posix.h"
 #include "platform/registry.h"
 
 namespace korvel::plat {
@@ -15,19 +16,8 @@ ProcessorDescription processor_description() {
   std::string text;
   if (!read_file("/proc/cpuinfo", text, 1u << 20)) return d;
   d.available = true;
-  size_t pos = 0;
   // Only the first processor's block is read, as the key names processor 0.
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (line.empty()) break;
-    const size_t colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    std::string key = line.substr(0, colon);
-    while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.pop_back();
-    std::string value = colon + 2 <= line.size() ? line.substr(colon + 2) : std::string();
+  for (const auto& [key, value] : first_cpu_fields(text)) {
     if (key == "model name" || key == "Model")
       d.name = value;
     else if (key == "vendor_id" || key == "CPU implementer")

@@ -9,23 +9,15 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/posix/cpuinfo_posix.h"
 
 namespace korvel::plat {
 namespace {
 
+// The first processor's field whose name begins with key; "" when none.
 std::string cpuinfo_value(const std::string& text, const char* key) {
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (line.empty()) break;  // first processor only
-    if (line.compare(0, std::strlen(key), key) == 0) {
-      const size_t colon = line.find(':');
-      if (colon != std::string::npos && colon + 2 <= line.size()) return line.substr(colon + 2);
-    }
-  }
+  for (const auto& [name, value] : first_cpu_fields(text))
+    if (name.compare(0, std::strlen(key), key) == 0) return value;
   return {};
 }
 

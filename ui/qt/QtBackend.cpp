@@ -402,10 +402,7 @@ class QtBackend final : public Backend {
   // Runs a user action on the models; page code never lets an exception into Qt's event loop.
   void Dispatch(std::function<void()> fn) {
     if (in_sync_) return;
-    try {
-      fn();
-    } catch (...) {
-    }
+    RunPageCode(fn);
     SyncAll();
     for (auto* v : std::vector<FormView*>(views_)) CheckClose(*v);
   }
@@ -413,14 +410,7 @@ class QtBackend final : public Backend {
   // A form that asked to close (and may) leaves its loop.
   bool CheckClose(FormView& v) {
     if (v.closed) return true;
-    if (v.form().ModalResult() == mrNone) return false;
-    bool closes = false;
-    try {
-      closes = v.form().CloseModal();
-    } catch (...) {
-      closes = true;
-    }
-    if (!closes) return false;
+    if (!FormClosesNow(v.form())) return false;
     v.closed = true;
     v.window()->hide();
     if (v.loop) v.loop->exit(0);

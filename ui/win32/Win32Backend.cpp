@@ -352,10 +352,7 @@ class Win32Backend final : public Backend {
   // Runs a user action on the models; page code never lets an exception into the message loop.
   void Dispatch(std::function<void()> fn) {
     if (in_sync_) return;
-    try {
-      fn();
-    } catch (...) {
-    }
+    RunPageCode(fn);
     SyncAll();
     for (auto* v : std::vector<FormView*>(views())) CheckClose(*v);
   }
@@ -363,15 +360,9 @@ class Win32Backend final : public Backend {
   // A form that asked to close (and may) leaves its loop.
   static bool CheckClose(FormView& v) {
     if (v.closed) return true;
-    if (v.form().ModalResult() == mrNone) return false;
-    bool closes = false;
-    try {
-      closes = v.form().CloseModal();
-    } catch (...) {
-      closes = true;
-    }
-    if (closes) v.closed = true;
-    return closes;
+    if (!FormClosesNow(v.form())) return false;
+    v.closed = true;
+    return true;
   }
 
   static thread_local bool in_sync_;
