@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace korvel {
 
@@ -14,7 +15,8 @@ template <size_t N>
 struct ShortString {
   uint8_t len;
   char chars[N];
-  std::string str() const { return std::string(chars, len > N ? N : len); }
+  std::string str() const { return std::string(view()); }
+  std::string_view view() const { return std::string_view(chars, len > N ? N : len); }
   void set(const std::string& s) {
     len = static_cast<uint8_t>(s.size() > N ? N : s.size());
     for (size_t i = 0; i < len; ++i) chars[i] = s[i];

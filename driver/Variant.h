@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "driver/records.h"
@@ -55,6 +56,18 @@ class Variant {
     std::memcpy(&i_, &o.i_, sizeof i_);
     std::memcpy(&o.i_, bits, sizeof i_);
   }
+
+  // The value becomes the text; a value that holds a text already keeps its storage.
+  void setText(std::string_view text) {
+    if (kind_ == Kind::String) {
+      s_->assign(text);
+    } else {
+      Variant v{std::string(text)};
+      swap(v);
+    }
+  }
+  // True when the value is a string with exactly these bytes.
+  bool holdsText(std::string_view text) const { return kind_ == Kind::String && *s_ == text; }
 
   Kind kind() const { return kind_; }
   bool isEmpty() const { return kind_ == Kind::Empty; }

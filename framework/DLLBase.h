@@ -348,6 +348,7 @@ class TBaseDLLObject {
   std::vector<TCommand*> PendingWrites;
   std::vector<int32_t> TagIDMap;      // -1 for identifiers that name no tag
   std::vector<int32_t> InternalTags;  // positions of the internal tags, for the link-status pass
+  std::string LinkText;               // the link-status pass builds its texts here, without allocating
   std::vector<int32_t> Changed;       // the change list (see TChangeMark)
   // The scheduler's order of the read commands: a min-heap on (DueAt, ListPos), and a min-heap of
   // the commands in the deepest back-off on the tick at which it expires.
@@ -412,7 +413,7 @@ class TBaseDLLObject {
   // The COMMLINK, ENCOMMLINK and DEVICELINK<d> tags after an exchange with module d.
   void PublishLinkTags(int32_t d);
   // The link-status text of a COMMLINK/DEVICELINK code.
-  std::string LinkStatusText(uint8_t code) const;
+  const std::string& LinkStatusText(uint8_t code) const;
   // The first value of an internal tag by its type (0 analog, 1 switch, 2 string).
   static void SetTypedValue(TDLLTag& tag, int64_t number, bool flag, const std::string* text);
   // The device's best command after an exchange of CurCommand.

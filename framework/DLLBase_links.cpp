@@ -1,5 +1,7 @@
 // The link-status tags: COMMLINK for the line, DEVICELINK<n> for each module, ENCOMMLINK for the
 // polling switch. Refreshed after each exchange whose outcome says something about the line.
+#include <charconv>
+
 #include "driver/getfileinfo.h"
 #include "framework/DLLBase.h"
 #include "platform/datetime.h"
@@ -57,20 +59,27 @@ void TBaseDLLObject::PublishLinkTags(int32_t d) {
     const std::string& key = tag->InternalKey;
     if (key == "COMMLINK") {
       if (tag->TagType == kTypeString) {
-        if (CommStatus != lcPowerOff) tag->Value = Variant(deviceName + LinkStatusText(CommStatus));
+        if (CommStatus != lcPowerOff)
+          tag->Value.setText(LinkText.assign(deviceName).append(LinkStatusText(CommStatus)));
       } else {
         SetTypedValue(*tag, CommStatus, commSwitch, nullptr);
       }
     } else if (key == "ENCOMMLINK") {
-      const std::string text = CommEnabled ? GBK("打开通信线路") : GBK("关闭通信线路");
-      SetTypedValue(*tag, CommEnabled ? 1 : 0, CommEnabled, &text);
+      SetTypedValue(*tag, CommEnabled ? 1 : 0, CommEnabled,
+                    CommEnabled ? &GBK("打开通信线路") : &GBK("关闭通信线路"));
     } else if (key.rfind("DEVICELINK", 0) == 0 && tag->Address == d) {
       if (tag->TagType != kTypeString) {
         SetTypedValue(*tag, CommStatus, commSwitch, nullptr);
         continue;
       }
-      tag->Value = Variant(std::to_string(d) + GBK("号") + Vocabulary()[fiDevTypeName] +
-                           Parm.Devices[d].DevTypeName.str() + LinkStatusText(ds));
+      char number[12];
+      const auto digits = std::to_chars(number, number + sizeof number, d);
+      LinkText.assign(number, digits.ptr)
+          .append(GBK("号"))
+          .append(Vocabulary()[fiDevTypeName])
+          .append(Parm.Devices[d].DevTypeName.view())
+          .append(LinkStatusText(ds));
+      tag->Value.setText(LinkText);
       if (ds == lcPowerOff || (ds == lcNever && CommEnabled)) {
         // The device's own tags carry the failure in their status words.
         for (const auto& other : TagList) {

@@ -47,7 +47,7 @@ void TBaseDLLObject::SetTypedValue(TDLLTag& tag, int64_t number, bool flag, cons
       tag.Value = Variant(flag);
       break;
     case kTypeString:
-      if (text != nullptr) tag.Value = Variant(*text);
+      if (text != nullptr) tag.Value.setText(*text);
       break;
     default:
       break;
@@ -125,7 +125,8 @@ TDLLTag* TBaseDLLObject::CreatInternalTag(const TTagInfo& info) {
   });
 }
 
-std::string TBaseDLLObject::LinkStatusText(uint8_t code) const {
+const std::string& TBaseDLLObject::LinkStatusText(uint8_t code) const {
+  static const std::string none;
   switch (code) {
     case lcNever:
       return CommEnabled ? GBK("通讯始终不成功!") : GBK("通讯暂停!");
@@ -142,7 +143,7 @@ std::string TBaseDLLObject::LinkStatusText(uint8_t code) const {
     case lcPaused:
       return GBK("通讯暂停!");
     default:
-      return {};
+      return none;
   }
 }
 

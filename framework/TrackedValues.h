@@ -38,6 +38,14 @@ class TTrackedValue : public Variant {
     if (mark_ != nullptr) mark_->mark();
     return *this;
   }
+  // Sets a text that is mostly the one already held (a link status, set on every exchange): an
+  // equal text changes nothing and stays off the change list, as a report would skip it anyway,
+  // and a new one reuses the storage of the old.
+  void setText(std::string_view text) {
+    if (holdsText(text)) return;
+    Variant::setText(text);
+    if (mark_ != nullptr) mark_->mark();
+  }
 
  private:
   TChangeMark* mark_ = nullptr;

@@ -16,6 +16,12 @@ void set_test_clock(std::function<uint64_t()> clock);
 // clock: real waits (a bounded write, a line's read time-out) are measured with it.
 uint64_t monotonic_ms();
 
+// CPU time (user and system) used so far by the calling thread and by the whole process, in
+// nanoseconds; benchmarks measure what a call costs with them, whatever else runs on the machine.
+// Under Wine the process's figure stands still.
+uint64_t thread_cpu_ns();
+uint64_t process_cpu_ns();
+
 // Sleep for a few milliseconds (used by retry loops, never by the poll path).
 void sleep_ms(uint32_t ms);
 

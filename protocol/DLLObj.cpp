@@ -330,9 +330,13 @@ bool TCustomDLLObject::CheckAnswerTimeOut(std::string& text) {
     }
     return true;
   }
+  // A second read matters only for the verdict at the time-out: an answer still without its
+  // terminator gets the bytes that came since the first read before it is called incomplete.
+  // Before that, the next poll's read collects them, so a poll makes one read, not two.
+  if (!expired || proto::AnswerComplete(text)) return false;
   text = ReadPort();
   c->AnswerStr = text;
-  if (!proto::AnswerComplete(text) && expired) {
+  if (!proto::AnswerComplete(text)) {
     if (!c->IsWrite) {
       MarkFailure(c, kStatusIncomplete);
       ++AnswerFailCount;

@@ -47,6 +47,8 @@ std::string CheckCRC(std::string_view text) {
 }
 
 std::string DevAddrText(int32_t dev) {
+  // Every answer check needs the station's digits: stations 0..99 without the formatter.
+  if (dev >= 0 && dev <= 99) return {static_cast<char>('0' + dev / 10), static_cast<char>('0' + dev % 10)};
   char buf[16];
   std::snprintf(buf, sizeof buf, "%02d", static_cast<int>(dev));
   return buf;

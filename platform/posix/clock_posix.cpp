@@ -10,6 +10,22 @@ uint64_t monotonic_ms() {
   return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
+namespace {
+uint64_t cpu_ns(clockid_t id) {
+  timespec ts{};
+  if (clock_gettime(id, &ts) != 0) return 0;
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+}
+}  // namespace
+
+uint64_t thread_cpu_ns() {
+  return cpu_ns(CLOCK_THREAD_CPUTIME_ID);
+}
+
+uint64_t process_cpu_ns() {
+  return cpu_ns(CLOCK_PROCESS_CPUTIME_ID);
+}
+
 void sleep_ms(uint32_t ms) {
   timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   while (nanosleep(&ts, &ts) != 0) {

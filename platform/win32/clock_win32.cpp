@@ -15,6 +15,28 @@ uint64_t monotonic_ms() {
   return widener.widen(GetTickCount());
 }
 
+namespace {
+// Kernel plus user time, each in 100 ns units.
+uint64_t cpu_ns(const FILETIME& kernel, const FILETIME& user) {
+  const auto units = [](const FILETIME& f) {
+    return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+  };
+  return (units(kernel) + units(user)) * 100u;
+}
+}  // namespace
+
+uint64_t thread_cpu_ns() {
+  FILETIME created, ended, kernel, user;
+  if (!GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user)) return 0;
+  return cpu_ns(kernel, user);
+}
+
+uint64_t process_cpu_ns() {
+  FILETIME created, ended, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) return 0;
+  return cpu_ns(kernel, user);
+}
+
 void sleep_ms(uint32_t ms) {
   Sleep(ms);
 }

@@ -120,3 +120,15 @@ TEST(Variant, EveryNumericOleTypeConverts) {
   EXPECT_TRUE(Variant::fromOle(Ole<int32_t>(VT_NULL, 7)).isEmpty());
   EXPECT_TRUE(Variant::fromOle(Ole<int32_t>(VT_I4 | 0x4000, 7)).isEmpty()) << "a reference is not followed";
 }
+
+TEST(Variant, SetTextTakesOrKeepsAText) {
+  Variant v(3);
+  v.setText("first");
+  EXPECT_TRUE(v.holdsText("first"));
+  EXPECT_FALSE(v.holdsText("firs"));
+  v.setText("a text longer than the short-string buffer");
+  EXPECT_EQ(v.toString(), "a text longer than the short-string buffer");
+  v.setText("");
+  EXPECT_TRUE(v.holdsText(""));
+  EXPECT_FALSE(Variant(0).holdsText("0")) << "a number is no text, whatever it reads as";
+}

@@ -84,5 +84,30 @@ TEST_F(Report, NothingSetIsLeftUnreportedAndRecordsComeInTableOrder) {
   EXPECT_GT(reported, 100);
 }
 
+// Link texts are set on every exchange and mostly stay the same: only a new text puts the tag on
+// the change list, once, and a value that held a number takes a text.
+TEST(ChangeList, AnUnchangedTextIsNoChange) {
+  std::vector<int32_t> list;
+  list.reserve(4);
+  TChangeMark mark{&list, 7};
+  TTrackedValue value(&mark);
+  value.setText("link up");
+  EXPECT_EQ(list, std::vector<int32_t>{7});
+  list.clear();
+  mark.queued = false;  // as a report leaves it
+  value.setText("link up");
+  EXPECT_TRUE(list.empty());
+  value.setText("link down");
+  value.setText("link up");
+  EXPECT_EQ(list, std::vector<int32_t>{7});
+  EXPECT_TRUE(value.holdsText("link up"));
+  list.clear();
+  mark.queued = false;
+  value = Variant(1.5);
+  value.setText("1.5");
+  EXPECT_EQ(list, std::vector<int32_t>{7});
+  EXPECT_TRUE(value.holdsText("1.5"));
+}
+
 }  // namespace
 }  // namespace korvel::test

@@ -44,6 +44,9 @@ TEST(RequestFrame, AddressAndParameterFormatting) {
   EXPECT_EQ(DevAddrText(0), "00");
   EXPECT_EQ(DevAddrText(5), "05");
   EXPECT_EQ(DevAddrText(12), "12");
+  EXPECT_EQ(DevAddrText(99), "99");
+  EXPECT_EQ(DevAddrText(100), "100");  // outside the module table: as the formatter writes it
+  EXPECT_EQ(DevAddrText(-1), "-1");
   EXPECT_EQ(ParmNoText(10), "0A");
   EXPECT_EQ(ParmNoText(255), "FF");
   EXPECT_EQ(ParmNoText(256), "100");
