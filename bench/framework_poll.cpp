@@ -168,10 +168,15 @@ void BM_ExchangePoll(benchmark::State& state) {
   Poll(t);
   Poll(t);
   int64_t reported = 0;
+  long allocs = 0;
   for (auto _ : state) {
     g_now += 1;
+    const long before = g_allocs.load(std::memory_order_relaxed);
     reported += Poll(t);
+    allocs += g_allocs.load(std::memory_order_relaxed) - before;
   }
+  state.counters["allocs"] =
+      benchmark::Counter(static_cast<double>(allocs), benchmark::Counter::kAvgIterations);
   state.counters["reported"] =
       benchmark::Counter(static_cast<double>(reported), benchmark::Counter::kAvgIterations);
   state.counters["exchanges"] =
