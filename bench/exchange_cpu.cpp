@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/one_module.h"
 #include "driver/DLLMain.h"
 #include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
@@ -46,22 +47,8 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir);
   SetLogFileName((dir / "KorvelPLNK.Log").string());
 
-  auto block = std::make_unique<PDB>();
-  FullPDB(block.get());
-  block->ComPort = 0;
-  block->BaudRate = 8;  // 19200
-  block->DataBits = 4;
-  block->Parity = 0;
-  block->StopBits = 0;
-  block->TimeOut = 1000;
-  TDevInfo& d = block->Devices[1];
-  d.DevID = 1;
-  d.DevType = 1;
-  d.DevTypeName.set(DevTypeNameOf(1));
-  TTagInfo info;
-  std::memset(&info, 0, sizeof info);
-  std::strcpy(info.TagName, "pv");
-  std::strcpy(info.TagAddr, "PV1:1");
+  std::unique_ptr<PDB> block = bench::OneModuleBlock(8);
+  TTagInfo info = bench::PvTag();
   TTagInfo* list[] = {&info};
   char* msg = nullptr;
   if (!IniDriver(1, list, block.get(), &msg)) {

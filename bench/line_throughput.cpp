@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/one_module.h"
 #include "driver/DLLMain.h"
 #include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
@@ -48,25 +49,8 @@ void BM_LineThroughput(benchmark::State& state) {
   const auto requestMs = static_cast<int32_t>(charMs * kRequestLen + 0.5);
   if (requestMs > 0) line.sim().add_fault(sim::test_line::kGood, {sim::FaultKind::Delay, requestMs, 0});
 
-  auto block = std::make_unique<PDB>();
-  FullPDB(block.get());
-  block->ComPort = 0;
-  block->BaudRate = static_cast<uint8_t>(baud_index(baud));
-  block->DataBits = 4;
-  block->Parity = 0;
-  block->StopBits = 0;
-  block->TimeOut = 1000;
-  TDevInfo& d = block->Devices[1];
-  d.DevID = 1;
-  d.DevType = 1;
-  d.DevTypeName.set(DevTypeNameOf(1));
-  TTagInfo info;
-  std::memset(&info, 0, sizeof info);
-  info.TagID = 0;
-  std::strcpy(info.TagName, "pv");
-  std::strcpy(info.TagAddr, "PV1:1");
-  info.TagType = 0;
-  info.ScanPeriod = 0;
+  std::unique_ptr<PDB> block = bench::OneModuleBlock(static_cast<uint8_t>(baud_index(baud)));
+  TTagInfo info = bench::PvTag();
   TTagInfo* list[] = {&info};
   char* msg = nullptr;
   if (!IniDriver(1, list, block.get(), &msg)) {

@@ -414,6 +414,10 @@ class TBaseDLLObject {
   void PublishLinkTags(int32_t d);
   // The link-status text of a COMMLINK/DEVICELINK code.
   const std::string& LinkStatusText(uint8_t code) const;
+  // The texts of the COMMLINK tag and of module d's DEVICELINK tag for a link code, built in
+  // LinkText (valid until the next call).
+  const std::string& CommLinkText(uint8_t code);
+  const std::string& DeviceLinkText(int32_t d, uint8_t code);
   // The first value of an internal tag by its type (0 analog, 1 switch, 2 string).
   static void SetTypedValue(TDLLTag& tag, int64_t number, bool flag, const std::string* text);
   // The device's best command after an exchange of CurCommand.

@@ -47,11 +47,24 @@ uint8_t TBaseDLLObject::DeviceLinkCode(int32_t d) const {
   return lcBroken;
 }
 
+const std::string& TBaseDLLObject::CommLinkText(uint8_t code) {
+  return LinkText.assign(Vocabulary()[fiDeviceName]).append(LinkStatusText(code));
+}
+
+const std::string& TBaseDLLObject::DeviceLinkText(int32_t d, uint8_t code) {
+  char number[12];
+  const auto digits = std::to_chars(number, number + sizeof number, d);
+  return LinkText.assign(number, digits.ptr)
+      .append(GBK("号"))
+      .append(Vocabulary()[fiDevTypeName])
+      .append(Parm.Devices[d].DevTypeName.view())
+      .append(LinkStatusText(code));
+}
+
 void TBaseDLLObject::PublishLinkTags(int32_t d) {
   const uint8_t ds = DevStatus[d];
   const double now = plat::now_datetime();
   const bool commSwitch = CommStatus == lcOK || CommStatus == lcInterference || CommStatus == lcFault;
-  const std::string& deviceName = Vocabulary()[fiDeviceName];
   for (int32_t pos : InternalTags) {
     TDLLTag* tag = TagAt(pos);
     if (tag == nullptr) continue;
@@ -59,8 +72,7 @@ void TBaseDLLObject::PublishLinkTags(int32_t d) {
     const std::string& key = tag->InternalKey;
     if (key == "COMMLINK") {
       if (tag->TagType == kTypeString) {
-        if (CommStatus != lcPowerOff)
-          tag->Value.setText(LinkText.assign(deviceName).append(LinkStatusText(CommStatus)));
+        if (CommStatus != lcPowerOff) tag->Value.setText(CommLinkText(CommStatus));
       } else {
         SetTypedValue(*tag, CommStatus, commSwitch, nullptr);
       }
@@ -72,14 +84,7 @@ void TBaseDLLObject::PublishLinkTags(int32_t d) {
         SetTypedValue(*tag, CommStatus, commSwitch, nullptr);
         continue;
       }
-      char number[12];
-      const auto digits = std::to_chars(number, number + sizeof number, d);
-      LinkText.assign(number, digits.ptr)
-          .append(GBK("号"))
-          .append(Vocabulary()[fiDevTypeName])
-          .append(Parm.Devices[d].DevTypeName.view())
-          .append(LinkStatusText(ds));
-      tag->Value.setText(LinkText);
+      tag->Value.setText(DeviceLinkText(d, ds));
       if (ds == lcPowerOff || (ds == lcNever && CommEnabled)) {
         // The device's own tags carry the failure in their status words.
         for (const auto& other : TagList) {

@@ -154,8 +154,7 @@ bool TBaseDLLObject::SetupInternalTag(TDLLTag& tag, bool withEnLog) {
     tag.IsInternal = 1;
     tag.WriteOnly = 0;
     CommStatus = lcNever;
-    const std::string text = Vocabulary()[fiDeviceName] + LinkStatusText(lcNever);
-    SetTypedValue(tag, CommStatus, LastCommOK, &text);
+    SetTypedValue(tag, CommStatus, LastCommOK, &CommLinkText(lcNever));
   }
   if (starts_with(upper, "ENCOMMLINK")) {
     CommEnabled = true;
@@ -173,9 +172,7 @@ bool TBaseDLLObject::SetupInternalTag(TDLLTag& tag, bool withEnLog) {
     DevStatus[d] = lcNever;
     DevFailCount[d] = 0xFFFFFFFFu;
     tag.IsInternal = 1;
-    const std::string text = std::to_string(d) + GBK("号") + Vocabulary()[fiDevTypeName] +
-                             Parm.Devices[d].DevTypeName.str() + LinkStatusText(0);
-    SetTypedValue(tag, DevStatus[d], LastCommOK, &text);
+    SetTypedValue(tag, DevStatus[d], LastCommOK, &DeviceLinkText(d, lcNever));
   }
   if (starts_with(upper, "ENDEVICELINK")) {
     const int32_t d = internal_dev_no(tag.TagAddr.substr(12));
