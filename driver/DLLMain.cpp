@@ -152,6 +152,7 @@ void ReportChangedTags(TBaseDLLObject& obj, int32_t& count, TTagValue* buf) {
     tag.LastValue = tag.Value;
     tag.ReportTick = tick;
     rec.TagID = tag.TagID;
+    if (tag.IsInternal) obj.FlushLinkStamp();
     rec.Time = tag.TimeStamp;
     rec.DataType = tag.TagType;
     rec.Status = tag.Status;

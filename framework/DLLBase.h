@@ -2,6 +2,7 @@
 // scheduling, execution, logging. The protocol classes derive from it and override the virtual
 // protocol operations.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -58,40 +59,44 @@ size_t GbkFind(const std::string& text, const std::string& needle, size_t from =
 bool ParseDecimal(const std::string& text, int32_t& out);
 
 // Per-tag run-time record of an instance.
-// The fields compared by every poll's report walk come first, so that a report touches as little
-// memory per tag as possible.
-struct TDLLTag {
+// An exchange touches dozens of tags that have left the cache since their module's last turn, and
+// a report touches every changed tag: what both use fills the record's first two cache lines.
+struct alignas(64) TDLLTag {
   TDLLTag() = default;
   TDLLTag(const TDLLTag&) = delete;
   TDLLTag& operator=(const TDLLTag&) = delete;
 
+  // ---- first line: what an answer sets and a report compares
   TChangeMark Mark;
   TTrackedValue Value{&Mark};  // current value
-  Variant LastValue;           // value last reported to the host
   TTrackedStatus Status{&Mark};
+  double TimeStamp = 0;
+  // ---- second line: what an answer decodes with and a report copies
+  Variant LastValue;  // value last reported to the host
+  double RawValue = 0;
   uint32_t LastStatus = 0;  // Status last reported to the host
   int32_t TagID = 0;
-  int32_t TagIndex = 0;
-  std::string TagName;
-  std::string TagAddr;
-  uint8_t TagType = kTypeReal;  // a TagValueType
-  std::string InternalKey;
-  int32_t AddrType = -1;
-  int32_t ScanPeriod = 0;
-  int32_t Reserved[3] = {0, 0, 0};
-  double TimeStamp = 0;
   uint32_t ReportTick = 0;
-  Variant OldValue;  // value before the last host write
-  double RawValue = 0;
   int32_t BitAddr = 0;
   int32_t ChannelAddr = 0;
+  int32_t AddrType = -1;
   int32_t Address = -1;
-  int32_t ThirdSeg = 0, FourSeg = 0, FiveSeg = 0;
+  int32_t ReadTotal = 0;
+  uint8_t TagType = kTypeReal;  // a TagValueType
   uint8_t DevType = 2;
   uint8_t AddrValid = 0;
   uint8_t IsInternal = 0;
-  int32_t ReadTotal = 0, ReadErrors = 0, WriteTotal = 0, WriteErrors = 0;
   uint8_t WriteOnly = 0;
+  // ---- the rest
+  int32_t TagIndex = 0;
+  int32_t ScanPeriod = 0;
+  int32_t Reserved[3] = {0, 0, 0};
+  int32_t ThirdSeg = 0, FourSeg = 0, FiveSeg = 0;
+  int32_t ReadErrors = 0, WriteTotal = 0, WriteErrors = 0;
+  Variant OldValue;  // value before the last host write
+  std::string TagName;
+  std::string TagAddr;
+  std::string InternalKey;
 };
 
 // One request frame for one module, serving one or more tags; chained through NextCommand.
@@ -122,10 +127,39 @@ struct TCommand {
   int32_t Attempts = 0;
   int32_t Successes = 0;
   // The scheduler's bookkeeping for a read command of CommandList (see TBaseDLLObject::GetNextCommand).
-  int32_t ListPos = -1;    // position in CommandList
-  int32_t HeapPos = -1;    // position in the due-time heap
-  int32_t ExpiryPos = -1;  // position in the deep back-off heap, -1 when not in it
-  uint64_t DueAt = 0;      // tick at which the command comes due, back-off included
+  int32_t ListPos = -1;  // position in CommandList
+};
+
+// A binary min-heap of the read commands on (tick, list position). Each entry carries its own
+// key and each command's place is kept by list position, so a sift reads and writes two small
+// arrays and not the commands themselves.
+class TCommandHeap {
+ public:
+  struct Entry {
+    uint64_t key;     // the tick the heap orders by
+    int32_t listPos;  // ties go to the earlier command of the list
+    TCommand* cmd;
+  };
+  // Empties the heap for a command list of n commands.
+  void reset(size_t n);
+  void clear() { reset(0); }
+  bool empty() const { return heap_.empty(); }
+  size_t size() const { return heap_.size(); }
+  const Entry& front() const { return heap_.front(); }
+  bool contains(int32_t listPos) const {
+    return listPos >= 0 && static_cast<size_t>(listPos) < where_.size() &&
+           where_[static_cast<size_t>(listPos)] >= 0;
+  }
+  // Inserts c (by its ListPos) with key, or moves it to its place for a new key.
+  void set(TCommand* c, uint64_t key);
+  void remove(const TCommand* c);
+
+ private:
+  void place(size_t i, const Entry& e);
+  void up(size_t i);
+  void down(size_t i);
+  std::vector<Entry> heap_;
+  std::vector<int32_t> where_;  // by list position; -1 when not in the heap
 };
 
 // Per-module run record.
@@ -171,6 +205,9 @@ class TBaseDLLObject {
   virtual uint8_t GetDevType(int32_t devNo);
   bool IniTagList(const std::vector<const TTagInfo*>& list);
   int32_t GetTagTypeIndex(const std::string& name, const std::string& addr);
+  // Writes the last link-status pass's time stamp into the internal tags it covered; whoever
+  // reads or sets an internal tag's TimeStamp calls it first.
+  void FlushLinkStamp();
 
   // ---- addresses
   virtual int32_t GetDevAddr(const std::string& name, const std::string& addr);
@@ -348,11 +385,21 @@ class TBaseDLLObject {
   std::vector<TCommand*> PendingWrites;
   std::vector<int32_t> TagIDMap;      // -1 for identifiers that name no tag
   std::vector<int32_t> InternalTags;  // positions of the internal tags, for the link-status pass
-  std::string LinkText;               // the link-status pass builds its texts here, without allocating
-  std::vector<int32_t> Changed;       // the change list (see TChangeMark)
-  // The scheduler's order of the read commands: a min-heap on (DueAt, ListPos), and a min-heap of
-  // the commands in the deepest back-off on the tick at which it expires.
-  std::vector<TCommand*> DueHeap, ExpiryHeap;
+  // The same pass touches only the tags an exchange with module d concerns: the line's COMMLINK
+  // and ENCOMMLINK tags, module d's DEVICELINK tags, and module d's own tags (which a module that
+  // never answered or lost power marks). Positions in list order.
+  std::vector<int32_t> LineLinkTags;
+  std::array<std::vector<int32_t>, kMaxDevices> DevLinkTags, DevTags;
+  // Every pass stamps every internal tag. The stamp is kept here and written into the first
+  // LinkStampCount tags of InternalTags only when one of them is read (FlushLinkStamp), so an
+  // exchange does not walk a hundred idle link tags.
+  double LinkStamp = 0;
+  size_t LinkStampCount = 0;
+  std::string LinkText;          // the link-status pass builds its texts here, without allocating
+  std::vector<int32_t> Changed;  // the change list (see TChangeMark)
+  // The scheduler's order of the read commands: by the tick each comes due (back-off included),
+  // and the commands in the deepest back-off by their last selection, from which it expires.
+  TCommandHeap DueHeap, ExpiryHeap;
   bool ScheduleStale = true;
   // Commands whose due time may have changed since the last selection (the chosen one, a probe).
   TCommand* LastChosen = nullptr;
@@ -412,6 +459,11 @@ class TBaseDLLObject {
   uint8_t DeviceLinkCode(int32_t d) const;
   // The COMMLINK, ENCOMMLINK and DEVICELINK<d> tags after an exchange with module d.
   void PublishLinkTags(int32_t d);
+  // Module d's own tags carry its link failure in their status words (and lose their values when
+  // it lost power).
+  void MarkDeviceTags(int32_t d, uint8_t code);
+  void PublishLineTag(TDLLTag& tag);
+  void PublishDeviceTag(TDLLTag& tag, int32_t d);
   // The link-status text of a COMMLINK/DEVICELINK code.
   const std::string& LinkStatusText(uint8_t code) const;
   // The texts of the COMMLINK tag and of module d's DEVICELINK tag for a link code, built in

@@ -126,6 +126,8 @@ bool TBaseDLLObject::QueueHostWrite(TDLLTag& tag, int32_t p, const Variant& valu
               tag.TagAddr + GBK(", 标签值=") + ValueText(tag) + "\r\n");
     return false;
   }
+  // The write stamps the tag; a link stamp still pending for it is older and must land first.
+  if (tag.IsInternal) FlushLinkStamp();
   // The host reads the new value at once; a refused write leaves the tag as it was.
   const Variant previousValue = tag.Value, previousOld = tag.OldValue;
   const double previousStamp = tag.TimeStamp;

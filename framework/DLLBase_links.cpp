@@ -1,5 +1,6 @@
 // The link-status tags: COMMLINK for the line, DEVICELINK<n> for each module, ENCOMMLINK for the
 // polling switch. Refreshed after each exchange whose outcome says something about the line.
+#include <algorithm>
 #include <charconv>
 
 #include "driver/getfileinfo.h"
@@ -62,42 +63,66 @@ const std::string& TBaseDLLObject::DeviceLinkText(int32_t d, uint8_t code) {
 }
 
 void TBaseDLLObject::PublishLinkTags(int32_t d) {
-  const uint8_t ds = DevStatus[d];
-  const double now = plat::now_datetime();
-  const bool commSwitch = CommStatus == lcOK || CommStatus == lcInterference || CommStatus == lcFault;
-  for (int32_t pos : InternalTags) {
+  // Every internal tag takes this pass's time stamp; FlushLinkStamp writes it when it is read.
+  LinkStamp = plat::now_datetime();
+  LinkStampCount = InternalTags.size();
+  // The line's tags and module d's link tags, in list order: the order in which the host is told.
+  const std::vector<int32_t>& line = LineLinkTags;
+  const std::vector<int32_t>& dev = DevLinkTags[static_cast<size_t>(d)];
+  size_t i = 0, j = 0;
+  while (i < line.size() || j < dev.size()) {
+    const bool lineFirst = j == dev.size() || (i < line.size() && line[i] < dev[j]);
+    const int32_t pos = lineFirst ? line[i++] : dev[j++];
     TDLLTag* tag = TagAt(pos);
     if (tag == nullptr) continue;
-    tag->TimeStamp = now;
-    const std::string& key = tag->InternalKey;
-    if (key == "COMMLINK") {
-      if (tag->TagType == kTypeString) {
-        if (CommStatus != lcPowerOff) tag->Value.setText(CommLinkText(CommStatus));
-      } else {
-        SetTypedValue(*tag, CommStatus, commSwitch, nullptr);
-      }
-    } else if (key == "ENCOMMLINK") {
-      SetTypedValue(*tag, CommEnabled ? 1 : 0, CommEnabled,
-                    CommEnabled ? &GBK("打开通信线路") : &GBK("关闭通信线路"));
-    } else if (key.rfind("DEVICELINK", 0) == 0 && tag->Address == d) {
-      if (tag->TagType != kTypeString) {
-        SetTypedValue(*tag, CommStatus, commSwitch, nullptr);
-        continue;
-      }
-      tag->Value.setText(DeviceLinkText(d, ds));
-      if (ds == lcPowerOff || (ds == lcNever && CommEnabled)) {
-        // The device's own tags carry the failure in their status words.
-        for (const auto& other : TagList) {
-          if (other->Address != d || other->InternalKey.find("DEVICELINK") != std::string::npos) continue;
-          other->Status = (other->Status | kStatusDevMarkSet) & kStatusDevMarkMask;
-          if (ds == lcPowerOff) {
-            const std::string error = "Error";
-            SetTypedValue(*other, 0, false, &error);
-          }
-        }
-      }
-    }
+    if (lineFirst)
+      PublishLineTag(*tag);
+    else
+      PublishDeviceTag(*tag, d);
   }
+}
+
+void TBaseDLLObject::PublishLineTag(TDLLTag& tag) {
+  if (tag.InternalKey == "COMMLINK") {
+    const bool commSwitch = CommStatus == lcOK || CommStatus == lcInterference || CommStatus == lcFault;
+    if (tag.TagType != kTypeString)
+      SetTypedValue(tag, CommStatus, commSwitch, nullptr);
+    else if (CommStatus != lcPowerOff)
+      tag.Value.setText(CommLinkText(CommStatus));
+  } else {  // ENCOMMLINK
+    SetTypedValue(tag, CommEnabled ? 1 : 0, CommEnabled,
+                  CommEnabled ? &GBK("打开通信线路") : &GBK("关闭通信线路"));
+  }
+}
+
+void TBaseDLLObject::PublishDeviceTag(TDLLTag& tag, int32_t d) {
+  if (tag.TagType != kTypeString) {
+    // Analog and switch DEVICELINK tags show the line's state, as COMMLINK does.
+    const bool commSwitch = CommStatus == lcOK || CommStatus == lcInterference || CommStatus == lcFault;
+    SetTypedValue(tag, CommStatus, commSwitch, nullptr);
+    return;
+  }
+  const uint8_t ds = DevStatus[d];
+  tag.Value.setText(DeviceLinkText(d, ds));
+  if (ds == lcPowerOff || (ds == lcNever && CommEnabled)) MarkDeviceTags(d, ds);
+}
+
+void TBaseDLLObject::MarkDeviceTags(int32_t d, uint8_t code) {
+  static const std::string error = "Error";
+  for (const int32_t pos : DevTags[static_cast<size_t>(d)]) {
+    TDLLTag* other = TagAt(pos);
+    if (other == nullptr) continue;
+    other->Status = (other->Status | kStatusDevMarkSet) & kStatusDevMarkMask;
+    if (code == lcPowerOff) SetTypedValue(*other, 0, false, &error);
+  }
+}
+
+void TBaseDLLObject::FlushLinkStamp() {
+  // Tags appended after the pass keep their own stamps.
+  const size_t n = std::min(LinkStampCount, InternalTags.size());
+  LinkStampCount = 0;
+  for (size_t k = 0; k < n; ++k)
+    if (TDLLTag* tag = TagAt(InternalTags[k])) tag->TimeStamp = LinkStamp;
 }
 
 }  // namespace korvel

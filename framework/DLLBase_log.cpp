@@ -357,6 +357,10 @@ void TBaseDLLObject::ReleaseTagTable() {
   TagList.clear();
   TagIDMap.clear();
   InternalTags.clear();
+  LineLinkTags.clear();
+  for (auto& list : DevLinkTags) list.clear();
+  for (auto& list : DevTags) list.clear();
+  LinkStampCount = 0;
   Changed.clear();
   TagCount = 0;
 }

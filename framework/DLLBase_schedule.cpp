@@ -60,99 +60,99 @@ uint64_t due_at(const TCommand& c) {
 }
 
 // Ticks are compared by their difference, as everywhere on the 64-bit clock.
-bool due_before(const TCommand* a, const TCommand* b) {
-  const int64_t d = static_cast<int64_t>(a->DueAt - b->DueAt);
-  return d != 0 ? d < 0 : a->ListPos < b->ListPos;
+bool before(const TCommandHeap::Entry& a, const TCommandHeap::Entry& b) {
+  const auto d = static_cast<int64_t>(a.key - b.key);
+  return d != 0 ? d < 0 : a.listPos < b.listPos;
 }
-bool expires_before(const TCommand* a, const TCommand* b) {
-  const int64_t d = static_cast<int64_t>(a->LastSendTick - b->LastSendTick);
-  return d != 0 ? d < 0 : a->ListPos < b->ListPos;
-}
-
-// A binary min-heap of commands that keeps each command's position in the field Pos.
-template <bool (*Less)(const TCommand*, const TCommand*), int32_t TCommand::*Pos>
-struct Heap {
-  static void set(std::vector<TCommand*>& h, size_t i, TCommand* c) {
-    h[i] = c;
-    c->*Pos = static_cast<int32_t>(i);
-  }
-  static void up(std::vector<TCommand*>& h, size_t i) {
-    TCommand* c = h[i];
-    while (i > 0) {
-      const size_t parent = (i - 1) / 2;
-      if (!Less(c, h[parent])) break;
-      set(h, i, h[parent]);
-      i = parent;
-    }
-    set(h, i, c);
-  }
-  static void down(std::vector<TCommand*>& h, size_t i) {
-    TCommand* c = h[i];
-    for (;;) {
-      size_t child = 2 * i + 1;
-      if (child >= h.size()) break;
-      if (child + 1 < h.size() && Less(h[child + 1], h[child])) ++child;
-      if (!Less(h[child], c)) break;
-      set(h, i, h[child]);
-      i = child;
-    }
-    set(h, i, c);
-  }
-  static void fix(std::vector<TCommand*>& h, TCommand* c) {
-    const auto i = static_cast<size_t>(c->*Pos);
-    up(h, i);
-    down(h, static_cast<size_t>(c->*Pos));
-  }
-  static void push(std::vector<TCommand*>& h, TCommand* c) {
-    h.push_back(c);
-    up(h, h.size() - 1);
-  }
-  static void remove(std::vector<TCommand*>& h, TCommand* c) {
-    const auto i = static_cast<size_t>(c->*Pos);
-    c->*Pos = -1;
-    TCommand* last = h.back();
-    h.pop_back();
-    if (last == c) return;
-    set(h, i, last);
-    fix(h, last);
-  }
-};
-using DueOrder = Heap<due_before, &TCommand::HeapPos>;
-using ExpiryOrder = Heap<expires_before, &TCommand::ExpiryPos>;
 
 }  // namespace
 
+void TCommandHeap::reset(size_t n) {
+  heap_.clear();
+  heap_.reserve(n);
+  where_.assign(n, -1);
+}
+
+void TCommandHeap::place(size_t i, const Entry& e) {
+  heap_[i] = e;
+  where_[static_cast<size_t>(e.listPos)] = static_cast<int32_t>(i);
+}
+
+void TCommandHeap::up(size_t i) {
+  const Entry e = heap_[i];
+  while (i > 0) {
+    const size_t parent = (i - 1) / 2;
+    if (!before(e, heap_[parent])) break;
+    place(i, heap_[parent]);
+    i = parent;
+  }
+  place(i, e);
+}
+
+void TCommandHeap::down(size_t i) {
+  const Entry e = heap_[i];
+  for (;;) {
+    size_t child = 2 * i + 1;
+    if (child >= heap_.size()) break;
+    if (child + 1 < heap_.size() && before(heap_[child + 1], heap_[child])) ++child;
+    if (!before(heap_[child], e)) break;
+    place(i, heap_[child]);
+    i = child;
+  }
+  place(i, e);
+}
+
+void TCommandHeap::set(TCommand* c, uint64_t key) {
+  const auto lp = static_cast<size_t>(c->ListPos);
+  if (lp >= where_.size()) where_.resize(lp + 1, -1);
+  if (where_[lp] < 0) {
+    heap_.push_back({key, c->ListPos, c});
+    where_[lp] = static_cast<int32_t>(heap_.size() - 1);
+    up(heap_.size() - 1);
+    return;
+  }
+  const auto i = static_cast<size_t>(where_[lp]);
+  heap_[i].key = key;
+  up(i);
+  down(static_cast<size_t>(where_[lp]));
+}
+
+void TCommandHeap::remove(const TCommand* c) {
+  if (!contains(c->ListPos)) return;
+  const auto lp = static_cast<size_t>(c->ListPos);
+  const auto i = static_cast<size_t>(where_[lp]);
+  where_[lp] = -1;
+  const Entry last = heap_.back();
+  heap_.pop_back();
+  if (i == heap_.size()) return;
+  place(i, last);
+  up(i);
+  down(static_cast<size_t>(where_[static_cast<size_t>(last.listPos)]));
+}
+
 bool TBaseDLLObject::Scheduled(const TCommand* c) const {
   return c != nullptr && c->ListPos >= 0 && static_cast<size_t>(c->ListPos) < CommandList.size() &&
-         CommandList[static_cast<size_t>(c->ListPos)] == c && c->HeapPos >= 0;
+         CommandList[static_cast<size_t>(c->ListPos)] == c && DueHeap.contains(c->ListPos);
 }
 
 void TBaseDLLObject::Reschedule(TCommand* c) {
   if (!Scheduled(c)) return;
-  c->DueAt = due_at(*c);
-  DueOrder::fix(DueHeap, c);
-  const bool deep = c->FailCount > 10;
-  if (deep && c->ExpiryPos < 0)
-    ExpiryOrder::push(ExpiryHeap, c);
-  else if (deep)
-    ExpiryOrder::fix(ExpiryHeap, c);
-  else if (c->ExpiryPos >= 0)
-    ExpiryOrder::remove(ExpiryHeap, c);
+  DueHeap.set(c, due_at(*c));
+  if (c->FailCount > 10)
+    ExpiryHeap.set(c, c->LastSendTick);
+  else
+    ExpiryHeap.remove(c);
 }
 
 void TBaseDLLObject::RebuildSchedule() {
-  DueHeap.clear();
-  ExpiryHeap.clear();
-  DueHeap.reserve(CommandList.size());
-  ExpiryHeap.reserve(CommandList.size());
+  DueHeap.reset(CommandList.size());
+  ExpiryHeap.reset(CommandList.size());
   for (size_t i = 0; i < CommandList.size(); ++i) {
     TCommand* c = CommandList[i];
     if (c == nullptr) continue;
     c->ListPos = static_cast<int32_t>(i);
-    c->ExpiryPos = -1;
-    c->DueAt = due_at(*c);
-    DueOrder::push(DueHeap, c);
-    if (c->FailCount > 10) ExpiryOrder::push(ExpiryHeap, c);
+    DueHeap.set(c, due_at(*c));
+    if (c->FailCount > 10) ExpiryHeap.set(c, c->LastSendTick);
   }
   LastChosen = nullptr;
   ScheduleStale = false;
@@ -187,15 +187,15 @@ void TBaseDLLObject::GetNextCommand() {
     };
     // The deepest back-off ends kBackOffResetMs after a command's last selection: it is due by its
     // own period from then, and starts afresh.
-    while (!ExpiryHeap.empty() && elapsed(now, ExpiryHeap.front()->LastSendTick) > kBackOffResetMs) {
-      TCommand* c = ExpiryHeap.front();
+    while (!ExpiryHeap.empty() && elapsed(now, ExpiryHeap.front().key) > kBackOffResetMs) {
+      TCommand* c = ExpiryHeap.front().cmd;
       const int64_t dueIn = c->Period - elapsed(now, c->LastSendTick);
       c->FailCount = 0;
       c->LastSendTick = now;
       Reschedule(c);
       consider(c, dueIn);
     }
-    if (!DueHeap.empty()) consider(DueHeap.front(), static_cast<int64_t>(DueHeap.front()->DueAt - now));
+    if (!DueHeap.empty()) consider(DueHeap.front().cmd, static_cast<int64_t>(DueHeap.front().key - now));
     int64_t best = 1;
     if (pick != nullptr && pickDue < best) {
       best = pickDue;

@@ -200,6 +200,15 @@ void TBaseDLLObject::AppendTag(TDLLTag* tag) {
   tag->TagIndex = pos;
   if (tag->AddrValid) tag->Status |= kStatusAddrChecked;
   if (tag->IsInternal) InternalTags.push_back(pos);
+  const std::string& key = tag->InternalKey;
+  if (tag->IsInternal && (key == "COMMLINK" || key == "ENCOMMLINK")) LineLinkTags.push_back(pos);
+  if (ValidDev(tag->Address)) {
+    const auto d = static_cast<size_t>(tag->Address);
+    if (tag->IsInternal && starts_with(key, "DEVICELINK"))
+      DevLinkTags[d].push_back(pos);
+    else if (key.find("DEVICELINK") == std::string::npos)
+      DevTags[d].push_back(pos);
+  }
   TagList.emplace_back(tag);
   // A new tag is reported once; the list holds each tag at most once, so room for the whole table
   // means no allocation while polling.

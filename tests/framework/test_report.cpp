@@ -1,9 +1,12 @@
 // The poll's report walks only the tags set since the last report. Whatever the driver does to its
 // tags (answers, time-outs, link texts, device marks, writes, expiries, switches), after a report
 // no tag may differ from what the host was last told, and the records come in table order.
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <random>
+#include <thread>
 
 #include "driver/DLLMain.h"
 #include "script_object.h"
@@ -82,6 +85,72 @@ TEST_F(Report, NothingSetIsLeftUnreportedAndRecordsComeInTableOrder) {
     ASSERT_TRUE(obj->Changed.empty());
   }
   EXPECT_GT(reported, 100);
+}
+
+// Every link-status pass stamps every internal tag, whether or not its value changed; the host
+// sees that stamp when such a tag is next reported. A tag created after the pass keeps its own.
+TEST_F(Report, InternalTagsCarryTheStampOfTheLastLinkPass) {
+  ASSERT_TRUE(Init(MakeBlock({3, 4}), {{0, "PV3:1", 0, 1000},
+                                       {1, "DEVICELINK3", 2},
+                                       {2, "DEVICELINK4", 0},
+                                       {3, "COMMLINK", 2},
+                                       {4, "ENLOG", 1}}));
+  std::vector<TTagValue> buf(8);
+  const auto report = [&] {
+    std::map<int32_t, double> times;
+    int32_t n = 0;
+    ReportChangedTags(*obj, n, buf.data());
+    for (int32_t i = 0; i < n; ++i) {
+      const TTagValue& rec = buf[static_cast<size_t>(i)];
+      times[rec.TagID] = rec.Time;
+      if (rec.DataType != 2) continue;
+      char* text = nullptr;  // packed record: read by copy
+      std::memcpy(&text, &rec.Data.str, sizeof text);
+      std::free(text);
+    }
+    return times;
+  };
+  const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(30)); };
+  const double created = report().at(4);
+
+  pause();
+  obj->ReadExecute();
+  obj->ReadExecute();  // module 3 answers: the pass of its exchange
+  const auto afterPass = report();
+  const double pass = afterPass.at(3);
+  EXPECT_GT(pass, created);
+  EXPECT_EQ(afterPass.at(1), pass);
+  EXPECT_EQ(afterPass.count(2), 0u);  // module 4's link tag is stamped, not changed
+  EXPECT_EQ(afterPass.count(4), 0u);
+
+  pause();
+  ASSERT_TRUE(obj->WriteExecute(4, Variant(false)));  // switching the log sets no stamp of its own
+  EXPECT_EQ(report(), (std::map<int32_t, double>{{4, pass}}));
+
+  pause();
+  Advance(1000);
+  obj->ReadExecute();
+  obj->ReadExecute();  // a pass that changes no internal value: its stamp is not yet read
+  EXPECT_EQ(report().count(3), 0u);
+  pause();
+  const std::vector<TTagInfo> more = MakeInfos({{5, "COMMLINK", 2}, {6, "ENLOG", 1}});
+  std::vector<int32_t> results;
+  obj->AddTagLists(Pointers(more), results);
+  ASSERT_TRUE(obj->WriteExecute(4, Variant(true)));
+  const auto added = report();
+  ASSERT_EQ(added.size(), 3u);
+  EXPECT_GT(added.at(4), pass);
+  EXPECT_GT(added.at(5), added.at(4));  // created after that pass
+  EXPECT_EQ(added.at(6), added.at(5));
+
+  pause();
+  Advance(1000);
+  obj->ReadExecute();
+  obj->ReadExecute();  // the next pass covers the added tags too
+  obj->WriteExecute(6, Variant(false));
+  const auto second = report();
+  EXPECT_GT(second.at(5), added.at(5));
+  EXPECT_EQ(second.at(6), second.at(5));
 }
 
 // Link texts are set on every exchange and mostly stay the same: only a new text puts the tag on
