@@ -4,6 +4,11 @@
 // warm-up, the process's CPU time over SECONDS is given as a share of one core, with the longest
 // and the mean OnDataRead and the exchanges per second. scripts/bench-lines starts the simulators.
 //   bench_many_lines SECONDS [LINES] [MODULES] [TAGS] [POLL_MS]
+// The counting operator new/delete below pair malloc with free; g++ cannot see that once inlined.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -12,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +44,9 @@ struct Options {
 
 constexpr int64_t kCpuSampleEvery = 16;
 
+// Heap allocations made by this thread (operator new below), to count those inside OnDataRead.
+thread_local int64_t t_allocs = 0;
+
 struct LineResult {
   bool started = false;
   int64_t polls = 0;
@@ -48,6 +57,7 @@ struct LineResult {
   int64_t exchanges = 0;
   double failed = 0;
   int64_t reported = 0;
+  int64_t allocs = 0;  // heap allocations inside OnDataRead
 };
 
 // A module's tags as a host configures them: process values and their alarm bits (one request
@@ -128,7 +138,9 @@ void run_line(int index, const Options& o, std::atomic<int>& ready, const std::a
     const bool sample = counting && out.polls % kCpuSampleEvery == 0;
     const uint64_t c0 = sample ? plat::thread_cpu_ns() : 0;
     const auto t0 = Clock::now();
+    const int64_t a0 = t_allocs;
     OnDataRead(&n, buf.data(), &m);
+    const int64_t allocs = t_allocs - a0;
     const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t0).count();
     const uint64_t cpu = sample ? plat::thread_cpu_ns() - c0 : 0;
     std::free(m);
@@ -141,6 +153,7 @@ void run_line(int index, const Options& o, std::atomic<int>& ready, const std::a
       out.cpu_ns += cpu;
       out.longest_cpu_ns = std::max(out.longest_cpu_ns, cpu);
       out.reported += n;
+      out.allocs += allocs;
     }
     next += std::chrono::milliseconds(o.poll_ms);
     std::this_thread::sleep_until(next);
@@ -197,7 +210,7 @@ int main(int argc, char** argv) {
   for (std::thread& t : threads) t.join();
 
   int started = 0;
-  int64_t polls = 0, sampled = 0, longest = 0, exchanges = 0, reported = 0;
+  int64_t polls = 0, sampled = 0, longest = 0, exchanges = 0, reported = 0, allocs = 0;
   uint64_t sampledCpu = 0, longest_cpu = 0;
   double failed = 0;
   for (const LineResult& r : results) {
@@ -210,6 +223,7 @@ int main(int argc, char** argv) {
     exchanges += r.exchanges;
     failed += r.failed;
     reported += r.reported;
+    allocs += r.allocs;
   }
   // The process's share includes the host loop's own sleeping and waking; the share inside
   // OnDataRead is the library's part of it, estimated from the sampled calls. A call's wall time
@@ -219,12 +233,27 @@ int main(int argc, char** argv) {
   std::printf(
       "lines %d started %d tags_per_line %d seconds %.1f cpu_share_pct %.2f inside_share_pct %.2f "
       "longest_poll_us %.1f "
-      "longest_poll_cpu_us %.1f mean_poll_cpu_us %.2f exchanges_per_s %.1f failed %.0f reported_per_s %.1f\n",
+      "longest_poll_cpu_us %.1f mean_poll_cpu_us %.2f exchanges_per_s %.1f failed %.0f reported_per_s %.1f "
+      "allocs_per_poll %.3f\n",
       o.lines, started, 1 + o.modules * (o.tags + 1), wall, static_cast<double>(cpu) / 1e9 / wall * 100.0,
       inside / 1e9 / wall * 100.0, static_cast<double>(longest) / 1000.0,
       static_cast<double>(longest_cpu) / 1000.0, meanCpuNs / 1000.0, static_cast<double>(exchanges) / wall,
-      failed, static_cast<double>(reported) / wall);
+      failed, static_cast<double>(reported) / wall,
+      polls > 0 ? static_cast<double>(allocs) / static_cast<double>(polls) : 0.0);
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   return started == o.lines ? 0 : 1;
+}
+
+void* operator new(std::size_t n) {
+  ++t_allocs;
+  void* p = std::malloc(n == 0 ? 1 : n);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
 }

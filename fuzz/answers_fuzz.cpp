@@ -16,6 +16,7 @@
 
 #include "protocol/DLLRealize.h"
 #include "protocol/Frames.h"
+#include "tests/protocol/frame_reference.h"
 
 namespace {
 
@@ -64,11 +65,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Pure functions.
   const bool valid = proto::AnswerValid(dev, answer);
+  check(valid == proto::AnswerValidByFrame(dev, answer));
   if (valid) {
     check(!answer.empty() && answer.back() == '\r');
     check(proto::AnswerComplete(answer));
   }
-  const std::string body = proto::AnswerBody(answer);
+  const std::string_view body = proto::AnswerBody(answer);
   check(body.size() <= 255);
   const Variant before = current_value((select >> 3) & 3, data[2]);
   const Variant v = proto::DecodeValue(addrType, tagType, channel, body, before);

@@ -335,7 +335,7 @@ bool TCustomDLLObject::CheckAnswerTimeOut(std::string& text) {
   // Before that, the next poll's read collects them, so a poll makes one read, not two.
   if (!expired || proto::AnswerComplete(text)) return false;
   text = ReadPort();
-  c->AnswerStr = text;
+  if (&text != &c->AnswerStr) c->AnswerStr = text;
   if (!proto::AnswerComplete(text)) {
     if (!c->IsWrite) {
       MarkFailure(c, kStatusIncomplete);
@@ -372,8 +372,9 @@ bool TCustomDLLObject::GetResult() {
       }
       return true;
     }
-    std::string text = ReadPort();
-    c->AnswerStr = text;
+    // The command's own buffer keeps the answer, so a poll copies it without allocating.
+    std::string& text = c->AnswerStr;
+    text = ReadPort();
     if (CheckAnswerTimeOut(text)) return false;
     if (text.empty()) return false;
     if (!CheckResult(text)) {

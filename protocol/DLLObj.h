@@ -92,7 +92,7 @@ class TCustomDLLObject : public TBaseDLLObject {
   bool OpenPort(const PDB& block, std::string& msg);
   // True when every byte of text went out.
   bool SendToPort(const std::string& text);
-  std::string ReadPort();
+  const std::string& ReadPort();
   void DestroyPort();
 
   std::unique_ptr<Line> Line_;

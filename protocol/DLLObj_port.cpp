@@ -15,7 +15,7 @@ class SerialLine final : public Line {
   bool is_open() const override { return comm_.IsOpen(); }
   std::string settings_note() const override { return comm_.SettingsNote; }
   bool send(const std::string& text) override { return comm_.SendText(text); }
-  std::string received() override { return comm_.ReadAll(); }
+  const std::string& received() override { return comm_.ReadAll(); }
 
  private:
   TCommClass comm_;
@@ -49,8 +49,9 @@ bool TCustomDLLObject::SendToPort(const std::string& text) {
   return Line_ != nullptr && Line_->send(text);
 }
 
-std::string TCustomDLLObject::ReadPort() {
-  return Line_ != nullptr ? Line_->received() : std::string();
+const std::string& TCustomDLLObject::ReadPort() {
+  static const std::string none;
+  return Line_ != nullptr ? Line_->received() : none;
 }
 
 void TCustomDLLObject::DestroyPort() {

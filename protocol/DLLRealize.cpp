@@ -132,12 +132,8 @@ bool TDLLObject::CheckResult(const std::string& answer) {
     // The check characters cover only the station's digits, and stations whose digits have the
     // same sum share them: the start character at least tells a PV answer from a PARM answer.
     if (!proto::AnswerStartFits(CurCommand->AddrType, answer)) return false;
-    const std::string source = GetCrcSourceStr(answer);
-    const std::string digits = proto::DevAddrText(CurCommand->DeviceAddr);
-    std::string expected = CheckCRC(source);
-    expected = expected.size() >= digits.size() ? expected.substr(digits.size()) : std::string();
-    expected += proto::kTerminator;
-    return expected == answer;
+    // The frame GetCrcSourceStr and CheckCRC would build, checked in place without building it.
+    return proto::AnswerValid(CurCommand->DeviceAddr, answer);
   });
 }
 
@@ -145,7 +141,7 @@ bool TDLLObject::CommAnalyze(const std::string& answer, TCommand* cmd,
                              std::vector<std::unique_ptr<TDLLTag>>& tags) {
   return Guarded(kClass, "CommAnalyze", false, [&] {
     if (cmd == nullptr || (cmd->CmdKind & kCmdServesTags) == 0) return false;
-    const std::string body = proto::AnswerBody(answer);
+    const std::string_view body = proto::AnswerBody(answer);
     const double now = plat::now_datetime();
     bool all = true;
     for (const int32_t idx : cmd->TagIndex) {

@@ -1,5 +1,6 @@
 #include "protocol/Frames.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -124,12 +125,15 @@ bool AnswerComplete(std::string_view answer) {
 
 bool AnswerValid(int32_t dev, std::string_view answer) {
   if (!AnswerComplete(answer) || answer.size() < 2) return false;
-  // The address digits lead the check source but are not part of the frame.
-  const std::string src = CrcSource(dev, answer);
-  const std::string prefix = DevAddrText(dev);
-  std::string expected = CheckCRC(src).substr(prefix.size());
-  expected += kTerminator;
-  return expected == answer;
+  // The whole frame of CrcSource(dev, answer) is its text, its check characters and the
+  // terminator; the address digits lead the check source but are not part of the frame. Compared
+  // in place: an answer check allocates nothing.
+  const std::string_view part = answer.size() > 3 ? answer.substr(0, answer.size() - 3) : std::string_view();
+  if (answer.size() != part.size() + 3) return false;
+  const auto sum =
+      static_cast<uint8_t>(ByteSum(DevAddrText(dev)) + ByteSum(part));  // no allocation: two or three digits
+  return answer[part.size()] == static_cast<char>(0x40 + (sum >> 4)) &&
+         answer[part.size() + 1] == static_cast<char>(0x40 + (sum & 0x0F)) && answer.back() == kTerminator;
 }
 
 bool AnswerStartFits(int32_t addrType, std::string_view answer) {
@@ -142,11 +146,9 @@ bool AnswerRefused(std::string_view answer) {
   return answer.find('?') != std::string_view::npos;
 }
 
-std::string AnswerBody(std::string_view answer) {
+std::string_view AnswerBody(std::string_view answer) {
   if (answer.size() <= 4) return {};
-  std::string body(answer.substr(1, answer.size() - 4));
-  if (body.size() > 255) body.resize(255);
-  return body;
+  return answer.substr(1, std::min<size_t>(answer.size() - 4, 255));
 }
 
 bool ParseNumber(std::string_view text, double* out) {

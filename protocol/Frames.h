@@ -78,8 +78,9 @@ bool AnswerValid(int32_t dev, std::string_view answer);
 bool AnswerStartFits(int32_t addrType, std::string_view answer);
 // True when an answer contains the module's refusal character "?".
 bool AnswerRefused(std::string_view answer);
-// The body: the answer without its start character and its last three characters (at most 255).
-std::string AnswerBody(std::string_view answer);
+// The body: the answer without its start character and its last three characters (at most 255),
+// a view into answer.
+std::string_view AnswerBody(std::string_view answer);
 
 // Reads a decimal number with "." as decimal point (sign, digits, fraction, exponent; blanks
 // around it allowed). No locale, no thousands separators, no hexadecimal, no inf/nan.

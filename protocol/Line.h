@@ -27,8 +27,9 @@ class Line {
   // has gone is reopened by one attempt, without waiting.
   virtual bool send(const std::string& text) = 0;
 
-  // Everything received since the last send; takes what has arrived without waiting.
-  virtual std::string received() = 0;
+  // Everything received since the last send; takes what has arrived without waiting. The text
+  // stays valid until the next call on the line.
+  virtual const std::string& received() = 0;
 };
 
 }  // namespace korvel

@@ -204,7 +204,7 @@ bool TCommClass::SendText(const std::string& text) {
   }
 }
 
-std::string TCommClass::ReadAll() {
+const std::string& TCommClass::ReadAll() {
   try {
     if (IsOpen()) {
       long got = 0;
@@ -220,7 +220,8 @@ std::string TCommClass::ReadAll() {
     }
     return ReceivedText;
   } catch (...) {
-    return std::string();
+    static const std::string none;
+    return none;
   }
 }
 

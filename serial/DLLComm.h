@@ -88,8 +88,9 @@ class TCommClass {
   bool SendText(const std::string& text);
 
   // Appends the input the OS has queued (at most InBufSize bytes per call) to ReceivedText and
-  // returns ReceivedText. Never waits. A port found gone is closed.
-  std::string ReadAll();
+  // returns ReceivedText (valid until the next call on the port). Never waits. A port found gone
+  // is closed.
+  const std::string& ReadAll();
 
   // Discards the OS receive queue (when open) and clears ReceivedText.
   void PurgeInput();

@@ -61,7 +61,7 @@ class MemoryLine final : public Line {
     return true;
   }
 
-  std::string received() override {
+  const std::string& received() override {
     Arrive(plat::tick_ms());
     return received_;
   }

@@ -2,9 +2,11 @@
 // decoding.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "protocol/Frames.h"
+#include "tests/protocol/frame_reference.h"
 
 namespace korvel::proto {
 namespace {
@@ -118,6 +120,27 @@ TEST(AnswerCheck, RejectsDamagedForeignAndTrailingAnswers) {
   EXPECT_FALSE(AnswerValid(1, "AB\r"));
   EXPECT_EQ(CrcSource(1, "\r"), "01");
   EXPECT_EQ(AnswerBody("=JE\r"), "");
+}
+
+// The check compares in place; it must accept exactly the answers whose whole frame, built as the
+// protocol states it, equals them: right ones, one character off, cut, extended, any station.
+TEST(AnswerCheck, InPlaceCheckAgreesWithTheBuiltFrame) {
+  std::mt19937 rng(11);
+  int accepted = 0;
+  for (int i = 0; i < 20000; ++i) {
+    const int32_t dev = static_cast<int32_t>(rng() % 130) - 10;
+    std::string text(rng() % 40, ' ');
+    for (char& c : text) c = static_cast<char>(rng() % 2 ? 0x20 + rng() % 0x5F : rng() % 256);
+    std::string answer =
+        rng() % 3 ? CheckCRC(DevAddrText(dev) + text).substr(DevAddrText(dev).size()) + "\r" : text;
+    if (rng() % 4 == 0 && !answer.empty()) answer[rng() % answer.size()] = static_cast<char>(rng() % 256);
+    if (rng() % 8 == 0) answer += static_cast<char>(rng() % 256);
+    if (rng() % 8 == 0 && !answer.empty()) answer.pop_back();
+    const bool valid = AnswerValid(dev, answer);
+    ASSERT_EQ(valid, AnswerValidByFrame(dev, answer)) << dev << " " << answer;
+    accepted += valid ? 1 : 0;
+  }
+  EXPECT_GT(accepted, 5000);
 }
 
 TEST(AnswerCheck, RefusalIsAValidFrameWithAQuestionMark) {
