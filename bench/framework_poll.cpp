@@ -5,18 +5,12 @@
 // The "allocs" counter is the number of heap allocations per poll.
 #include <benchmark/benchmark.h>
 
-// The counting operator new/delete below pair malloc with free; g++ cannot see that once inlined.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "bench/count_new.h"
 #include "driver/DLLMain.h"
 #include "driver/KorvelPLNK.h"
 #include "framework/DLLBase.h"
@@ -25,7 +19,6 @@
 
 namespace {
 
-std::atomic<long> g_allocs{0};
 uint64_t g_now = 1000000;
 
 using namespace korvel;
@@ -128,9 +121,9 @@ void BM_IdlePollWaiting(benchmark::State& state) {
   Poll(t);  // first values reported
   long allocs = 0;
   for (auto _ : state) {
-    const long before = g_allocs.load(std::memory_order_relaxed);
+    const long before = bench::t_allocs;
     benchmark::DoNotOptimize(Poll(t));
-    allocs += g_allocs.load(std::memory_order_relaxed) - before;
+    allocs += bench::t_allocs - before;
   }
   state.counters["allocs"] =
       benchmark::Counter(static_cast<double>(allocs), benchmark::Counter::kAvgIterations);
@@ -148,9 +141,9 @@ void BM_IdlePollNothingDue(benchmark::State& state) {
   for (int i = 0; i < modules + 2; ++i) Poll(t);  // every module read once; then nothing is due
   long allocs = 0;
   for (auto _ : state) {
-    const long before = g_allocs.load(std::memory_order_relaxed);
+    const long before = bench::t_allocs;
     benchmark::DoNotOptimize(Poll(t));
-    allocs += g_allocs.load(std::memory_order_relaxed) - before;
+    allocs += bench::t_allocs - before;
   }
   state.counters["allocs"] =
       benchmark::Counter(static_cast<double>(allocs), benchmark::Counter::kAvgIterations);
@@ -171,9 +164,9 @@ void BM_ExchangePoll(benchmark::State& state) {
   long allocs = 0;
   for (auto _ : state) {
     g_now += 1;
-    const long before = g_allocs.load(std::memory_order_relaxed);
+    const long before = bench::t_allocs;
     reported += Poll(t);
-    allocs += g_allocs.load(std::memory_order_relaxed) - before;
+    allocs += bench::t_allocs - before;
   }
   state.counters["allocs"] =
       benchmark::Counter(static_cast<double>(allocs), benchmark::Counter::kAvgIterations);
@@ -186,19 +179,6 @@ void BM_ExchangePoll(benchmark::State& state) {
 BENCHMARK(BM_ExchangePoll)->Arg(100)->Arg(1000)->Arg(10000);
 
 }  // namespace
-
-void* operator new(std::size_t n) {
-  g_allocs.fetch_add(1, std::memory_order_relaxed);
-  void* p = std::malloc(n == 0 ? 1 : n);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 int main(int argc, char** argv) {
   // The driver's log goes nowhere while measuring.

@@ -4,11 +4,6 @@
 // warm-up, the process's CPU time over SECONDS is given as a share of one core, with the longest
 // and the mean OnDataRead and the exchanges per second. scripts/bench-lines starts the simulators.
 //   bench_many_lines SECONDS [LINES] [MODULES] [TAGS] [POLL_MS]
-// The counting operator new/delete below pair malloc with free; g++ cannot see that once inlined.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -17,11 +12,11 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/count_new.h"
 #include "driver/DLLMain.h"
 #include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
@@ -43,9 +38,6 @@ struct Options {
 };
 
 constexpr int64_t kCpuSampleEvery = 16;
-
-// Heap allocations made by this thread (operator new below), to count those inside OnDataRead.
-thread_local int64_t t_allocs = 0;
 
 struct LineResult {
   bool started = false;
@@ -138,9 +130,9 @@ void run_line(int index, const Options& o, std::atomic<int>& ready, const std::a
     const bool sample = counting && out.polls % kCpuSampleEvery == 0;
     const uint64_t c0 = sample ? plat::thread_cpu_ns() : 0;
     const auto t0 = Clock::now();
-    const int64_t a0 = t_allocs;
+    const long a0 = bench::t_allocs;
     OnDataRead(&n, buf.data(), &m);
-    const int64_t allocs = t_allocs - a0;
+    const long allocs = bench::t_allocs - a0;
     const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t0).count();
     const uint64_t cpu = sample ? plat::thread_cpu_ns() - c0 : 0;
     std::free(m);
@@ -243,17 +235,4 @@ int main(int argc, char** argv) {
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   return started == o.lines ? 0 : 1;
-}
-
-void* operator new(std::size_t n) {
-  ++t_allocs;
-  void* p = std::malloc(n == 0 ? 1 : n);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
 }
