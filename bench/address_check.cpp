@@ -4,9 +4,9 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
+#include "bench/local_log.h"
 #include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
 #include "framework/DLLBase.h"
@@ -33,13 +33,9 @@ BENCHMARK(BM_TagEdAddr);
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "korvel_bench_addr";
-  std::filesystem::create_directories(dir);
-  SetLogFileName((dir / "KorvelPLNK.Log").string());
+  const bench::LocalLog log("korvel_bench_addr");
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   return 0;
 }

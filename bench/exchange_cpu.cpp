@@ -9,11 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <thread>
 #include <vector>
 
+#include "bench/local_log.h"
 #include "bench/one_module.h"
 #include "driver/DLLMain.h"
 #include "driver/KorvelPLNK.h"
@@ -40,12 +40,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_exchange_cpu: SECONDS > 0 and POLL_MS >= 1\n");
     return 2;
   }
-  // A local log file, as a host has; it is removed at the end.
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() /
-      ("korvel_bench_exchange_" + std::to_string(Clock::now().time_since_epoch().count()));
-  std::filesystem::create_directories(dir);
-  SetLogFileName((dir / "KorvelPLNK.Log").string());
+  const bench::LocalLog log("korvel_bench_exchange");
 
   std::unique_ptr<PDB> block = bench::OneModuleBlock(8);
   TTagInfo info = bench::PvTag();
@@ -89,7 +84,5 @@ int main(int argc, char** argv) {
               polls > 0 ? static_cast<double>(cpu) / 1000.0 / static_cast<double>(polls) : 0.0);
   FreeDriver();
   DestroyThreadInstance();
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   return exchanges > 0 ? 0 : 1;
 }

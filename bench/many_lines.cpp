@@ -10,13 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bench/count_new.h"
+#include "bench/local_log.h"
 #include "driver/DLLMain.h"
 #include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
@@ -175,11 +175,7 @@ int main(int argc, char** argv) {
                  "bench_many_lines: SECONDS > 0, LINES 1..16, MODULES 1..100, TAGS >= 1, POLL_MS >= 1\n");
     return 2;
   }
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() /
-      ("korvel_bench_lines_" + std::to_string(Clock::now().time_since_epoch().count()));
-  std::filesystem::create_directories(dir);
-  SetLogFileName((dir / "KorvelPLNK.Log").string());
+  const bench::LocalLog log("korvel_bench_lines");
 
   std::atomic<int> ready{0};
   std::atomic<bool> measuring{false};
@@ -232,7 +228,5 @@ int main(int argc, char** argv) {
       static_cast<double>(longest_cpu) / 1000.0, meanCpuNs / 1000.0, static_cast<double>(exchanges) / wall,
       failed, static_cast<double>(reported) / wall,
       polls > 0 ? static_cast<double>(allocs) / static_cast<double>(polls) : 0.0);
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   return started == o.lines ? 0 : 1;
 }

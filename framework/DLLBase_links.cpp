@@ -13,6 +13,11 @@ namespace {
 
 constexpr const char* kClass = "TBaseDLLObject";
 
+// A switch link tag reads true while the line works, also with interference or faults.
+bool LineSwitch(uint8_t commStatus) {
+  return commStatus == lcOK || commStatus == lcInterference || commStatus == lcFault;
+}
+
 }  // namespace
 
 void TBaseDLLObject::RefreshLinkStatus() {
@@ -84,9 +89,8 @@ void TBaseDLLObject::PublishLinkTags(int32_t d) {
 
 void TBaseDLLObject::PublishLineTag(TDLLTag& tag) {
   if (tag.InternalKey == "COMMLINK") {
-    const bool commSwitch = CommStatus == lcOK || CommStatus == lcInterference || CommStatus == lcFault;
     if (tag.TagType != kTypeString)
-      SetTypedValue(tag, CommStatus, commSwitch, nullptr);
+      SetTypedValue(tag, CommStatus, LineSwitch(CommStatus), nullptr);
     else if (CommStatus != lcPowerOff)
       tag.Value.setText(CommLinkText(CommStatus));
   } else {  // ENCOMMLINK
@@ -98,8 +102,7 @@ void TBaseDLLObject::PublishLineTag(TDLLTag& tag) {
 void TBaseDLLObject::PublishDeviceTag(TDLLTag& tag, int32_t d) {
   if (tag.TagType != kTypeString) {
     // Analog and switch DEVICELINK tags show the line's state, as COMMLINK does.
-    const bool commSwitch = CommStatus == lcOK || CommStatus == lcInterference || CommStatus == lcFault;
-    SetTypedValue(tag, CommStatus, commSwitch, nullptr);
+    SetTypedValue(tag, CommStatus, LineSwitch(CommStatus), nullptr);
     return;
   }
   const uint8_t ds = DevStatus[d];
