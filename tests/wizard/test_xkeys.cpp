@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -54,11 +55,18 @@ class XServer {
       _exit(127);
     }
     close(fds[1]);
-    char buf[32] = {};
-    // The server writes its display number once it accepts clients.
-    const ssize_t n = pid_ > 0 ? read(fds[0], buf, sizeof buf - 1) : -1;
+    // The server writes its display number once it accepts clients, and the newline in a write of
+    // its own: read up to the newline, or a server that finds the pipe closed dies.
+    std::string answer;
+    char c = 0;
+    while (pid_ > 0) {
+      const ssize_t n = read(fds[0], &c, 1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0 || c == '\n') break;
+      answer.push_back(c);
+    }
     close(fds[0]);
-    if (n > 0) display_ = ":" + std::string(buf, static_cast<size_t>(n)).substr(0, std::strcspn(buf, "\n"));
+    if (c == '\n' && !answer.empty()) display_ = ":" + answer;
   }
   ~XServer() {
     if (pid_ > 0) {
