@@ -19,10 +19,19 @@ namespace korvel::ui::win32 {
 // GBK bytes to UTF-16 and back, always through code page 936, whatever the system's code page.
 std::wstring ToW(const std::string& gbk);
 std::string FromW(const std::wstring& text);
+// A window's whole text.
+std::wstring WindowText(HWND h);
 
 // The window property that carries a control's component name (as an atom), so automation and
 // tests find controls by the names the pages use.
 inline constexpr const wchar_t* kNameProperty = L"KorvelName";
+
+// The window class of containers (group box, panel, radio group), painted by the form's view, and
+// the child id of the first control (the others follow in component order).
+inline constexpr const wchar_t* kBoxClass = L"KorvelPLNKBox";
+inline constexpr int kFirstId = 100;
+// Posted to the form to end the grid cell being edited (wParam: keep the typed text).
+inline constexpr UINT kEndCellEdit = WM_APP + 1;
 
 // Logical pixels (as the pages give them) to device pixels of the screen, and the shared GDI
 // objects: one font per TFont, one brush per colour, all kept for the process's life.
@@ -77,11 +86,13 @@ class FormView {
   void Build();
   HWND Create(size_t index, HWND parent);
   HWND ParentOf(TControl& c) const;
+  // A control window of a given class, subclassed so that its focus and keys reach the page.
+  HWND MakeControl(size_t index, HWND parent, const wchar_t* cls, DWORD style, DWORD ex = 0);
+  // Routes a window's focus and keys to the control at index (item: which radio group button).
+  void Subclass(HWND h, size_t index, int item = -1);
   void Place(Entry& e);
   void SyncOne(size_t index);
-  void SyncTree(Entry& e);
-  void SyncGrid(Entry& e);
-  void SyncRadioGroup(Entry& e);
+  void SyncEnabledVisible(Entry& e, TControl& c);
   void SyncTimer(size_t index);
   void SetText(HWND h, const std::string& gbk);
   void User(std::function<void()> action);
@@ -92,6 +103,61 @@ class FormView {
   HBRUSH ColorMessage(HDC dc, HWND control);
   void Cancel();
   TButton* DefaultButton() const;
+
+  // One set per control kind (Win32Controls.cpp, Win32Lists.cpp): the window created for the
+  // model, its update, and what its notifications (WM_COMMAND, WM_NOTIFY) do to the model.
+  using CreateFn = HWND (FormView::*)(size_t index, HWND parent);
+  using SyncFn = void (FormView::*)(Entry& e, TControl& c);
+  using CommandFn = void (FormView::*)(size_t index, HWND from, UINT code, int item);
+  using NotifyFn = LRESULT (FormView::*)(size_t index, NMHDR* hdr);
+  struct KindView {
+    Kind kind;
+    CreateFn create;
+    SyncFn sync;
+    CommandFn command;  // null: none
+    NotifyFn notify;    // null: none
+  };
+  // The set of a kind; null for kinds without a window (timers, dialogs).
+  static const KindView* ViewOf(Kind kind);
+  HWND CreateLabel(size_t index, HWND parent);
+  void SyncLabel(Entry& e, TControl& c);
+  void LabelCommand(size_t index, HWND from, UINT code, int item);
+  HWND CreateButton(size_t index, HWND parent);
+  void SyncButton(Entry& e, TControl& c);
+  void ClickCommand(size_t index, HWND from, UINT code, int item);
+  HWND CreateEdit(size_t index, HWND parent);
+  void SyncEdit(Entry& e, TControl& c);
+  void EditCommand(size_t index, HWND from, UINT code, int item);
+  HWND CreateMemo(size_t index, HWND parent);
+  void SyncMemo(Entry& e, TControl& c);
+  void MemoCommand(size_t index, HWND from, UINT code, int item);
+  HWND CreateCheckBox(size_t index, HWND parent);
+  void SyncCheckBox(Entry& e, TControl& c);
+  HWND CreateRadioButton(size_t index, HWND parent);
+  void SyncRadioButton(Entry& e, TControl& c);
+  void RadioButtonCommand(size_t index, HWND from, UINT code, int item);
+  HWND CreateBox(size_t index, HWND parent);
+  void SyncBox(Entry& e, TControl& c);
+  void SyncRadioGroup(Entry& e, TControl& c);
+  void RadioGroupCommand(size_t index, HWND from, UINT code, int item);
+  HWND CreateComboBox(size_t index, HWND parent);
+  void SyncComboBox(Entry& e, TControl& c);
+  void ComboBoxCommand(size_t index, HWND from, UINT code, int item);
+  HWND CreateProgressBar(size_t index, HWND parent);
+  void SyncProgressBar(Entry& e, TControl& c);
+  HWND CreateTreeView(size_t index, HWND parent);
+  void SyncTreeView(Entry& e, TControl& c);
+  LRESULT TreeViewNotify(size_t index, NMHDR* hdr);
+  HWND CreateStringGrid(size_t index, HWND parent);
+  void SyncStringGrid(Entry& e, TControl& c);
+  LRESULT StringGridNotify(size_t index, NMHDR* hdr);
+  // Tree parts: rebuilt on a change of structure; the model's selection shown.
+  void BuildTree(Entry& e, const TTreeView& m);
+  void SelectTreeItem(Entry& e, const TTreeView& m);
+  void TreeClick(Entry& e, TTreeView& m);
+  // Grid parts: the columns and headers, then the lines' cells.
+  void SyncGridColumns(Entry& e, const TStringGrid& m);
+  void SyncGridCells(Entry& e, const TStringGrid& m);
 
   TForm& form_;
   HWND owner_;
