@@ -14,6 +14,7 @@
 
 #include "cli/blockfile.h"
 #include "cli/host_exports.h"
+#include "cli/host_tags.h"
 #include "cli/poll_print.h"
 #include "cli/stats.h"
 #include "cli/textwidth.h"
@@ -191,51 +192,15 @@ int parse_args(int argc, char** argv, Options& o) {
   return read_lists(raw, o);
 }
 
-// The library beside the build tree's tools, else where the install puts it relative to bin/.
-std::string default_library() {
-  const std::string here = plat::module_dir_of(reinterpret_cast<const void*>(&default_library));
-  const std::string built = here + "/../KorvelPLNK.so";
-  if (plat::file_exists(built)) return built;
-  return here + "/" KORVEL_INSTALLED_LIBRARY;
-}
-
-std::string utf8(const char* gbk) {
-  return gbk ? plat::gbk_to_utf8(gbk) : std::string();
-}
-
-// The text of a message the library handed out (freed here), without its line end.
-std::string take_message(char* msg) {
-  if (msg == nullptr) return std::string();
-  std::string text = utf8(msg);
-  std::free(msg);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
-}
-
 // Prints and frees a text the library handed out. CSV keeps its standard output for rows.
 void show_message(char* msg, const Options& o) {
-  const std::string text = take_message(msg);
+  const std::string text = cli::take_message(msg);
   if (text.empty()) return;
   if (o.json)
     std::printf("{\"message\":%s}\n", cli::json_string(text).c_str());
   else
     std::fprintf(o.csv ? stderr : stdout, "driver: %s\n", text.c_str());
   std::fflush(stdout);
-}
-
-// Loads the library and finds its exports; 0 when all is there, else the exit status.
-int load_exports(const std::string& path, plat::DynLib& lib, Exports& x) {
-  if (lib.open(path) != plat::OpenResult::Ok) {
-    std::fprintf(stderr, "korvel-poll: cannot load %s: %s\n", path.c_str(), plat::last_error_text().c_str());
-    return 1;
-  }
-  if (!cli::bind_exports(lib, x, "korvel-poll")) return 1;
-  if (x.GetPDBLen() != static_cast<int32_t>(sizeof(PDB))) {
-    std::fprintf(stderr, "korvel-poll: the library's parameter block has %d bytes, expected %zu\n",
-                 x.GetPDBLen(), sizeof(PDB));
-    return 1;
-  }
-  return 0;
 }
 
 // The parameter block from its file, or from the line and module flags; 0 or the exit status.
@@ -367,20 +332,13 @@ class Host {
         x_(x),
         tags_(std::move(tags)),
         wire_(wire),
-        infos_(tags_.size()),
+        infos_(cli::tag_infos(tags_)),
+        pointers_(cli::tag_pointers(infos_)),
         rows_(tags_.size()),
         buf_(tags_.size() + 1) {
     for (size_t i = 0; i < tags_.size(); ++i) {
-      TTagInfo& t = infos_[i];
-      std::memset(&t, 0, sizeof t);
-      t.TagID = static_cast<int32_t>(i + 1);
-      std::snprintf(t.TagName, sizeof t.TagName, "%s", tags_[i].name.c_str());
-      std::snprintf(t.TagAddr, sizeof t.TagAddr, "%s", tags_[i].address.c_str());
-      t.TagType = tags_[i].type;
-      t.ScanPeriod = tags_[i].period;
-      pointers_.push_back(&t);
       by_name_[tags_[i].name] = i;
-      board_.tag(t.TagID, tags_[i].address,
+      board_.tag(infos_[i].TagID, tags_[i].address,
                  tags_[i].type == kTypeString && tags_[i].address.rfind("DEVICELINK", 0) == 0);
     }
   }
@@ -390,7 +348,7 @@ class Host {
     char* msg = nullptr;
     if (x_.IniDriver(static_cast<int32_t>(pointers_.size()), pointers_.data(), &block, &msg) == 0) {
       // A driver that could not start (most often: the port cannot be opened) polls nothing useful.
-      std::fprintf(stderr, "korvel-poll: the driver did not start: %s\n", take_message(msg).c_str());
+      std::fprintf(stderr, "korvel-poll: the driver did not start: %s\n", cli::take_message(msg).c_str());
       x_.FreeDriver();
       return false;
     }
@@ -548,10 +506,11 @@ class Host {
 int main(int argc, char** argv) {
   Options o;
   if (const int rc = parse_args(argc, argv, o); rc >= 0) return rc;
-  if (o.library.empty()) o.library = default_library();
+  if (o.library.empty())
+    o.library = cli::default_library(reinterpret_cast<const void*>(&on_signal), KORVEL_INSTALLED_LIBRARY);
   plat::DynLib lib;
   Exports x;
-  if (const int rc = load_exports(o.library, lib, x); rc != 0) return rc;
+  if (!cli::load_library(o.library, lib, x, "korvel-poll")) return 1;
   std::unique_ptr<PDB> block = cli::new_block();
   if (const int rc = build_block(o, *block); rc != 0) return rc;
 

@@ -1,0 +1,74 @@
+// The gateway's one connection to the broker. Keeps the latest message of every retained topic, so
+// that a broker that was away (or restarted and lost its retained messages) gets them again, and
+// hands the sets it receives to a callback.
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "gateway/config.h"
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace korvel::gateway {
+
+class Broker {
+ public:
+  using OnMessage = std::function<void(const std::string& topic, const std::string& payload)>;
+
+  Broker(const MqttConfig& config, OnMessage on_message);
+  ~Broker();
+  Broker(const Broker&) = delete;
+  Broker& operator=(const Broker&) = delete;
+
+  // Subscriptions (QoS 1) made on every connection; set before start().
+  void subscribe(const std::string& pattern) { subscriptions_.push_back(pattern); }
+
+  // Starts the network thread, which connects and reconnects with back-off by itself. False with
+  // the reason in err when the client cannot be set up (TLS files refused, out of memory).
+  bool start(std::string& err);
+
+  // QoS 1. A retained message is kept as its topic's latest and published again after a broker
+  // that lost its state; any message not handed to a live connection waits, one per topic.
+  void publish(const std::string& topic, const std::string& payload, bool retain);
+
+  // `offline` on the status topic, then disconnects (waits up to timeout_ms for the broker to take
+  // what is still in flight).
+  void stop(int timeout_ms);
+
+  bool connected() const { return connected_.load(); }
+  // Connections made so far (the first one counts).
+  unsigned long connections() const { return connections_.load(); }
+
+ private:
+  struct Entry {
+    std::string payload;
+    bool retain = false;
+    bool sent = false;
+  };
+  static void on_connect(mosquitto*, void* self, int rc, int flags, const void* props);
+  static void on_disconnect(mosquitto*, void* self, int rc);
+  static void on_message(mosquitto*, void* self, const mosquitto_message* m);
+  static void on_publish(mosquitto*, void* self, int mid);
+  void connected_now(bool session_present);
+  bool send_locked(const std::string& topic, Entry& e);
+
+  const MqttConfig config_;
+  const std::string status_topic_;
+  OnMessage on_message_;
+  std::vector<std::string> subscriptions_;
+  mosquitto* mosq_ = nullptr;
+  std::atomic<bool> connected_{false};
+  std::atomic<unsigned long> connections_{0};
+  std::mutex mu_;
+  std::condition_variable published_;
+  std::map<std::string, Entry> latest_;
+  int in_flight_ = 0;
+};
+
+}  // namespace korvel::gateway

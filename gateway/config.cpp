@@ -1,0 +1,211 @@
+#include "gateway/config.h"
+
+#include <toml++/toml.h>
+#include <algorithm>
+#include <set>
+
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace korvel::gateway {
+namespace {
+
+// A topic level taken from the configuration must not split or widen a topic.
+bool topic_safe(const std::string& s) {
+  return !s.empty() && s.find_first_of("/+#") == std::string::npos && s.find('\0') == std::string::npos;
+}
+
+class Reader {
+ public:
+  Reader(std::string file, std::string& err) : file_(std::move(file)), err_(err) {}
+
+  bool fail(const toml::node* at, const std::string& what) {
+    const int line = at != nullptr ? static_cast<int>(at->source().begin.line) : 1;
+    err_ = file_ + ":" + std::to_string(line) + ": " + what;
+    return false;
+  }
+
+  // Every key of a table must be one we know: a misspelt key would silently be a default.
+  bool known_keys(const toml::table& t, const std::set<std::string>& keys, const std::string& where) {
+    for (const auto& [k, v] : t)
+      if (keys.count(std::string(k.str())) == 0)
+        return fail(&v, "unknown key '" + std::string(k.str()) + "' " + where);
+    return true;
+  }
+
+  bool text(const toml::table& t, const char* key, std::string& out, bool required,
+            const std::string& where) {
+    const toml::node* n = t.get(key);
+    if (n == nullptr) return required ? fail(&t, "'" + std::string(key) + "' missing " + where) : true;
+    const auto* s = n->as_string();
+    if (s == nullptr) return fail(n, "'" + std::string(key) + "' must be a string " + where);
+    out = s->get();
+    if (required && out.empty()) return fail(n, "'" + std::string(key) + "' is empty " + where);
+    return true;
+  }
+
+  // A path relative to the configuration file's directory.
+  std::string resolve(const std::string& p) const {
+    if (p.empty() || p[0] == '/') return p;
+    const size_t slash = file_.rfind('/');
+    return slash == std::string::npos ? p : file_.substr(0, slash + 1) + p;
+  }
+
+  bool mqtt(const toml::table& root, MqttConfig& m) {
+    const toml::node* node = root.get("mqtt");
+    if (node == nullptr || !node->is_table()) return fail(node ? node : &root, "a [mqtt] table is required");
+    const toml::table& t = *node->as_table();
+    const std::string where = "in [mqtt]";
+    if (!known_keys(t,
+                    {"url", "client_id", "topic_prefix", "username", "password_file", "ca_file", "cert_file",
+                     "key_file", "keepalive"},
+                    where))
+      return false;
+    std::string url, password_file;
+    if (!text(t, "url", url, true, where) || !text(t, "client_id", m.client_id, true, where) ||
+        !text(t, "topic_prefix", m.topic_prefix, true, where) ||
+        !text(t, "username", m.username, false, where) ||
+        !text(t, "password_file", password_file, false, where) ||
+        !text(t, "ca_file", m.ca_file, false, where) || !text(t, "cert_file", m.cert_file, false, where) ||
+        !text(t, "key_file", m.key_file, false, where))
+      return false;
+    if (!parse_url(url, m))
+      return fail(t.get("url"), "url must be mqtt://host[:port] or mqtts://host[:port]: '" + url + "'");
+    for (const std::string& level : plat_split(m.topic_prefix))
+      if (!topic_safe(level))
+        return fail(t.get("topic_prefix"),
+                    "topic_prefix must be topic levels without '+', '#' or empty levels");
+    if (const toml::node* k = t.get("keepalive")) {
+      const auto* i = k->as_integer();
+      if (i == nullptr || i->get() < 5 || i->get() > 3600)
+        return fail(k, "keepalive must be 5..3600 seconds");
+      m.keepalive = static_cast<int>(i->get());
+    }
+    for (auto [key, file] :
+         {std::pair{"ca_file", &m.ca_file}, {"cert_file", &m.cert_file}, {"key_file", &m.key_file}}) {
+      if (file->empty()) continue;
+      *file = resolve(*file);
+      if (!plat::file_exists(*file)) return fail(t.get(key), std::string(key) + ": cannot read " + *file);
+    }
+    if (m.cert_file.empty() != m.key_file.empty()) return fail(&t, "cert_file and key_file go together");
+    if (!m.tls && (!m.ca_file.empty() || !m.cert_file.empty()))
+      return fail(t.get("url"), "ca_file, cert_file and key_file need an mqtts:// url");
+    if (!password_file.empty()) {
+      if (m.username.empty()) return fail(t.get("password_file"), "password_file needs a username");
+      const std::string pf = resolve(password_file);
+      if (!plat::read_file(pf, m.password, 4096)) return fail(t.get("password_file"), "cannot read " + pf);
+      m.password = m.password.substr(0, m.password.find_first_of("\r\n"));
+      if (m.password.empty()) return fail(t.get("password_file"), pf + " holds no password");
+    }
+    return true;
+  }
+
+  bool line(const toml::table& t, LineConfig& l, std::set<std::string>& names) {
+    if (!known_keys(t, {"name", "block", "tags", "writable"}, "in [[line]]")) return false;
+    if (!text(t, "name", l.name, true, "in [[line]]")) return false;
+    const std::string where = "in line \"" + l.name + "\"";
+    if (!topic_safe(l.name))
+      return fail(t.get("name"), "the name must be one topic level (no '/', '+', '#') " + where);
+    if (!names.insert(l.name).second) return fail(t.get("name"), "a second line named \"" + l.name + "\"");
+    std::string block, tags;
+    if (!text(t, "block", block, true, where) || !text(t, "tags", tags, false, where)) return false;
+    l.block = std::make_shared<PDB>();
+    std::string why;
+    if (!cli::load_block(resolve(block), *l.block, why)) return fail(t.get("block"), why + " " + where);
+    if (!tags.empty() && !cli::load_tags(resolve(tags), l.tags, why))
+      return fail(t.get("tags"), why + " " + where);
+    std::set<std::string> tag_names;
+    for (const cli::TagSpec& s : l.tags) {
+      if (!topic_safe(s.name) || s.name == "link" || s.name == "module")
+        return fail(t.get("tags"),
+                    "tag name '" + s.name +
+                        "' cannot be a topic level (no '/', '+', '#', not 'link' or 'module') " + where);
+      if (!tag_names.insert(s.name).second)
+        return fail(t.get("tags"), "tag '" + s.name + "' listed twice " + where);
+    }
+    if (const toml::node* w = t.get("writable")) {
+      const auto* arr = w->as_array();
+      if (arr == nullptr) return fail(w, "writable must be an array of tag names " + where);
+      for (const toml::node& e : *arr) {
+        const auto* s = e.as_string();
+        if (s == nullptr) return fail(&e, "writable must be an array of tag names " + where);
+        if (tag_names.count(s->get()) == 0)
+          return fail(&e, "writable names no tag '" + s->get() + "' " + where);
+        l.writable.push_back(s->get());
+      }
+    }
+    return true;
+  }
+
+ private:
+  static std::vector<std::string> plat_split(const std::string& s) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+      const size_t at = s.find('/', start);
+      parts.push_back(s.substr(start, at == std::string::npos ? std::string::npos : at - start));
+      if (at == std::string::npos) return parts;
+      start = at + 1;
+    }
+  }
+
+  static bool parse_url(const std::string& url, MqttConfig& m) {
+    std::string rest;
+    if (url.rfind("mqtt://", 0) == 0) {
+      rest = url.substr(7);
+      m.tls = false;
+      m.port = 1883;
+    } else if (url.rfind("mqtts://", 0) == 0) {
+      rest = url.substr(8);
+      m.tls = true;
+      m.port = 8883;
+    } else {
+      return false;
+    }
+    if (!rest.empty() && rest.back() == '/') rest.pop_back();
+    const size_t colon = rest.rfind(':');
+    m.host = rest.substr(0, colon);
+    if (colon != std::string::npos) {
+      const std::string p = rest.substr(colon + 1);
+      if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos) return false;
+      m.port = std::stoi(p);
+      if (m.port < 1 || m.port > 65535) return false;
+    }
+    return !m.host.empty() && m.host.find_first_of("/@ ") == std::string::npos;
+  }
+
+  std::string file_;
+  std::string& err_;
+};
+
+}  // namespace
+
+bool load_config(const std::string& path, Config& config, std::string& err) {
+  Reader r(path, err);
+  toml::table root;
+  if (!plat::file_exists(path)) {
+    err = path + ": cannot read the file";
+    return false;
+  }
+  try {
+    root = toml::parse_file(path);
+  } catch (const toml::parse_error& e) {
+    err = path + ":" + std::to_string(std::max<uint32_t>(1, e.source().begin.line)) + ": " +
+          std::string(e.description());
+    return false;
+  }
+  if (!r.known_keys(root, {"mqtt", "line"}, "at the top")) return false;
+  if (!r.mqtt(root, config.mqtt)) return false;
+  const toml::node* lines = root.get("line");
+  if (lines == nullptr || !lines->is_array_of_tables() || lines->as_array()->empty())
+    return r.fail(lines ? lines : &root, "at least one [[line]] is required");
+  std::set<std::string> names;
+  for (const toml::node& n : *lines->as_array()) {
+    LineConfig l;
+    if (!r.line(*n.as_table(), l, names)) return false;
+    config.lines.push_back(std::move(l));
+  }
+  return true;
+}
+
+}  // namespace korvel::gateway

@@ -1,0 +1,41 @@
+// The gateway's configuration file (TOML): the broker, and the lines with their block and tags.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/blockfile.h"
+#include "driver/PDB.h"
+
+namespace korvel::gateway {
+
+struct MqttConfig {
+  std::string host;
+  int port = 1883;
+  bool tls = false;
+  std::string client_id;
+  std::string topic_prefix;
+  std::string username;
+  std::string password;  // read from password_file, never given on the command line
+  std::string ca_file, cert_file, key_file;
+  int keepalive = 30;  // seconds
+};
+
+struct LineConfig {
+  std::string name;
+  std::shared_ptr<PDB> block;
+  std::vector<cli::TagSpec> tags;
+  std::vector<std::string> writable;
+};
+
+struct Config {
+  MqttConfig mqtt;
+  std::vector<LineConfig> lines;
+};
+
+// Reads and checks the whole file, the block and tag files it names included (relative paths are
+// relative to the file). False with "file:line: what is wrong" in err.
+bool load_config(const std::string& path, Config& config, std::string& err);
+
+}  // namespace korvel::gateway

@@ -1,0 +1,313 @@
+#include "gateway/line.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/host_tags.h"
+#include "cli/status_names.h"
+#include "platform/clock.h"
+#include "platform/text.h"
+
+namespace korvel::gateway {
+namespace {
+
+constexpr uint32_t kStatusNotDelivered = 0x00100000;
+// Sets that wait in the gateway: all lines' sets not yet taken, and per tag behind its write.
+constexpr size_t kMaxQueuedSets = 256;
+constexpr size_t kMaxWaitingPerTag = 8;
+
+std::string joined_flags(uint32_t status) {
+  std::string out;
+  for (const std::string& f : cli::status_flag_names(status)) out += (out.empty() ? "" : ", ") + f;
+  return out;
+}
+
+std::string json_text(const std::string& utf8) {
+  return cli::json_string(utf8);
+}
+
+}  // namespace
+
+Line::Line(const LineConfig& config, const cli::HostExports& x, Broker& broker, const std::string& prefix)
+    : config_(config), x_(x), broker_(broker), base_(prefix + "/" + config.name + "/") {
+  for (const cli::TagSpec& s : config_.tags) {
+    Tag t;
+    t.spec = s;
+    t.module = module_of(s.address);
+    t.writable =
+        std::find(config_.writable.begin(), config_.writable.end(), s.name) != config_.writable.end();
+    by_name_[s.name] = tags_.size();
+    tags_.push_back(std::move(t));
+  }
+  // The line's health is published whatever the user's list holds: the line's state as a number
+  // and a text, and each configured module's link.
+  std::vector<cli::TagSpec> all = config_.tags;
+  link_state_id_ = static_cast<int32_t>(all.size() + 1);
+  all.push_back({"~link", "COMMLINK", kTypeReal, 1000});
+  link_text_id_ = static_cast<int32_t>(all.size() + 1);
+  all.push_back({"~linktext", "COMMLINK", kTypeString, 1000});
+  first_module_id_ = static_cast<int32_t>(all.size() + 1);
+  for (const TDevInfo& d : config_.block->Devices) {
+    if (d.DevType == 2) continue;
+    modules_.push_back(d.DevID);
+    all.push_back(
+        {"~dev" + std::to_string(d.DevID), "DEVICELINK" + std::to_string(d.DevID), kTypeBool, 1000});
+  }
+  infos_ = cli::tag_infos(all);
+  buf_.resize(infos_.size() + 1);
+}
+
+Line::~Line() {
+  stop();
+}
+
+void Line::start() {
+  thread_ = std::thread([this] { run(); });
+}
+
+void Line::stop() {
+  stop_.store(true);
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void Line::say(const std::string& text) {
+  std::fprintf(stderr, "korvel-gateway: %s: %s\n", config_.name.c_str(), text.c_str());
+}
+
+void Line::offer_set(const std::string& tag, const std::string& payload) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (sets_.size() < kMaxQueuedSets) {
+      sets_.emplace_back(tag, payload);
+      return;
+    }
+  }
+  broker_.publish(base_ + tag + "/write_result", write_result(false, "too many sets waiting"), false);
+}
+
+uint64_t Line::write_wait_ms() const {
+  // Writes go out before reads: one waits at most for the exchange on the line, the line's rest
+  // after a failed read, and its own sends with their retries, each up to one time-out.
+  const uint64_t timeout = std::clamp<uint64_t>(config_.block->TimeOut, 10, 60000);
+  return (config_.block->WriteCount + 5ULL) * timeout + 300;
+}
+
+bool Line::start_driver() {
+  std::vector<TTagInfo*> pointers = cli::tag_pointers(infos_);
+  PDB block = *config_.block;
+  char* msg = nullptr;
+  const bool ok = x_.IniDriver(static_cast<int32_t>(pointers.size()), pointers.data(), &block, &msg) != 0;
+  const std::string text = cli::take_message(msg);
+  if (!ok) {
+    // Most often the port cannot be opened; the line is tried again later.
+    x_.FreeDriver();
+    say("the driver did not start: " + text);
+    all_offline(3, text.empty() ? "the driver did not start" : text);
+    return false;
+  }
+  say("polling" + (text.empty() ? std::string() : ": " + text));
+  return true;
+}
+
+void Line::stop_driver() {
+  x_.FreeDriver();  // the statistics go to the library's log
+  char* msg = nullptr;
+  x_.GetDeviceStatus(&msg);
+  const std::string text = cli::take_message(msg);
+  say("stopped" + (text.empty() ? std::string() : ": " + text));
+}
+
+void Line::run() {
+  uint64_t retry_ms = 1000;
+  while (!stop_.load()) {
+    if (!running_) {
+      running_ = start_driver();
+      if (!running_) {
+        take_sets();  // refused while the line is down
+        std::unique_lock<std::mutex> lock(mu_);
+        wake_.wait_for(lock, std::chrono::milliseconds(retry_ms),
+                       [&] { return stop_.load() || !sets_.empty(); });
+        if (sets_.empty()) retry_ms = std::min<uint64_t>(retry_ms * 2, 30000);
+        continue;
+      }
+      retry_ms = 1000;
+    }
+    take_sets();
+    poll();
+    settle_due(plat::tick_ms());
+    const uint16_t period = x_.DetectScanTime();
+    std::unique_lock<std::mutex> lock(mu_);
+    wake_.wait_for(lock, std::chrono::milliseconds(period == 0 ? 1 : period),
+                   [&] { return stop_.load() || !sets_.empty(); });
+  }
+  for (size_t i = 0; i < tags_.size(); ++i)
+    while (tags_[i].writing) settle(i, false, "the gateway stopped before the outcome was known");
+  take_sets();
+  if (running_) stop_driver();
+  running_ = false;
+  all_offline(6, "stopped");
+}
+
+void Line::poll() {
+  int32_t n = 0;
+  char* msg = nullptr;
+  x_.OnDataRead(&n, buf_.data(), &msg);
+  polls_.fetch_add(1, std::memory_order_relaxed);
+  const std::string text = cli::take_message(msg);
+  if (!text.empty() && text != last_message_) say(text);
+  if (!text.empty()) last_message_ = text;
+  for (int32_t i = 0; i < n && i < static_cast<int32_t>(buf_.size()); ++i) {
+    report(buf_[static_cast<size_t>(i)]);
+    if (buf_[static_cast<size_t>(i)].DataType == kTypeString)
+      std::free(buf_[static_cast<size_t>(i)].Data.str);
+  }
+  publish_link();
+}
+
+void Line::report(const TTagValue& v) {
+  if (v.TagID == link_state_id_) {
+    link_state_ = v.DataType == kTypeReal ? static_cast<int>(v.Data.dbl) : 0;
+    link_dirty_ = true;
+    return;
+  }
+  if (v.TagID == link_text_id_) {
+    link_text_ = v.Data.str != nullptr ? plat::gbk_to_utf8(v.Data.str) : std::string();
+    link_dirty_ = true;
+    return;
+  }
+  if (v.TagID >= first_module_id_) {
+    const size_t k = static_cast<size_t>(v.TagID - first_module_id_);
+    if (k < modules_.size()) publish_availability(modules_[k], v.Data.bln != 0);
+    return;
+  }
+  if (v.TagID < 1 || static_cast<size_t>(v.TagID) > tags_.size()) return;
+  const size_t idx = static_cast<size_t>(v.TagID - 1);
+  Tag& t = tags_[idx];
+  t.status = v.Status;
+  broker_.publish(base_ + t.spec.name, value_message(v, t.module), true);
+  if (!t.writing) return;
+  // Delivery clears a tag's failure bits; a write that could not be delivered sets "no answer".
+  if ((v.Status & kStatusNotDelivered) != 0 && v.Status != t.status_before)
+    settle(idx, false, "not delivered: " + joined_flags(v.Status));
+  else if (t.status_before != 0 && v.Status == 0)
+    settle(idx, true, std::string());
+}
+
+void Line::take_sets() {
+  std::vector<std::pair<std::string, std::string>> sets;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    sets.swap(sets_);
+  }
+  for (const auto& [name, payload] : sets) {
+    const std::string result_topic = base_ + name + "/write_result";
+    const auto it = by_name_.find(name);
+    std::string err;
+    SetValue value;
+    if (it == by_name_.end())
+      err = "unknown tag";
+    else if (!tags_[it->second].writable)
+      err = "not writable";
+    else if (!parse_set(payload, tags_[it->second].spec.type, value, err))
+      ;
+    else if (!running_ || stop_.load())
+      err = "the line is not running";
+    if (!err.empty()) {
+      broker_.publish(result_topic, write_result(false, err), false);
+      continue;
+    }
+    Tag& t = tags_[it->second];
+    if (!t.writing) {
+      issue(it->second, value);
+    } else if (t.waiting.size() < kMaxWaitingPerTag) {
+      t.waiting.push_back({value});
+    } else {
+      broker_.publish(result_topic, write_result(false, "too many sets of this tag waiting"), false);
+    }
+  }
+}
+
+void Line::issue(size_t idx, const SetValue& value) {
+  Tag& t = tags_[idx];
+  TTagValue rec{};
+  rec.TagID = static_cast<int32_t>(idx + 1);
+  rec.DataType = t.spec.type;
+  std::string text = value.text;
+  if (t.spec.type == kTypeReal)
+    rec.Data.dbl = value.real;
+  else if (t.spec.type == kTypeBool)
+    rec.Data.bln = value.boolean ? 1 : 0;
+  else
+    rec.Data.str = text.data();
+  char* msg = nullptr;
+  const bool queued = x_.OnDataWrite(1, &rec, &msg) != 0;
+  const std::string why = cli::take_message(msg);
+  if (!queued) {
+    broker_.publish(
+        base_ + t.spec.name + "/write_result",
+        write_result(false, "refused by the library" + (why.empty() ? std::string() : ": " + why)), false);
+    return;
+  }
+  size_t in_flight = 0;
+  for (const Tag& o : tags_) in_flight += o.writing ? 1 : 0;
+  t.writing = true;
+  t.status_before = t.status;
+  t.deadline = plat::tick_ms() + write_wait_ms() * (in_flight + 1);
+}
+
+void Line::settle(size_t idx, bool ok, const std::string& error) {
+  Tag& t = tags_[idx];
+  t.writing = false;
+  broker_.publish(base_ + t.spec.name + "/write_result", write_result(ok, error), false);
+  if (t.waiting.empty()) return;
+  const Set next = t.waiting.front();
+  t.waiting.pop_front();
+  if (stop_.load() || !running_) {
+    settle(idx, false, "the gateway stopped before the set was written");
+    return;
+  }
+  issue(idx, next.value);
+}
+
+void Line::settle_due(uint64_t now) {
+  for (size_t i = 0; i < tags_.size(); ++i) {
+    Tag& t = tags_[i];
+    if (!t.writing || now < t.deadline) continue;
+    // The library had the time to send the write or to report it failed. A failure it could not
+    // report (the tag was failing already) leaves the status bad.
+    if (t.status == 0)
+      settle(i, true, std::string());
+    else
+      settle(i, false, "not delivered: " + joined_flags(t.status));
+  }
+}
+
+void Line::publish_link() {
+  if (!link_dirty_) return;
+  link_dirty_ = false;
+  broker_.publish(base_ + "link",
+                  "{\"state\":" + std::to_string(link_state_) + ",\"text\":" + json_text(link_text_) + "}",
+                  true);
+}
+
+void Line::publish_availability(int module, bool online) {
+  const auto it = availability_.find(module);
+  if (it != availability_.end() && it->second == online) return;
+  availability_[module] = online;
+  broker_.publish(base_ + "module/" + std::to_string(module) + "/availability", online ? "online" : "offline",
+                  true);
+}
+
+void Line::all_offline(int state, const std::string& text) {
+  for (int m : modules_) publish_availability(m, false);
+  link_state_ = state;
+  link_text_ = text;
+  link_dirty_ = true;
+  publish_link();
+}
+
+}  // namespace korvel::gateway

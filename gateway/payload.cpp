@@ -1,0 +1,149 @@
+#include "gateway/payload.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "cli/status_names.h"
+#include "platform/datetime.h"
+#include "platform/text.h"
+
+namespace korvel::gateway {
+namespace {
+
+using nlohmann::json;
+
+// The zone's offset from UTC, in minutes, at the local time p.
+int utc_offset_minutes(const plat::DateTimeParts& p) {
+  std::tm tm{};
+  tm.tm_year = p.year - 1900;
+  tm.tm_mon = p.month - 1;
+  tm.tm_mday = p.day;
+  tm.tm_hour = p.hour;
+  tm.tm_min = p.minute;
+  tm.tm_sec = p.second;
+  tm.tm_isdst = -1;
+  const std::time_t t = std::mktime(&tm);
+  if (t == static_cast<std::time_t>(-1)) return 0;
+  // The same wall-clock time read as UTC, less the instant it is here, is the offset.
+  const auto day = std::chrono::sys_days{std::chrono::year{p.year} / p.month / p.day};
+  const long long as_utc = std::chrono::duration_cast<std::chrono::seconds>(day.time_since_epoch()).count() +
+                           p.hour * 3600LL + p.minute * 60LL + p.second;
+  return static_cast<int>((as_utc - static_cast<long long>(t)) / 60);
+}
+
+bool valid_utf8(const std::string& s) {
+  return plat::gbk_to_utf8(plat::utf8_to_gbk(s)) == s;
+}
+
+}  // namespace
+
+std::optional<int> module_of(const std::string& address) {
+  size_t i = 0;
+  while (i < address.size() && (std::isalpha(static_cast<unsigned char>(address[i])) || address[i] == '_'))
+    ++i;
+  size_t j = i;
+  while (j < address.size() && std::isdigit(static_cast<unsigned char>(address[j]))) ++j;
+  if (j == i || j - i > 3) return std::nullopt;
+  return std::atoi(address.substr(i, j - i).c_str());
+}
+
+std::string iso_time(double datetime) {
+  const plat::DateTimeParts p = plat::decode_datetime(datetime);
+  const int off = utc_offset_minutes(p);
+  const int a = off < 0 ? -off : off;
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", p.year, p.month, p.day,
+                p.hour, p.minute, p.second, p.millisecond, off < 0 ? '-' : '+', a / 60, a % 60);
+  return text;
+}
+
+std::string value_message(const TTagValue& v, std::optional<int> module) {
+  json m = json::object();
+  if (v.DataType == kTypeReal)
+    m["value"] = std::isfinite(v.Data.dbl) ? json(v.Data.dbl) : json(nullptr);
+  else if (v.DataType == kTypeBool)
+    m["value"] = v.Data.bln != 0;
+  else
+    m["value"] = v.Data.str != nullptr ? plat::gbk_to_utf8(v.Data.str) : std::string();
+  m["status"] = v.Status;
+  m["flags"] = cli::status_flag_names(v.Status);
+  m["module"] = module ? json(*module) : json(nullptr);
+  m["ts"] = iso_time(v.Time);
+  return m.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+bool parse_set(const std::string& payload, uint8_t type, SetValue& out, std::string& err) {
+  if (payload.size() > kMaxSetPayload) {
+    err = "payload too large (" + std::to_string(payload.size()) + " bytes, at most " +
+          std::to_string(kMaxSetPayload) + ")";
+    return false;
+  }
+  if (payload.find('\0') != std::string::npos || !valid_utf8(payload)) {
+    err = "bad value: the payload is not UTF-8 text";
+    return false;
+  }
+  // JSON when it parses as JSON, else the plain text itself.
+  json j = json::parse(payload, nullptr, false);
+  const bool is_json = !j.is_discarded();
+  if (is_json && (j.is_object() || j.is_array() || j.is_null())) {
+    err = "bad value: a number, a boolean or a string is expected";
+    return false;
+  }
+  const std::string text = is_json && j.is_string() ? j.get<std::string>() : payload;
+  if (type == kTypeReal) {
+    if (is_json && j.is_number()) {
+      out.real = j.get<double>();
+    } else {
+      char* end = nullptr;
+      const std::string t = plat::trim(text);
+      out.real = std::strtod(t.c_str(), &end);
+      if (t.empty() || *end != '\0') {
+        err = "bad value: a number is expected";
+        return false;
+      }
+    }
+    if (!std::isfinite(out.real)) {
+      err = "bad value: a finite number is expected";
+      return false;
+    }
+    return true;
+  }
+  if (type == kTypeBool) {
+    if (is_json && j.is_boolean()) {
+      out.boolean = j.get<bool>();
+      return true;
+    }
+    const std::string t = plat::trim(is_json && j.is_number() ? j.dump() : text);
+    if (t == "true" || t == "1" || t == "on") {
+      out.boolean = true;
+    } else if (t == "false" || t == "0" || t == "off") {
+      out.boolean = false;
+    } else {
+      err = "bad value: true or false is expected";
+      return false;
+    }
+    return true;
+  }
+  if (is_json && !j.is_string()) {
+    err = "bad value: a string is expected";
+    return false;
+  }
+  out.text = plat::utf8_to_gbk(text);
+  if (out.text.size() > 255) {
+    err = "bad value: a text of at most 255 bytes is expected";
+    return false;
+  }
+  return true;
+}
+
+std::string write_result(bool ok, const std::string& error) {
+  json m = {{"ok", ok}};
+  if (!ok) m["error"] = error;
+  return m.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+}  // namespace korvel::gateway

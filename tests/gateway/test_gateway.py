@@ -1,0 +1,379 @@
+"""korvel-gateway against a real mosquitto (127.0.0.1, a free port, its own configuration), real
+MQTT clients and the module simulator on pseudo-terminals."""
+import json
+import os
+import pwd
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+GATEWAY = os.environ["KORVEL_GATEWAY"]
+LIBRARY = os.environ["KORVEL_LIBRARY"]
+SIM = os.environ["KORVEL_SIM"]
+PDB = os.environ["KORVEL_PDB"]
+MOSQUITTO = shutil.which("mosquitto") or ("/usr/sbin/mosquitto" if os.path.exists("/usr/sbin/mosquitto") else None)
+try:
+    import paho.mqtt.client as mqtt
+except ImportError:
+    mqtt = None
+
+PREFIX = "korvel"
+TS = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Broker:
+    """mosquitto on 127.0.0.1 with its own configuration file; restartable on the same port."""
+
+    def __init__(self, work, tls=None):
+        self.port = free_port()
+        self.conf = os.path.join(work, "mosquitto-%d.conf" % self.port)
+        # As root, mosquitto would read its files as the user "mosquitto": it stays the caller here.
+        lines = ["listener %d 127.0.0.1" % self.port, "persistence false", "user " + pwd.getpwuid(os.getuid()).pw_name]
+        if tls:
+            lines += ["cafile " + tls["ca"], "certfile " + tls["cert"], "keyfile " + tls["key"],
+                      "password_file " + tls["passwords"], "allow_anonymous false"]
+        else:
+            lines.append("allow_anonymous true")
+        with open(self.conf, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        self.proc = None
+        self.start()
+
+    def start(self):
+        self.proc = subprocess.Popen([MOSQUITTO, "-c", self.conf], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            with socket.socket() as s:
+                if s.connect_ex(("127.0.0.1", self.port)) == 0:
+                    return
+            time.sleep(0.05)
+        raise RuntimeError("mosquitto did not start: " + self.proc.stderr.read().decode(errors="replace"))
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(10)
+        if self.proc:
+            self.proc.stderr.close()
+
+
+class Sim:
+    """korvel-sim on a pseudo-terminal behind a stable link, driven through --control."""
+
+    def __init__(self, link, *modules):
+        args = [SIM, "--control", "--link", link]
+        for m in modules:
+            args += ["--module", m]
+        self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        line = self.proc.stdout.readline()
+        assert line.startswith("READY"), line
+
+    def command(self, text):
+        self.proc.stdin.write(text + "\n")
+        self.proc.stdin.flush()
+        lines = []
+        while True:
+            line = self.proc.stdout.readline()
+            if line.startswith("OK") or line.startswith("ERR") or not line:
+                return lines, line.strip()
+            lines.append(line.rstrip("\n"))
+
+    def wire(self):
+        return "\n".join(self.command("log")[0])
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.stdin.close()
+            self.proc.wait(10)
+        self.proc.stdout.close()
+
+
+class Client:
+    """A subscriber to everything under the prefix, keeping every message by topic."""
+
+    def __init__(self, port, tls=None, user=None):
+        self.messages = {}
+        self.cond = threading.Condition()
+        self.c = mqtt.Client(client_id="test-%d-%d" % (os.getpid(), id(self)), clean_session=True)
+        if tls:
+            self.c.tls_set(ca_certs=tls["ca"])
+        if user:
+            self.c.username_pw_set(*user)
+        self.c.on_message = self._on_message
+        self.c.connect("127.0.0.1", port)
+        self.c.subscribe(PREFIX + "/#", qos=1)
+        self.c.loop_start()
+
+    def _on_message(self, _c, _u, m):
+        with self.cond:
+            self.messages.setdefault(m.topic, []).append(m.payload.decode("utf-8", "replace"))
+            self.cond.notify_all()
+
+    def wait(self, topic, pred=lambda p: True, timeout=20):
+        """The first payload of topic that pred accepts (as JSON when it parses)."""
+        deadline = time.time() + timeout
+        with self.cond:
+            while True:
+                for p in self.messages.get(topic, []):
+                    v = _decode(p)
+                    if pred(v):
+                        return v
+                left = deadline - time.time()
+                if left <= 0:
+                    raise AssertionError("no fitting message on %s; got %s" % (topic, self.messages.get(topic)))
+                self.cond.wait(left)
+
+    def all(self, topic):
+        with self.cond:
+            return [_decode(p) for p in self.messages.get(topic, [])]
+
+    def publish(self, topic, payload):
+        self.c.publish(topic, payload, qos=1).wait_for_publish()
+
+    def close(self):
+        self.c.loop_stop()
+        self.c.disconnect()
+
+
+def _decode(p):
+    try:
+        return json.loads(p)
+    except ValueError:
+        return p
+
+
+def write_config(work, port, lines, mqtt_extra="", url=None):
+    text = '[mqtt]\nurl = "%s"\nclient_id = "korvel-gw-test"\ntopic_prefix = "%s"\n%s\n' % (
+        url or "mqtt://127.0.0.1:%d" % port, PREFIX, mqtt_extra)
+    for name, block, tags, writable in lines:
+        text += '[[line]]\nname = "%s"\nblock = "%s"\ntags = "%s"\nwritable = %s\n' % (
+            name, block, tags, json.dumps(writable))
+    path = os.path.join(work, "gateway.toml")
+    with open(path, "w") as f:
+        f.write(text)
+    return path
+
+
+def make_line_files(work, name, port, modules):
+    block = os.path.join(work, name + ".pdb")
+    args = [PDB, "new", block]
+    for m in modules:
+        args += ["--module", m]
+    subprocess.run(args + ["Port=COM%d" % port, "TimeOut=100"], check=True, capture_output=True)
+    tags = os.path.join(work, name + ".csv")
+    with open(tags, "w") as f:
+        f.write("name,address,type,period\nFlow,PV1:1,real,100\nLevel,PV2:1,real,100\nUnlock,SetPassWord1:0,bool,1000\n")
+    return os.path.basename(block), os.path.basename(tags)
+
+
+class Gateway:
+    def __init__(self, config, work, env):
+        self.err = open(os.path.join(work, "gateway.err"), "w+")
+        self.proc = subprocess.Popen([GATEWAY, "--config", config, "--library", LIBRARY], cwd=work, env=env,
+                                     stdout=subprocess.DEVNULL, stderr=self.err)
+
+    def stderr(self):
+        with open(self.err.name) as f:
+            return f.read()
+
+    def terminate(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+        rc = self.proc.wait(30)
+        self.err.close()
+        return rc
+
+
+class GatewayFlow(unittest.TestCase):
+    """One broker, one gateway with a served line and a line whose port is missing at first."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="korvel-gw-")
+        cls.sim = Sim(os.path.join(cls.work, "com3"), "1:PLNK:pv=12.5", "2:PLNE:pv=3")
+        cls.broker = Broker(cls.work)
+        b1, t1 = make_line_files(cls.work, "line1", 3, ["1:PLNK", "2:PLNE"])
+        b2, t2 = make_line_files(cls.work, "line2", 4, ["1:PLNK"])
+        config = write_config(cls.work, cls.broker.port, [("line1", b1, t1, ["Unlock"]), ("line2", b2, t2, [])])
+        env = dict(os.environ, KORVELPLNK_COM3=os.path.join(cls.work, "com3"),
+                   KORVELPLNK_COM4=os.path.join(cls.work, "com4"))
+        cls.client = Client(cls.broker.port)
+        cls.gateway = Gateway(config, cls.work, env)
+        cls.sim2 = None
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.client.close()
+        cls.gateway.terminate()
+        for s in (cls.sim, cls.sim2):
+            if s:
+                s.stop()
+        cls.broker.stop()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def test_1_values_availability_and_link_flow(self):
+        c = self.client
+        self.assertEqual(c.wait(PREFIX + "/status", lambda p: p == "online"), "online")
+        flow = c.wait(PREFIX + "/line1/Flow", lambda p: p["status"] == 0)
+        self.assertEqual((flow["value"], flow["flags"], flow["module"]), (12.5, [], 1))
+        self.assertRegex(flow["ts"], TS)
+        c.wait(PREFIX + "/line1/Level", lambda p: p["value"] == 3 and p["module"] == 2)
+        for m in (1, 2):
+            c.wait(PREFIX + "/line1/module/%d/availability" % m, lambda p: p == "online")
+        self.assertEqual(c.wait(PREFIX + "/line1/link", lambda p: p["state"] == 1)["state"], 1)
+        self.sim.command("module 1:PLNK:pv=42.25")
+        c.wait(PREFIX + "/line1/Flow", lambda p: p["value"] == 42.25 and p["status"] == 0)
+
+    def test_2_a_missing_port_is_said_and_retried_while_the_other_line_goes_on(self):
+        c = self.client
+        link = c.wait(PREFIX + "/line2/link", lambda p: p["state"] == 3)
+        self.assertIn("Com4", link["text"])
+        c.wait(PREFIX + "/line2/module/1/availability", lambda p: p == "offline")
+        self.sim.command("module 1:PLNK:pv=7.5")
+        c.wait(PREFIX + "/line1/Flow", lambda p: p["value"] == 7.5)
+        type(self).sim2 = Sim(os.path.join(self.work, "com4"), "1:PLNK:pv=99")
+        c.wait(PREFIX + "/line2/module/1/availability", lambda p: p == "online", timeout=60)
+        c.wait(PREFIX + "/line2/Flow", lambda p: p["value"] == 99 and p["status"] == 0)
+
+    def test_3_every_set_gets_one_result_and_only_writable_tags_are_written(self):
+        c = self.client
+        c.wait(PREFIX + "/line1/module/1/availability", lambda p: p == "online")
+        result = PREFIX + "/line1/Unlock/write_result"
+        for n, payload in enumerate(["true", "true", "1"], 1):  # the later ones change nothing
+            c.publish(PREFIX + "/line1/Unlock/set", payload)
+            c.wait(result, lambda p, n=n: len(c.all(result)) >= n)
+        time.sleep(1)
+        self.assertEqual(c.all(result), [{"ok": True}] * 3)
+        self.assertEqual(len(re.findall(r"RX 1 %01", self.sim.wire())), 3, "each set went out on the wire")
+        self.sim.command("clear-log")
+        refusals = [("Flow", "5", "not writable"), ("Nope", "1", "unknown tag"),
+                    ("Unlock", "x" * 300, "payload too large"), ("Unlock", "{", "bad value"),
+                    ("Unlock", '{"value": true}', "bad value"), ("Unlock", "maybe", "bad value")]
+        for tag, payload, why in refusals:
+            topic = PREFIX + "/line1/%s/write_result" % tag
+            before = len(c.all(topic))
+            c.publish(PREFIX + "/line1/%s/set" % tag, payload)
+            got = c.wait(topic, lambda p, t=topic, b=before: len(c.all(t)) > b) and c.all(topic)[before]
+            self.assertFalse(got["ok"], (tag, payload))
+            self.assertIn(why, got["error"])
+        self.assertNotIn("%01", self.sim.wire(), "a refused set writes nothing")
+
+    def test_4_a_broker_restart_loses_no_latest_value(self):
+        c = self.client
+        c.wait(PREFIX + "/line1/Level", lambda p: p["value"] == 3)
+        self.broker.stop()
+        self.sim.command("module 1:PLNK:pv=77")
+        time.sleep(1.5)  # the gateway polls on without its broker
+        self.broker.start()
+        fresh = Client(self.broker.port)  # a broker without persistence: only what the gateway sends again
+        try:
+            self.assertEqual(fresh.wait(PREFIX + "/line1/Flow", lambda p: p["value"] == 77, timeout=60)["value"], 77)
+            fresh.wait(PREFIX + "/line1/Level", lambda p: p["value"] == 3)
+            fresh.wait(PREFIX + "/status", lambda p: p == "online")
+            fresh.wait(PREFIX + "/line1/module/1/availability", lambda p: p == "online")
+        finally:
+            fresh.close()
+        type(self).client.close()
+        type(self).client = Client(self.broker.port)
+
+    def test_5_sigterm_stops_every_line_with_statistics_and_says_offline(self):
+        c = self.client
+        c.wait(PREFIX + "/status", lambda p: p == "online")
+        self.assertEqual(self.gateway.terminate(), 0, self.gateway.stderr())
+        c.wait(PREFIX + "/status", lambda p: p == "offline")
+        c.wait(PREFIX + "/line1/module/1/availability", lambda p: p == "offline")
+        with open(os.path.join(self.work, "Debug", "KorvelPLNK.Log"), "rb") as f:
+            log = f.read().decode("gbk", "replace")
+        self.assertGreaterEqual(log.count("读通讯总次数"), 2, "both lines' statistics")
+
+
+class Configuration(unittest.TestCase):
+    def test_errors_exit_2_with_file_line_and_what(self):
+        with tempfile.TemporaryDirectory() as work:
+            b, t = make_line_files(work, "line1", 3, ["1:PLNK"])
+            cases = [
+                ([("line1", "missing.pdb", t, [])], "line \"line1\"", "missing.pdb"),
+                ([("line1", b, t, ["Flow", "Ghost"])], "line \"line1\"", "writable names no tag 'Ghost'"),
+                ([("line1", b, t, []), ("line1", b, t, [])], "", "a second line named \"line1\""),
+                ([("a/b", b, t, [])], "", "one topic level"),
+            ]
+            for lines, where, what in cases:
+                path = write_config(work, 1883, lines)
+                r = subprocess.run([GATEWAY, "--config", path, "--library", LIBRARY], capture_output=True, text=True,
+                                   timeout=30)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                self.assertRegex(r.stderr, re.escape(path) + r":\d+: ")
+                self.assertIn(where, r.stderr)
+                self.assertIn(what, r.stderr)
+            path = write_config(work, 1883, [("line1", b, t, [])], mqtt_extra='colour = "red"')
+            r = subprocess.run([GATEWAY, "--config", path], capture_output=True, text=True, timeout=30)
+            self.assertEqual(r.returncode, 2)
+            self.assertIn(path + ":5: unknown key 'colour'", r.stderr)
+
+
+class TlsAndPassword(unittest.TestCase):
+    def test_tls_with_a_test_ca_and_a_password_file(self):
+        work = tempfile.mkdtemp(prefix="korvel-gw-tls-")
+        try:
+            tls = make_ca(work)
+            subprocess.run(["mosquitto_passwd", "-b", "-c", tls["passwords"], "gw", "s3cret"], check=True)
+            with open(os.path.join(work, "mqtt.pass"), "w") as f:
+                f.write("s3cret\n")
+            broker = Broker(work, tls)
+            sim = Sim(os.path.join(work, "com5"), "1:PLNK:pv=5.5")
+            b, t = make_line_files(work, "tls1", 5, ["1:PLNK"])
+            extra = 'username = "gw"\npassword_file = "mqtt.pass"\nca_file = "ca.pem"\n'
+            config = write_config(work, 0, [("tls1", b, t, [])], extra, url="mqtts://localhost:%d" % broker.port)
+            client = Client(broker.port, tls, ("gw", "s3cret"))
+            gw = Gateway(config, work, dict(os.environ, KORVELPLNK_COM5=os.path.join(work, "com5")))
+            try:
+                client.wait(PREFIX + "/tls1/Flow", lambda p: p["value"] == 5.5 and p["status"] == 0)
+                client.wait(PREFIX + "/status", lambda p: p == "online")
+            finally:
+                self.assertEqual(gw.terminate(), 0)
+                client.close()
+                sim.stop()
+                broker.stop()
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+def make_ca(work):
+    """A CA and a server certificate for localhost, made now with openssl."""
+    p = {k: os.path.join(work, k + ".pem") for k in ("ca", "cakey", "cert", "key")}
+    p["passwords"] = os.path.join(work, "passwords")
+    run = lambda *a: subprocess.run(["openssl", *a], check=True, capture_output=True)
+    run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=korvel test CA",
+        "-keyout", p["cakey"], "-out", p["ca"])
+    csr = os.path.join(work, "server.csr")
+    run("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout", p["key"], "-out", csr)
+    ext = os.path.join(work, "ext.cnf")
+    with open(ext, "w") as f:
+        f.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n")
+    run("x509", "-req", "-in", csr, "-CA", p["ca"], "-CAkey", p["cakey"], "-CAcreateserial", "-days", "2",
+        "-extfile", ext, "-out", p["cert"])
+    return p
+
+
+if __name__ == "__main__":
+    missing = [what for what, ok in (("mosquitto (Debian package mosquitto)", MOSQUITTO),
+                                     ("paho (Debian package python3-paho-mqtt)", mqtt),
+                                     ("openssl", shutil.which("openssl")),
+                                     ("mosquitto_passwd", shutil.which("mosquitto_passwd"))) if not ok]
+    if missing:
+        print("SKIPPED: the gateway tests need " + ", ".join(missing) + "; scripts/deps installs them")
+        sys.exit(77)
+    unittest.main()
