@@ -2,24 +2,47 @@
 # (the Windows build makes a zip instead). Layout variables come from the top-level CMakeLists.
 
 # ---- Linux / POSIX install --------------------------------------------------------------------
+# Every rule names its component: each component is one Debian package (see "Debian packages").
 if(NOT WIN32)
-  install(TARGETS KorvelPLNK LIBRARY DESTINATION ${KORVEL_INSTALL_PKGLIBDIR})
+  set(pkg ${CMAKE_CURRENT_LIST_DIR}/package)
+  install(TARGETS KorvelPLNK EXPORT KorvelPLNKTargets LIBRARY DESTINATION ${KORVEL_INSTALL_PKGLIBDIR}
+          COMPONENT main INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvelplnk)
   if(TARGET korvel_qt)
     # The library loads its window backend from its own directory.
-    install(TARGETS korvel_qt LIBRARY DESTINATION ${KORVEL_INSTALL_PKGLIBDIR})
+    install(TARGETS korvel_qt LIBRARY DESTINATION ${KORVEL_INSTALL_PKGLIBDIR} COMPONENT qt)
   endif()
   install(FILES driver/KorvelPLNK.h driver/records.h driver/PDB.h
-          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvelplnk)
-  foreach(tool korvel-poll korvel-pdb korvel-sim)
-    if(TARGET ${tool})
-      install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    endif()
-  endforeach()
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvelplnk COMPONENT main)
   set(KORVEL_INSTALL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/korvelplnk)
-  install(FILES README.md DESTINATION ${KORVEL_INSTALL_DOCDIR})
+  install(FILES README.md DESTINATION ${KORVEL_INSTALL_DOCDIR} COMPONENT main)
   if(EXISTS ${CMAKE_SOURCE_DIR}/docs)
-    install(DIRECTORY docs/ DESTINATION ${KORVEL_INSTALL_DOCDIR})
+    install(DIRECTORY docs/ DESTINATION ${KORVEL_INSTALL_DOCDIR} COMPONENT main)
   endif()
+
+  # The tools, each with a manual page made from its --help.
+  find_program(KORVEL_GZIP gzip)
+  set(korvel_man_pages "")
+  function(korvel_tool tool component summary)
+    if(NOT TARGET ${tool})
+      return()
+    endif()
+    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
+    set(page ${CMAKE_BINARY_DIR}/man/${tool}.1)
+    set(out ${page})
+    if(KORVEL_GZIP)
+      set(out ${page}.gz)
+    endif()
+    add_custom_command(OUTPUT ${out}
+                       COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:${tool}> -DNAME=${tool} "-DSUMMARY=${summary}"
+                               -DVERSION=${PROJECT_VERSION} -DOUT=${page} -DGZIP=${KORVEL_GZIP}
+                               -P ${CMAKE_SOURCE_DIR}/cmake/package/manpage.cmake
+                       DEPENDS ${tool} ${CMAKE_SOURCE_DIR}/cmake/package/manpage.cmake VERBATIM)
+    add_custom_target(${tool}_man ALL DEPENDS ${out})
+    install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
+  endfunction()
+  korvel_tool(korvel-poll main "poll NX4400 modules through the KorvelPLNK driver library, as a host does")
+  korvel_tool(korvel-pdb main "create, print, edit and compare KorvelPLNK parameter block files")
+  korvel_tool(korvel-sim main "simulate a line of NX4400 modules on a pseudo-terminal or serial device")
 
   # The Python binding finds the installed library through a path relative to its package,
   # so the same files work under any prefix.
@@ -28,20 +51,89 @@ if(NOT WIN32)
          /prefix/${KORVEL_INSTALL_PKGLIBDIR}/KorvelPLNK.so)
     configure_file(${CMAKE_SOURCE_DIR}/cmake/python_location.py.in
                    ${CMAKE_BINARY_DIR}/python/korvelplnk/_location.py @ONLY)
-    install(DIRECTORY python/korvelplnk DESTINATION ${KORVEL_INSTALL_PYTHONDIR}
+    install(DIRECTORY python/korvelplnk DESTINATION ${KORVEL_INSTALL_PYTHONDIR} COMPONENT main
             PATTERN "__pycache__" EXCLUDE PATTERN "_location.py" EXCLUDE)
     install(FILES ${CMAKE_BINARY_DIR}/python/korvelplnk/_location.py
-            DESTINATION ${KORVEL_INSTALL_PYTHONDIR}/korvelplnk)
+            DESTINATION ${KORVEL_INSTALL_PYTHONDIR}/korvelplnk COMPONENT main)
+  endif()
+
+  # Hosts built against the library: pkg-config (relocatable through ${pcfiledir}) and a CMake
+  # package with the imported target KorvelPLNK::KorvelPLNK.
+  file(RELATIVE_PATH KORVEL_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+  string(REGEX REPLACE "/$" "" KORVEL_PC_TO_PREFIX "${KORVEL_PC_TO_PREFIX}")
+  configure_file(${pkg}/korvelplnk.pc.in ${CMAKE_BINARY_DIR}/package/korvelplnk.pc @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/package/korvelplnk.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+          COMPONENT main)
+  include(CMakePackageConfigHelpers)
+  set(korvel_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/KorvelPLNK)
+  configure_package_config_file(${pkg}/KorvelPLNKConfig.cmake.in ${CMAKE_BINARY_DIR}/package/KorvelPLNKConfig.cmake
+                                INSTALL_DESTINATION ${korvel_cmake_dir})
+  write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/KorvelPLNKConfigVersion.cmake
+                                   COMPATIBILITY SameMajorVersion)
+  install(EXPORT KorvelPLNKTargets NAMESPACE KorvelPLNK:: DESTINATION ${korvel_cmake_dir} COMPONENT main)
+  install(FILES ${CMAKE_BINARY_DIR}/package/KorvelPLNKConfig.cmake
+                ${CMAKE_BINARY_DIR}/package/KorvelPLNKConfigVersion.cmake
+          DESTINATION ${korvel_cmake_dir} COMPONENT main)
+
+  # ---- Debian packages: one per component ----
+  # korvel_deb_component(COMPONENT PACKAGE SUMMARY [DEPENDS ...] [RECOMMENDS ...]) makes COMPONENT
+  # the package PACKAGE with its own copyright and changelog; a further package (a gateway, say) is
+  # one more call below. Run-time dependencies come from the package's shared objects.
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL "")
+  set(korvel_changelog ${CMAKE_BINARY_DIR}/package/changelog.gz)
+  if(KORVEL_GZIP)
+    add_custom_command(OUTPUT ${korvel_changelog}
+                       COMMAND ${CMAKE_COMMAND} -E copy ${pkg}/changelog ${CMAKE_BINARY_DIR}/package/changelog
+                       COMMAND ${KORVEL_GZIP} -9nf ${CMAKE_BINARY_DIR}/package/changelog
+                       DEPENDS ${pkg}/changelog VERBATIM)
+    add_custom_target(korvel_changelog ALL DEPENDS ${korvel_changelog})
+  else()
+    set(korvel_changelog ${pkg}/changelog)
+  endif()
+  macro(korvel_deb_component component package summary)
+    cmake_parse_arguments(deb "" "" "DEPENDS;RECOMMENDS" ${ARGN})
+    string(TOUPPER ${component} up)
+    list(APPEND CPACK_COMPONENTS_ALL ${component})
+    set(CPACK_DEBIAN_${up}_PACKAGE_NAME ${package})
+    set(CPACK_DEBIAN_${up}_FILE_NAME DEB-DEFAULT)
+    set(CPACK_COMPONENT_${up}_DESCRIPTION "${summary}")
+    string(REPLACE ";" ", " CPACK_DEBIAN_${up}_PACKAGE_DEPENDS "${deb_DEPENDS}")
+    string(REPLACE ";" ", " CPACK_DEBIAN_${up}_PACKAGE_RECOMMENDS "${deb_RECOMMENDS}")
+    install(FILES ${pkg}/copyright ${korvel_changelog} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package}
+            COMPONENT ${component})
+  endmacro()
+
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(KORVEL_DEB_PYDIR ${CPACK_PACKAGING_INSTALL_PREFIX}/${KORVEL_INSTALL_PYTHONDIR})
+  set(korvel_recommends python3)
+  if(TARGET korvel_qt)
+    list(PREPEND korvel_recommends "korvelplnk-qt (= ${PROJECT_VERSION})")
+  endif()
+  korvel_deb_component(main korvelplnk
+                       "Serial driver library for NX4400 I/O modules, with tools and a Python binding"
+                       RECOMMENDS ${korvel_recommends})
+  # The binding is byte-compiled after installation and cleaned before removal (python3 is only
+  # recommended, so both steps check for it).
+  foreach(script postinst prerm)
+    configure_file(${pkg}/${script} ${CMAKE_BINARY_DIR}/package/main/${script} @ONLY
+                   FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
+                                    WORLD_EXECUTE)
+  endforeach()
+  set(CPACK_DEBIAN_MAIN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/package/main/postinst
+                                              ${CMAKE_BINARY_DIR}/package/main/prerm)
+  set(CPACK_DEBIAN_MAIN_PACKAGE_SECTION libs)
+  if(TARGET korvel_qt)
+    korvel_deb_component(qt korvelplnk-qt "Qt 6 windows (wizard, device test) of the KorvelPLNK driver library"
+                         DEPENDS "korvelplnk (= ${PROJECT_VERSION})")
+    set(CPACK_DEBIAN_QT_PACKAGE_SECTION libs)
   endif()
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGE_NAME korvelplnk)
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-  # Run-time dependencies from the shared objects (C and C++ run-time, Qt for the window backend).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3")
-  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 
 # ---- Windows zip ------------------------------------------------------------------------------
