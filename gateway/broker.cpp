@@ -8,6 +8,7 @@ namespace korvel::gateway {
 namespace {
 
 constexpr int kQos = 1;
+constexpr int kWindow = 100;
 
 // libmosquitto keeps process-wide state (the TLS library among it) that is set up once.
 struct LibInit {
@@ -42,7 +43,9 @@ bool Broker::start(std::string& err) {
   mosquitto_disconnect_callback_set(mosq_, &Broker::on_disconnect);
   mosquitto_message_callback_set(mosq_, &Broker::on_message);
   mosquitto_publish_callback_set(mosq_, &Broker::on_publish);
-  mosquitto_reconnect_delay_set(mosq_, 1, 30, true);  // 1, 2, 4 ... 30 s between attempts
+  mosquitto_reconnect_delay_set(mosq_, 1, 30, true);
+  mosquitto_max_inflight_messages_set(
+      mosq_, 0);  // flush_locked() keeps the window  // 1, 2, 4 ... 30 s between attempts
   const std::string offline = "offline";
   if (mosquitto_will_set(mosq_, status_topic_.c_str(), static_cast<int>(offline.size()), offline.data(), kQos,
                          true) != MOSQ_ERR_SUCCESS) {
@@ -88,31 +91,65 @@ bool Broker::send_locked(const std::string& topic, Entry& e) {
   return e.sent;
 }
 
-void Broker::publish(const std::string& topic, const std::string& payload, bool retain) {
+void Broker::queue_locked(const std::string& topic, Entry& e) {
+  if (e.queued) return;
+  e.queued = true;
+  pending_.push_back(topic);
+}
+
+void Broker::flush_locked() {
+  // At most kWindow messages wait for the broker's acknowledgement; the others wait here, one per
+  // topic, so a slow or absent broker costs memory for the latest values only.
+  while (connected_.load() && in_flight_ < kWindow && !pending_.empty()) {
+    const auto it = latest_.find(pending_.front());
+    if (it == latest_.end()) {
+      pending_.pop_front();
+      continue;
+    }
+    Entry& e = it->second;
+    if (!e.sent && !send_locked(it->first, e)) return;  // the connection went: the next one sends it
+    e.queued = false;
+    pending_.pop_front();
+    if (!e.retain) latest_.erase(it);
+  }
+}
+
+void Broker::publish(const std::string& topic, std::string payload, bool retain) {
   std::lock_guard<std::mutex> lock(mu_);
   Entry& e = latest_[topic];
-  e.payload = payload;
+  e.payload = std::move(payload);
   e.retain = retain;
   e.sent = false;
-  if (connected_.load() && send_locked(topic, e) && !retain) latest_.erase(topic);
+  queue_locked(topic, e);
+  flush_locked();
+}
+
+void Broker::publish_retained(std::vector<std::pair<const std::string*, std::string>>& messages) {
+  std::lock_guard<std::mutex> lock(mu_);
+  for (auto& [topic, payload] : messages) {
+    Entry& e = latest_[*topic];
+    e.payload = std::move(payload);
+    e.retain = true;
+    e.sent = false;
+    queue_locked(*topic, e);
+  }
+  flush_locked();
 }
 
 void Broker::connected_now(bool session_present) {
   std::lock_guard<std::mutex> lock(mu_);
   connected_.store(true);
   ++connections_;
+  in_flight_ = 0;
   int mid = 0;
   mosquitto_publish(mosq_, &mid, status_topic_.c_str(), 6, "online", kQos, true);
   for (const std::string& s : subscriptions_) mosquitto_subscribe(mosq_, &mid, s.c_str(), kQos);
   // A broker without our session has lost what it held for us, retained values included.
-  for (auto it = latest_.begin(); it != latest_.end();) {
-    Entry& e = it->second;
-    if (!e.sent || !session_present) send_locked(it->first, e);
-    if (e.sent && !e.retain)
-      it = latest_.erase(it);
-    else
-      ++it;
+  for (auto& [topic, e] : latest_) {
+    if (!session_present) e.sent = false;
+    if (!e.sent) queue_locked(topic, e);
   }
+  flush_locked();
 }
 
 void Broker::on_connect(mosquitto*, void* self, int rc, int flags, const void*) {
@@ -136,6 +173,7 @@ void Broker::on_publish(mosquitto*, void* self, int) {
   auto* b = static_cast<Broker*>(self);
   std::lock_guard<std::mutex> lock(b->mu_);
   if (b->in_flight_ > 0) --b->in_flight_;
+  b->flush_locked();
   b->published_.notify_all();
 }
 
@@ -151,15 +189,11 @@ void Broker::on_message(mosquitto*, void* self, const mosquitto_message* m) {
 
 void Broker::stop(int timeout_ms) {
   if (mosq_ == nullptr) return;
+  publish(status_topic_, "offline", true);
   {
     std::unique_lock<std::mutex> lock(mu_);
-    if (connected_.load()) {
-      int mid = 0;
-      mosquitto_publish(mosq_, &mid, status_topic_.c_str(), 7, "offline", kQos, true);
-      ++in_flight_;
-      published_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                          [&] { return in_flight_ == 0 || !connected_.load(); });
-    }
+    published_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                        [&] { return (in_flight_ == 0 && pending_.empty()) || !connected_.load(); });
   }
   mosquitto_disconnect(mosq_);
   mosquitto_loop_stop(mosq_, false);

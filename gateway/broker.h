@@ -4,10 +4,11 @@
 #pragma once
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "gateway/config.h"
@@ -34,8 +35,11 @@ class Broker {
   bool start(std::string& err);
 
   // QoS 1. A retained message is kept as its topic's latest and published again after a broker
-  // that lost its state; any message not handed to a live connection waits, one per topic.
-  void publish(const std::string& topic, const std::string& payload, bool retain);
+  // that lost its state; a message that cannot go out yet (no broker, or a full window of
+  // unacknowledged ones) waits, and a newer one of the same topic replaces it.
+  void publish(const std::string& topic, std::string payload, bool retain);
+  // The same for retained messages of one poll, under one lock (their payloads are taken).
+  void publish_retained(std::vector<std::pair<const std::string*, std::string>>& messages);
 
   // `offline` on the status topic, then disconnects (waits up to timeout_ms for the broker to take
   // what is still in flight).
@@ -50,6 +54,7 @@ class Broker {
     std::string payload;
     bool retain = false;
     bool sent = false;
+    bool queued = false;  // in pending_
   };
   static void on_connect(mosquitto*, void* self, int rc, int flags, const void* props);
   static void on_disconnect(mosquitto*, void* self, int rc);
@@ -57,6 +62,8 @@ class Broker {
   static void on_publish(mosquitto*, void* self, int mid);
   void connected_now(bool session_present);
   bool send_locked(const std::string& topic, Entry& e);
+  void queue_locked(const std::string& topic, Entry& e);
+  void flush_locked();
 
   const MqttConfig config_;
   const std::string status_topic_;
@@ -67,7 +74,8 @@ class Broker {
   std::atomic<unsigned long> connections_{0};
   std::mutex mu_;
   std::condition_variable published_;
-  std::map<std::string, Entry> latest_;
+  std::unordered_map<std::string, Entry> latest_;
+  std::deque<std::string> pending_;  // topics with a message to send, each once, oldest first
   int in_flight_ = 0;
 };
 

@@ -36,6 +36,7 @@ Line::Line(const LineConfig& config, const cli::HostExports& x, Broker& broker, 
   for (const cli::TagSpec& s : config_.tags) {
     Tag t;
     t.spec = s;
+    t.topic = base_ + s.name;
     t.module = module_of(s.address);
     t.writable =
         std::find(config_.writable.begin(), config_.writable.end(), s.name) != config_.writable.end();
@@ -144,8 +145,8 @@ void Line::run() {
     wake_.wait_for(lock, std::chrono::milliseconds(period == 0 ? 1 : period),
                    [&] { return stop_.load() || !sets_.empty(); });
   }
-  for (size_t i = 0; i < tags_.size(); ++i)
-    while (tags_[i].writing) settle(i, false, "the gateway stopped before the outcome was known");
+  while (!writing_.empty())
+    settle(writing_.front(), false, "the gateway stopped before the outcome was known");
   take_sets();
   if (running_) stop_driver();
   running_ = false;
@@ -161,10 +162,12 @@ void Line::poll() {
   if (!text.empty() && text != last_message_) say(text);
   if (!text.empty()) last_message_ = text;
   for (int32_t i = 0; i < n && i < static_cast<int32_t>(buf_.size()); ++i) {
-    report(buf_[static_cast<size_t>(i)]);
-    if (buf_[static_cast<size_t>(i)].DataType == kTypeString)
-      std::free(buf_[static_cast<size_t>(i)].Data.str);
+    TTagValue& v = buf_[static_cast<size_t>(i)];
+    report(v);
+    if (v.DataType == kTypeString) std::free(v.Data.str);
   }
+  if (!outbox_.empty()) broker_.publish_retained(outbox_);
+  outbox_.clear();
   publish_link();
 }
 
@@ -188,7 +191,7 @@ void Line::report(const TTagValue& v) {
   const size_t idx = static_cast<size_t>(v.TagID - 1);
   Tag& t = tags_[idx];
   t.status = v.Status;
-  broker_.publish(base_ + t.spec.name, value_message(v, t.module), true);
+  outbox_.emplace_back(&t.topic, value_message(v, t.module));
   if (!t.writing) return;
   // Delivery clears a tag's failure bits; a write that could not be delivered sets "no answer".
   if ((v.Status & kStatusNotDelivered) != 0 && v.Status != t.status_before)
@@ -252,16 +255,16 @@ void Line::issue(size_t idx, const SetValue& value) {
         write_result(false, "refused by the library" + (why.empty() ? std::string() : ": " + why)), false);
     return;
   }
-  size_t in_flight = 0;
-  for (const Tag& o : tags_) in_flight += o.writing ? 1 : 0;
   t.writing = true;
   t.status_before = t.status;
-  t.deadline = plat::tick_ms() + write_wait_ms() * (in_flight + 1);
+  t.deadline = plat::tick_ms() + write_wait_ms() * (writing_.size() + 1);
+  writing_.push_back(idx);
 }
 
 void Line::settle(size_t idx, bool ok, const std::string& error) {
   Tag& t = tags_[idx];
   t.writing = false;
+  writing_.erase(std::find(writing_.begin(), writing_.end(), idx));
   broker_.publish(base_ + t.spec.name + "/write_result", write_result(ok, error), false);
   if (t.waiting.empty()) return;
   const Set next = t.waiting.front();
@@ -274,15 +277,21 @@ void Line::settle(size_t idx, bool ok, const std::string& error) {
 }
 
 void Line::settle_due(uint64_t now) {
-  for (size_t i = 0; i < tags_.size(); ++i) {
+  for (size_t k = 0; k < writing_.size();) {
+    const size_t i = writing_[k];
     Tag& t = tags_[i];
-    if (!t.writing || now < t.deadline) continue;
+    if (now < t.deadline) {
+      ++k;
+      continue;
+    }
     // The library had the time to send the write or to report it failed. A failure it could not
     // report (the tag was failing already) leaves the status bad.
     if (t.status == 0)
       settle(i, true, std::string());
     else
       settle(i, false, "not delivered: " + joined_flags(t.status));
+    // settle() took the tag off the list, or put its next write on at the end.
+    if (k < writing_.size() && writing_[k] == i) ++k;
   }
 }
 

@@ -49,6 +49,7 @@ class Line {
   };
   struct Tag {
     cli::TagSpec spec;
+    std::string topic;
     std::optional<int> module;
     bool writable = false;
     uint32_t status = 0x00080000;  // until the library reports it: no value yet
@@ -80,11 +81,13 @@ class Line {
   const std::string base_;  // "<prefix>/<line>/"
   std::vector<Tag> tags_;
   std::map<std::string, size_t> by_name_;
+  std::vector<size_t> writing_;  // the tags with a write on its way, oldest first
   std::vector<int> modules_;
   // Host identifiers of the internal tags the gateway adds after the user's.
   int32_t link_state_id_ = 0, link_text_id_ = 0, first_module_id_ = 0;
   std::vector<TTagInfo> infos_;
   std::vector<TTagValue> buf_;
+  std::vector<std::pair<const std::string*, std::string>> outbox_;  // a poll's value messages
   bool running_ = false;
   int link_state_ = 0;
   std::string link_text_;

@@ -1,5 +1,6 @@
 #include "gateway/payload.h"
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "cli/blockfile.h"
 #include "cli/status_names.h"
 #include "platform/datetime.h"
 #include "platform/text.h"
@@ -53,7 +55,16 @@ std::optional<int> module_of(const std::string& address) {
 
 std::string iso_time(double datetime) {
   const plat::DateTimeParts p = plat::decode_datetime(datetime);
-  const int off = utc_offset_minutes(p);
+  // The offset changes at most on the half hour: asking the C library once per half hour keeps
+  // its time-zone work out of every message.
+  thread_local long long cached_key = -1;
+  thread_local int cached_offset = 0;
+  const long long key = ((p.year * 13LL + p.month) * 32 + p.day) * 48 + p.hour * 2 + (p.minute >= 30 ? 1 : 0);
+  if (key != cached_key) {
+    cached_offset = utc_offset_minutes(p);
+    cached_key = key;
+  }
+  const int off = cached_offset;
   const int a = off < 0 ? -off : off;
   char text[48];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", p.year, p.month, p.day,
@@ -62,18 +73,38 @@ std::string iso_time(double datetime) {
 }
 
 std::string value_message(const TTagValue& v, std::optional<int> module) {
-  json m = json::object();
-  if (v.DataType == kTypeReal)
-    m["value"] = std::isfinite(v.Data.dbl) ? json(v.Data.dbl) : json(nullptr);
-  else if (v.DataType == kTypeBool)
-    m["value"] = v.Data.bln != 0;
-  else
-    m["value"] = v.Data.str != nullptr ? plat::gbk_to_utf8(v.Data.str) : std::string();
-  m["status"] = v.Status;
-  m["flags"] = cli::status_flag_names(v.Status);
-  m["module"] = module ? json(*module) : json(nullptr);
-  m["ts"] = iso_time(v.Time);
-  return m.dump(-1, ' ', false, json::error_handler_t::replace);
+  // Built by hand in the documented key order: this runs for every reported change.
+  std::string m;
+  m.reserve(128);
+  m += "{\"value\": ";
+  if (v.DataType == kTypeReal) {
+    if (std::isfinite(v.Data.dbl)) {
+      char num[32];
+      const auto r = std::to_chars(num, num + sizeof num, v.Data.dbl);
+      m.append(num, r.ptr);
+    } else {
+      m += "null";
+    }
+  } else if (v.DataType == kTypeBool) {
+    m += v.Data.bln != 0 ? "true" : "false";
+  } else {
+    m += cli::json_string(v.Data.str != nullptr ? plat::gbk_to_utf8(v.Data.str) : std::string());
+  }
+  m += ", \"status\": ";
+  m += std::to_string(v.Status);
+  m += ", \"flags\": [";
+  bool first = true;
+  for (const std::string& f : cli::status_flag_names(v.Status)) {
+    m += first ? "" : ", ";
+    m += cli::json_string(f);
+    first = false;
+  }
+  m += "], \"module\": ";
+  m += module ? std::to_string(*module) : "null";
+  m += ", \"ts\": \"";
+  m += iso_time(v.Time);
+  m += "\"}";
+  return m;
 }
 
 bool parse_set(const std::string& payload, uint8_t type, SetValue& out, std::string& err) {
