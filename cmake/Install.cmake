@@ -43,6 +43,13 @@ if(NOT WIN32)
   korvel_tool(korvel-poll main "poll NX4400 modules through the KorvelPLNK driver library, as a host does")
   korvel_tool(korvel-pdb main "create, print, edit and compare KorvelPLNK parameter block files")
   korvel_tool(korvel-sim main "simulate a line of NX4400 modules on a pseudo-terminal or serial device")
+  # The gateway has a package of its own: its MQTT and TOML libraries stay off the library's users.
+  korvel_tool(korvel-gateway gateway "publish NX4400 module lines to an MQTT broker and write the sets it receives")
+  if(TARGET korvel-gateway)
+    install(FILES gateway/korvel-gateway.service DESTINATION lib/systemd/system COMPONENT gateway)
+    install(FILES gateway/gateway.toml.example DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/korvel-gateway
+            COMPONENT gateway)
+  endif()
 
   # The Python binding finds the installed library through a path relative to its package,
   # so the same files work under any prefix.
@@ -127,6 +134,11 @@ if(NOT WIN32)
     korvel_deb_component(qt korvelplnk-qt "Qt 6 windows (wizard, device test) of the KorvelPLNK driver library"
                          DEPENDS "korvelplnk (= ${PROJECT_VERSION})")
     set(CPACK_DEBIAN_QT_PACKAGE_SECTION libs)
+  endif()
+  if(TARGET korvel-gateway)
+    korvel_deb_component(gateway korvel-gateway "MQTT gateway for NX4400 module lines driven by the KorvelPLNK library"
+                         DEPENDS "korvelplnk (= ${PROJECT_VERSION})" RECOMMENDS mosquitto-clients)
+    set(CPACK_DEBIAN_GATEWAY_PACKAGE_SECTION net)
   endif()
 
   set(CPACK_GENERATOR DEB)

@@ -36,11 +36,11 @@ require("${files}" "the package" "./usr/${LIBDIR}/KorvelPLNK.so" "./usr/include/
         "/cmake/KorvelPLNK/KorvelPLNKTargets.cmake" "./usr/share/man/man1/korvel-poll.1.gz"
         "./usr/share/man/man1/korvel-pdb.1.gz" "./usr/share/man/man1/korvel-sim.1.gz"
         "/dist-packages/korvelplnk/__init__.py")
-if(files MATCHES "korvel_qt|__pycache__|\\.pyc")
+if(files MATCHES "korvel_qt|korvel-gateway|__pycache__|\\.pyc")
   message(FATAL_ERROR "the main package carries the Qt backend or compiled Python:\n${files}")
 endif()
 require("${fields}" "the package's fields" "Package: korvelplnk" "Depends: " "libc6" "Recommends: " "python3")
-if(fields MATCHES "[Qq]t6|libgl|libx")
+if(fields MATCHES "[Qq]t6|libgl|libx|mosquitto|toml")
   message(FATAL_ERROR "the main package depends on Qt or X:\n${fields}")
 endif()
 
@@ -70,4 +70,14 @@ if(QT)
   execute_process(COMMAND dpkg-deb -f ${qt} Depends OUTPUT_VARIABLE fields COMMAND_ERROR_IS_FATAL ANY)
   require("${files}" "korvelplnk-qt" "./usr/${LIBDIR}/korvel_qt.so" "./usr/share/doc/korvelplnk-qt/copyright")
   require("${fields}" "korvelplnk-qt's fields" "korvelplnk (= " "libqt6widgets6")
+endif()
+
+if(GATEWAY)
+  deb_of(korvel-gateway gateway)
+  execute_process(COMMAND dpkg-deb -c ${gateway} OUTPUT_VARIABLE files COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND dpkg-deb -f ${gateway} Depends OUTPUT_VARIABLE fields COMMAND_ERROR_IS_FATAL ANY)
+  require("${files}" "korvel-gateway" "./usr/bin/korvel-gateway" "./usr/lib/systemd/system/korvel-gateway.service"
+          "./usr/share/man/man1/korvel-gateway.1.gz" "./usr/share/doc/korvel-gateway/gateway.toml.example"
+          "./usr/share/doc/korvel-gateway/copyright")
+  require("${fields}" "korvel-gateway's fields" "korvelplnk (= " "libmosquitto1")
 endif()
