@@ -49,7 +49,8 @@ TDebugFrm::TDebugFrm(PDB& work) : TForm("TDebugFrm"), work_(work) {
   ErrorChk.SetBounds(150, 64, 130, 20);
   TraceChk.SetBounds(294, 64, 130, 20);
   LogMemo.SetBounds(16, 92, 568, 290);
-  LogMemo.SetScrollBars(ui::TMemo::ScrollBars::Vertical);
+  // Log lines run long: they scroll sideways rather than being cut at the edge.
+  LogMemo.SetScrollBars(ui::TMemo::ScrollBars::Both);
   LogMemo.SetWordWrap(false);
   LoadBar.SetBounds(16, 390, 200, 18);
   LoadBar.SetRange(0, 10);

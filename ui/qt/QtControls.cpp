@@ -133,6 +133,8 @@ QWidget* FormView::CreateMemo(TComponent& comp, QWidget* parent) {
   auto* w = new QPlainTextEdit(parent);
   // A native edit box keeps about two pixels between its frame and the text, not Qt's four.
   w->document()->setDocumentMargin(2);
+  // Tab moves the focus on, so a page's buttons stay in reach and no tab lands in a saved text.
+  w->setTabChangesFocus(true);
   QObject::connect(w, &QPlainTextEdit::textChanged, w, [this, m, w] {
     if (syncing_) return;
     User([m, w] { m->UserSetText(FromQ(w->toPlainText())); });
@@ -262,16 +264,40 @@ void FormView::SyncComboBox(Entry& e, TControl& c, QWidget* w) {
 
 // ---- TreeView
 
+namespace {
+
+// A tree whose selection is only ever what it highlights. Qt makes the first node current when the
+// tree gets the focus with none; that node is not highlighted, so it must not become current either:
+// the first arrow key then starts from the top, and nothing is chosen that the user has not seen.
+class TreeWidget : public QTreeWidget {
+ public:
+  using QTreeWidget::QTreeWidget;
+
+ protected:
+  void focusInEvent(QFocusEvent* e) override {
+    const bool had_current = currentIndex().isValid();
+    QTreeWidget::focusInEvent(e);
+    if (!had_current && selectedItems().isEmpty())
+      selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+  }
+};
+
+}  // namespace
+
 QWidget* FormView::CreateTreeView(TComponent& comp, QWidget* parent) {
   auto* m = static_cast<TTreeView*>(&comp);
-  auto* w = new QTreeWidget(parent);
+  auto* w = new TreeWidget(parent);
   w->setHeaderHidden(true);
   w->setColumnCount(1);
+  w->setSelectionMode(QAbstractItemView::SingleSelection);
   size_t idx = entries_.size();
-  QObject::connect(w, &QTreeWidget::currentItemChanged, w, [this, m, idx](QTreeWidgetItem* cur) {
+  // The page's selection follows the highlighted node, never the current one (which Qt may move
+  // without highlighting it).
+  QObject::connect(w, &QTreeWidget::itemSelectionChanged, w, [this, m, idx, w] {
     if (syncing_) return;
     auto& nodes = entries_[idx].nodes;
-    auto it = nodes.find(cur);
+    const QList<QTreeWidgetItem*> chosen = w->selectedItems();
+    auto it = chosen.isEmpty() ? nodes.end() : nodes.find(chosen.first());
     TTreeNode* node = it == nodes.end() ? nullptr : it->second;
     User([m, node] { m->SetSelected(node); });
   });
@@ -333,8 +359,14 @@ void FormView::SyncTree(Entry& e) {
   QTreeWidgetItem* current = nullptr;
   for (const auto& [item, node] : e.nodes)
     if (node == m->Selected()) current = item;
-  if (w->currentItem() != current) w->setCurrentItem(current);
-  if (!current) w->clearSelection();
+  if (current) {
+    if (w->currentItem() != current || !current->isSelected()) w->setCurrentItem(current);
+  } else {
+    // No node of the page's selection: nothing highlighted and nothing current.
+    w->clearSelection();
+    if (w->currentIndex().isValid())
+      w->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+  }
 }
 
 void FormView::SyncTreeView(Entry& e, TControl&, QWidget*) {

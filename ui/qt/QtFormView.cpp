@@ -273,17 +273,13 @@ QWidget* FormView::WidgetOf(const std::string& name) const {
 void FormView::Build() {
   window_ = new FormWindow([this] { User([this] { form_.Close(); }); },
                            [this](int key) {
-                             User([this, key] {
-                               for (const auto& c : form_.Components()) {
-                                 if (c->kind() != Kind::Button) continue;
-                                 auto* b = static_cast<TButton*>(c.get());
-                                 if (!b->VisibleInForm() || !b->EnabledInForm()) continue;
-                                 if ((key == vkEscape && b->Cancel()) || (key == vkReturn && b->Default())) {
-                                   b->UserClick();
-                                   return;
-                                 }
-                               }
-                             });
+                             // Escape is the close box, as on every window of the library.
+                             if (key == vkEscape) {
+                               User([this] { form_.Close(); });
+                               return;
+                             }
+                             TButton* target = ReturnTarget();
+                             if (target) User([target] { target->UserClick(); });
                            });
   window_->setWindowFlag(Qt::Dialog);
   window_->setWindowModality(Qt::ApplicationModal);
@@ -307,6 +303,20 @@ void FormView::Build() {
     index_[c.get()] = entries_.size();
     entries_.push_back(std::move(e));
   }
+}
+
+TButton* FormView::ReturnTarget() const {
+  auto usable = [](const TControl* c) {
+    return c != nullptr && c->kind() == Kind::Button && c->VisibleInForm() && c->EnabledInForm();
+  };
+  // The button the user sees focused, not the one the model last heard of.
+  TControl* focused = ControlOf(window_->focusWidget());
+  if (usable(focused)) return static_cast<TButton*>(focused);
+  for (const auto& c : form_.Components()) {
+    auto* b = c->kind() == Kind::Button ? static_cast<TButton*>(c.get()) : nullptr;
+    if (usable(b) && b->Default()) return b;
+  }
+  return nullptr;
 }
 
 QWidget* FormView::Create(TComponent& comp, QWidget* parent) {

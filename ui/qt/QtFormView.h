@@ -97,6 +97,8 @@ class FormView {
     std::uint64_t timer_generation = 0;
   };
   void Build();
+  // What Return presses: the focused button when a button has the focus, else the default button.
+  TButton* ReturnTarget() const;
   QWidget* Create(TComponent& c, QWidget* parent);
   void SyncOne(Entry& e);
   // One pair per control kind (QtControls.cpp): the widget created for the model, and its update.
