@@ -67,12 +67,12 @@ std::string tag_address(int module, int k) {
   return buf;
 }
 
-void run_line(int index, const Options& o, std::atomic<int>& ready, const std::atomic<bool>& measuring,
-              const std::atomic<bool>& stop, LineResult& out) {
+// The line's block: port ComN+1 at 19200 baud (as the simulators run), modules 0.. of type PLNK.
+std::unique_ptr<PDB> line_block(int index, const Options& o) {
   auto block = std::make_unique<PDB>();
   FullPDB(block.get());
   block->ComPort = static_cast<uint8_t>(index);
-  block->BaudRate = 8;  // 19200, as the simulators run
+  block->BaudRate = 8;  // 19200
   block->DataBits = 4;
   block->Parity = 0;
   block->StopBits = 0;
@@ -83,6 +83,11 @@ void run_line(int index, const Options& o, std::atomic<int>& ready, const std::a
     d.DevType = 1;
     d.DevTypeName.set(DevTypeNameOf(1));
   }
+  return block;
+}
+
+// The line's tags: its link status, and per module the module's link status and its tags.
+std::vector<TTagInfo> line_tags(int index, const Options& o) {
   std::vector<TTagInfo> infos;
   const auto add = [&](const std::string& addr, uint8_t type) {
     TTagInfo info;
@@ -101,14 +106,52 @@ void run_line(int index, const Options& o, std::atomic<int>& ready, const std::a
     add(link, 2);
     for (int k = 0; k < o.tags; ++k) add(tag_address(m, k), (k >= 40 && k < 80) ? 1 : 0);
   }
+  return infos;
+}
+
+bool start_line(int index, std::vector<TTagInfo>& infos, PDB& block) {
   std::vector<TTagInfo*> ptrs;
   for (TTagInfo& i : infos) ptrs.push_back(&i);
-  std::vector<TTagValue> buf(infos.size());
   char* msg = nullptr;
-  out.started = IniDriver(static_cast<int32_t>(ptrs.size()), ptrs.data(), block.get(), &msg) != 0;
-  if (!out.started)
-    std::fprintf(stderr, "line %d: IniDriver failed: %s\n", index + 1, msg != nullptr ? msg : "");
+  const bool started = IniDriver(static_cast<int32_t>(ptrs.size()), ptrs.data(), &block, &msg) != 0;
+  if (!started) std::fprintf(stderr, "line %d: IniDriver failed: %s\n", index + 1, msg != nullptr ? msg : "");
   std::free(msg);
+  return started;
+}
+
+// One OnDataRead, counted into out while counting: its time, its allocations and, on one call in
+// kCpuSampleEvery, its thread CPU time. The thread's CPU clock is a system call: read on every call
+// it would be a cost of its own in the host's share.
+void measured_poll(std::vector<TTagValue>& buf, bool counting, LineResult& out) {
+  int32_t n = 0;
+  char* m = nullptr;
+  const bool sample = counting && out.polls % kCpuSampleEvery == 0;
+  const uint64_t c0 = sample ? plat::thread_cpu_ns() : 0;
+  const auto t0 = Clock::now();
+  const long a0 = bench::t_allocs;
+  OnDataRead(&n, buf.data(), &m);
+  const long allocs = bench::t_allocs - a0;
+  const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t0).count();
+  const uint64_t cpu = sample ? plat::thread_cpu_ns() - c0 : 0;
+  std::free(m);
+  for (int32_t i = 0; i < n; ++i)
+    if (buf[static_cast<size_t>(i)].DataType == 2) std::free(buf[static_cast<size_t>(i)].Data.str);
+  if (!counting) return;
+  ++out.polls;
+  out.longest_ns = std::max(out.longest_ns, ns);
+  out.sampled += sample ? 1 : 0;
+  out.cpu_ns += cpu;
+  out.longest_cpu_ns = std::max(out.longest_cpu_ns, cpu);
+  out.reported += n;
+  out.allocs += allocs;
+}
+
+void run_line(int index, const Options& o, std::atomic<int>& ready, const std::atomic<bool>& measuring,
+              const std::atomic<bool>& stop, LineResult& out) {
+  const std::unique_ptr<PDB> block = line_block(index, o);
+  std::vector<TTagInfo> infos = line_tags(index, o);
+  std::vector<TTagValue> buf(infos.size());
+  out.started = start_line(index, infos, *block);
   ready.fetch_add(1);
   if (!out.started) return;
   TBaseDLLObject* obj = ThreadInstance();
@@ -123,30 +166,7 @@ void run_line(int index, const Options& o, std::atomic<int>& ready, const std::a
       exchanges0 = obj->ReadCommCount;
       failed0 = obj->ReadTimeoutCount + obj->ReadFailCount;
     }
-    int32_t n = 0;
-    char* m = nullptr;
-    // The thread's CPU clock is a system call: read on every call it would be a cost of its own in
-    // the host's share, so one call in kCpuSampleEvery is timed.
-    const bool sample = counting && out.polls % kCpuSampleEvery == 0;
-    const uint64_t c0 = sample ? plat::thread_cpu_ns() : 0;
-    const auto t0 = Clock::now();
-    const long a0 = bench::t_allocs;
-    OnDataRead(&n, buf.data(), &m);
-    const long allocs = bench::t_allocs - a0;
-    const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t0).count();
-    const uint64_t cpu = sample ? plat::thread_cpu_ns() - c0 : 0;
-    std::free(m);
-    for (int32_t i = 0; i < n; ++i)
-      if (buf[static_cast<size_t>(i)].DataType == 2) std::free(buf[static_cast<size_t>(i)].Data.str);
-    if (counting) {
-      ++out.polls;
-      out.longest_ns = std::max(out.longest_ns, ns);
-      out.sampled += sample ? 1 : 0;
-      out.cpu_ns += cpu;
-      out.longest_cpu_ns = std::max(out.longest_cpu_ns, cpu);
-      out.reported += n;
-      out.allocs += allocs;
-    }
+    measured_poll(buf, counting, out);
     next += std::chrono::milliseconds(o.poll_ms);
     std::this_thread::sleep_until(next);
   }
