@@ -130,7 +130,8 @@ bool RenderToPng(TForm& form, const std::string& png_path, std::string* error = 
 // (arg: "press Return", "release Return" or "Return", likewise Escape: a keyboard key reaching the
 // form's window through the platform; control ignored), "close" (the close box; control ignored).
 // One action only reads: "shows" is true when the widget shows arg ("checked" / "unchecked" for a
-// check box or radio button, the checked item's index or "-1" for a radio group). The model
+// check box or radio button, the checked item's index or "-1" for a radio group, "scrolls sideways"
+// for a memo with unwrapped lines wider than it and a horizontal scroll bar). The model
 // sees exactly what the user's action causes. False when the form is not shown by the Qt backend, the control
 // is unknown, or the action does not apply.
 bool QtUserAction(TForm& form, const std::string& control, const std::string& action,

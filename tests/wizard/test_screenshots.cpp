@@ -154,26 +154,34 @@ TEST_F(Screenshots, TheCaptionBarShowsTheFormsCaption) {
 }
 
 // The debug window in a real (offscreen) window: Qt runs its timers, the log arrives after half a
-// second, and the close button writes the switches back.
+// second, its long lines scroll sideways rather than being cut, and the close button writes the
+// switches back.
 TEST_F(Screenshots, DebugWindowRunsInARealWindowAndLoadsTheLog) {
   ui::set_backend(nullptr);  // the Qt backend instead of the fixture's scripted one
   ASSERT_TRUE(ui::Available()) << ui::QtBackendError();
   const std::string old_log = LogFileName();
   const std::string log = tmp_ + "/KorvelPLNK.Log";
   SetLogFileName(log);
-  ASSERT_TRUE(plat::write_file(log, "2026-12-07 08:00:00" + GBK("：启动通讯") + "\r\n"));
+  const std::string longLine = "2026-12-07 08:00:01" + GBK("：读标签") + std::string(120, 'A');
+  ASSERT_TRUE(plat::write_file(log, "2026-12-07 08:00:00" + GBK("：启动通讯") + "\r\n" + longLine + "\r\n"));
   Wizard().Work.DebugLog = 1;
   TDebugFrm window(Wizard().Work);
   auto& closer = window.Add<ui::TTimer>("CloseTimer");
   closer.SetInterval(50);
   int ticks = 0;
+  bool sideways = false;
   closer.OnTimer = [&] {
     // Closes once the log is in (or after five seconds, so a broken timer cannot hang the test).
-    if (!window.Timer1.Enabled() || ++ticks > 100) window.FinishBtn.Click();
+    if (!window.Timer1.Enabled() || ++ticks > 100) {
+      sideways = ui::QtUserAction(window, "LogMemo", "shows", "scrolls sideways");
+      window.FinishBtn.Click();
+    }
   };
   window.ShowModal();
   EXPECT_LE(ticks, 100);
-  EXPECT_EQ(window.LogMemo.Lines(), std::vector<std::string>{"2026-12-07 08:00:00" + GBK("：启动通讯")});
+  EXPECT_EQ(window.LogMemo.Lines(),
+            (std::vector<std::string>{"2026-12-07 08:00:00" + GBK("：启动通讯"), longLine}));
+  EXPECT_TRUE(sideways) << "the log's long line is cut at the memo's edge";
   EXPECT_FALSE(window.LoadBar.Visible());
   EXPECT_TRUE(Wizard().Changed);
   EXPECT_EQ(host.DebugLog, 1);

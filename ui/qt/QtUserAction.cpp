@@ -6,7 +6,9 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <QWindow>
@@ -117,8 +119,14 @@ bool ActKeyUp(QWidget* w, const std::string& arg) {
 
 bool ActShows(QWidget* w, const std::string& arg) {
   // What the widget shows: "checked" / "unchecked" for a check box or radio button, the checked
-  // item's index ("-1": none) for a radio group.
+  // item's index ("-1": none) for a radio group, "scrolls sideways" for a memo whose lines run on
+  // past its right edge behind a horizontal scroll bar.
   if (auto* b = qobject_cast<QAbstractButton*>(w)) return (b->isChecked() ? "checked" : "unchecked") == arg;
+  if (auto* ed = qobject_cast<QPlainTextEdit*>(w)) {
+    const QScrollBar* bar = ed->horizontalScrollBar();
+    return arg == "scrolls sideways" && ed->lineWrapMode() == QPlainTextEdit::NoWrap && bar->isVisible() &&
+           bar->maximum() > 0;
+  }
   auto buttons = w->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);
   int shown = -1, count = 0;
   for (int i = 0; i < buttons.size(); ++i)
@@ -172,10 +180,9 @@ bool UserAction(FormView& view, const std::string& control, const std::string& a
     const char* name;
     bool (*act)(QWidget*, const std::string&);
   };
-  static const WidgetAction kWidgetActions[] = {{"click", ActClick}, {"dblclick", ActDoubleClick},
-                                                {"type", ActType},   {"select", ActSelect},
-                                                {"node", ActNode},   {"keyup", ActKeyUp},
-                                                {"shows", ActShows}, {"cell", ActCell}};
+  static const WidgetAction kWidgetActions[] = {
+      {"click", ActClick}, {"dblclick", ActDoubleClick}, {"type", ActType},   {"select", ActSelect},
+      {"node", ActNode},   {"keyup", ActKeyUp},          {"shows", ActShows}, {"cell", ActCell}};
   for (const WidgetAction& a : kWidgetActions)
     if (action == a.name) return a.act(w, arg);
   return false;
