@@ -77,23 +77,30 @@ inline const char* PageCaptionTail(const std::string& page) {
 // Every fault of the keyboard path gets a row; a row fails when the fault is back.
 inline const std::vector<WindowScenario>& WindowScenarios() {
   using A = UserAct;
+  using Steps = std::vector<UserStep>;
   const std::vector<HostModule> two = {{3, 3, 1}, {9, 9, 1}};
-  // New, single module, serial page, summary: the way to the summary page with the mouse.
-  const std::vector<UserStep> toSummary = {
-      {A::Page, "TStartFrm"}, {A::Click, "NextBtn"},   {A::Page, "TStep1Frm"},
-      {A::Click, "NextBtn"},  {A::Page, "TStep11Frm"}, {A::Click, "NextBtn"},
-      {A::Page, "TStep4Frm"}, {A::Click, "NextBtn"},   {A::Page, "TEndFrm"}};
-  auto then = [](std::vector<UserStep> a, const std::vector<UserStep>& b) {
+  const auto then = [](Steps a, const Steps& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
   };
-  const std::vector<UserStep> toList = {
+  // The ways to the pages, with the mouse: New and a single module; on to the summary; Modify to the
+  // device list; from the list to Finish; the debug window.
+  const Steps toSingle = {{A::Page, "TStartFrm"},
+                          {A::Click, "NextBtn"},
+                          {A::Page, "TStep1Frm"},
+                          {A::Click, "NextBtn"},
+                          {A::Page, "TStep11Frm"}};
+  const Steps toSummary = then(
+      toSingle, {{A::Click, "NextBtn"}, {A::Page, "TStep4Frm"}, {A::Click, "NextBtn"}, {A::Page, "TEndFrm"}});
+  const Steps toList = {
       {A::Page, "TStartFrm"}, {A::Click, "ModifyOp"}, {A::Click, "NextBtn"}, {A::Page, "TStep2Frm"}};
-  const std::vector<UserStep> listToFinish = {{A::Click, "NextBtn"},
-                                              {A::Page, "TStep4Frm"},
-                                              {A::Click, "NextBtn"},
-                                              {A::Page, "TEndFrm"},
-                                              {A::Click, "FinishBtn"}};
+  const Steps listToFinish = {{A::Click, "NextBtn"},
+                              {A::Page, "TStep4Frm"},
+                              {A::Click, "NextBtn"},
+                              {A::Page, "TEndFrm"},
+                              {A::Click, "FinishBtn"}};
+  const Steps toDebug = {{A::Page, "TStartFrm"}, {A::Click, "DebugBtn"}, {A::Page, "TDebugFrm"}};
+  const Steps escapeTheStart = {{A::Page, "TStartFrm"}, {A::Keys, "Escape"}};
   static const std::vector<WindowScenario> rows = {
       // Return acts on the focused button; with no button focused, on the default one.
       {"ReturnOnTheFocusedCancelOfTheSummaryCancels", two, false,
@@ -112,67 +119,28 @@ inline const std::vector<WindowScenario>& WindowScenarios() {
        1,
        {{0, 0, 0}},
        false},
-      // Escape is the close box on every window, in a memo inside a group box too.
-      {"EscapeOnTheStartPageEnds", two, false, {{A::Page, "TStartFrm"}, {A::Keys, "Escape"}}, 2, two, true},
-      {"EscapeInAMemoInAGroupBoxEndsThePage",
-       two,
-       false,
-       {{A::Page, "TStartFrm"},
-        {A::Click, "NextBtn"},
-        {A::Page, "TStep1Frm"},
-        {A::Click, "NextBtn"},
-        {A::Page, "TStep11Frm"},
-        {A::Focus, "Memo2"},
-        {A::Keys, "Escape"}},
-       1,
-       two,
-       true},
-      {"EscapeClosesTheDebugWindowThenTheStartPage",
-       two,
-       false,
-       {{A::Page, "TStartFrm"},
-        {A::Click, "DebugBtn"},
-        {A::Page, "TDebugFrm"},
-        {A::Keys, "Escape"},
-        {A::Page, "TStartFrm"},
-        {A::Keys, "Escape"}},
-       2,
-       two,
-       true},
-      // Tab leaves memos: from a read-only one to the page's buttons, from the log without a tab in it.
-      {"TabLeavesAReadOnlyMemoForTheButtons",
-       two,
-       false,
-       {{A::Page, "TStartFrm"},
-        {A::Click, "NextBtn"},
-        {A::Page, "TStep1Frm"},
-        {A::Click, "NextBtn"},
-        {A::Page, "TStep11Frm"},
-        {A::Focus, "TagTypeMemo"},
-        {A::Keys, "Tab Return"},
-        {A::Page, "TStep1Frm"},
-        {A::Keys, "Escape"}},
-       1,
-       two,
-       true},
-      {"TabLeavesTheLogMemoAndSavesNoTab",
-       two,
-       true,
-       {{A::Page, "TStartFrm"},
-        {A::Click, "DebugBtn"},
-        {A::Page, "TDebugFrm"},
-        {A::Focus, "LogMemo"},
-        {A::Keys, "Tab Tab"},
-        {A::Click, "SpeedButton1"},
-        {A::Keys, "Escape"},
-        {A::Page, "TStartFrm"},
-        {A::Keys, "Escape"}},
-       2,
-       two,
-       true,
-       "\t"},
-      // The device list acts only on the node it shows selected.
-      // Next stores the list from entry 0 on; the serial page's settings count as a change.
+      // Escape is the close box on every window, in a memo inside a group box too. Closing a page
+      // keeps the changed flag that New set, and writes nothing.
+      {"EscapeOnTheStartPageEnds", two, false, escapeTheStart, 2, two, true},
+      {"EscapeInAMemoInAGroupBoxEndsThePage", two, false,
+       then(toSingle, {{A::Focus, "Memo2"}, {A::Keys, "Escape"}}), 1, two, true},
+      {"EscapeClosesTheDebugWindowThenTheStartPage", two, false,
+       then(then(toDebug, {{A::Keys, "Escape"}}), escapeTheStart), 2, two, true},
+      // Tab leaves memos: a read-only one for the page's buttons, the log without a tab in its text.
+      {"TabLeavesAReadOnlyMemoForTheButtons", two, false,
+       then(
+           toSingle,
+           {{A::Focus, "TagTypeMemo"}, {A::Keys, "Tab Return"}, {A::Page, "TStep1Frm"}, {A::Keys, "Escape"}}),
+       1, two, true},
+      {"TabLeavesTheLogMemoAndSavesNoTab", two, true,
+       then(then(toDebug, {{A::Focus, "LogMemo"},
+                           {A::Keys, "Tab Tab"},
+                           {A::Click, "SpeedButton1"},
+                           {A::Keys, "Escape"}}),
+            escapeTheStart),
+       2, two, true, "\t"},
+      // The device list acts only on the node it shows selected. Next stores the list from entry 0
+      // on; the serial page's settings count as a change.
       {"DeleteWithNoVisibleSelectionDeletesNothing",
        two,
        false,

@@ -97,6 +97,14 @@ class XServer {
     }
   }
   const std::string& display() const { return display_; }
+  // The display is usable once a client gets its geometry; false when none did within 5 s.
+  bool TakesClients() const {
+    for (int i = 0; i < 50; ++i) {
+      if (Shell("DISPLAY=" + display_ + " xdotool getdisplaygeometry 2>/dev/null") != "") return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  }
 
  private:
   pid_t pid_ = -1;
@@ -112,13 +120,7 @@ TEST_F(KeysOnX, OneReturnKeyFromAnAutomationToolMovesOnePage) {
   if (!HaveProgram("Xvfb") || !HaveProgram("xdotool")) GTEST_SKIP() << "Xvfb or xdotool is not installed";
   XServer x;
   ASSERT_NE(x.display(), "") << "Xvfb did not start";
-  // The display is usable once a client gets its geometry.
-  std::string geometry;
-  for (int i = 0; i < 50 && geometry.empty(); ++i) {
-    geometry = Shell("DISPLAY=" + x.display() + " xdotool getdisplaygeometry 2>/dev/null");
-    if (geometry.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  ASSERT_NE(geometry, "") << "the display " << x.display() << " takes no clients";
+  ASSERT_TRUE(x.TakesClients()) << "the display " << x.display() << " takes no clients";
   PutDevice(host, 7, 7, 1);
   PutDevice(host, 12, 12, 1);
   const std::string file = tmp_ + "/host.pdb";
@@ -328,6 +330,7 @@ TEST_P(WindowScenarioOnX, GivesTheIntendedResultAndBlock) {
   if (!HaveProgram("Xvfb") || !HaveProgram("xdotool")) GTEST_SKIP() << "Xvfb or xdotool is not installed";
   XServer x;
   ASSERT_NE(x.display(), "") << "Xvfb did not start";
+  ASSERT_TRUE(x.TakesClients()) << "the display " << x.display() << " takes no clients";
   // The host's block after a save: the row's modules and nothing else.
   for (TDevInfo& d : host.Devices) d.DevType = 2;
   for (const HostModule& m : row.modules) PutDevice(host, m.entry, m.id, m.type);
