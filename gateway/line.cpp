@@ -124,15 +124,23 @@ void Line::stop_driver() {
 
 void Line::run() {
   uint64_t retry_ms = 1000;
+  uint64_t next_start = 0;
   while (!stop_.load()) {
     if (!running_) {
-      running_ = start_driver();
+      // A line that did not start is tried again with back-off; sets meanwhile get their refusal.
+      if (plat::tick_ms() >= next_start) {
+        running_ = start_driver();
+        if (!running_) {
+          next_start = plat::tick_ms() + retry_ms;
+          retry_ms = std::min<uint64_t>(retry_ms * 2, 30000);
+        }
+      }
       if (!running_) {
-        take_sets();  // refused while the line is down
+        take_sets();
+        const uint64_t now = plat::tick_ms();
         std::unique_lock<std::mutex> lock(mu_);
-        wake_.wait_for(lock, std::chrono::milliseconds(retry_ms),
+        wake_.wait_for(lock, std::chrono::milliseconds(next_start > now ? next_start - now : 1),
                        [&] { return stop_.load() || !sets_.empty(); });
-        if (sets_.empty()) retry_ms = std::min<uint64_t>(retry_ms * 2, 30000);
         continue;
       }
       retry_ms = 1000;
