@@ -8,7 +8,7 @@ namespace korvel::gateway {
 namespace {
 
 constexpr int kQos = 1;
-constexpr int kWindow = 100;
+constexpr int kWindow = 1000;
 
 // libmosquitto keeps process-wide state (the TLS library among it) that is set up once.
 struct LibInit {
