@@ -242,6 +242,13 @@ KORVEL_API int32_t KORVEL_CALL DLLEdDev(intptr_t hostWindow, void* block) {
 
 KORVEL_API KBool KORVEL_CALL DLLTestDev(void* block, KBool show) {
   if (block == nullptr) return 0;
+  // One device test per process: a second one (the host's menu is still served while the window is
+  // up) would end the thread's instance the first one is using.
+  static std::atomic<bool> running{false};
+  if (running.exchange(true)) return 0;
+  struct Done {
+    ~Done() { running.store(false); }
+  } done;
   bool result = false;
   try {
     auto copy = std::make_unique<PDB>();

@@ -1,6 +1,7 @@
 // The library's windows as a host on Windows sees them: DLLEdDev and DLLTestDev called on the host's
-// own GUI thread, and a second thread that plays the user with window messages only (finding pages
-// by their captions and controls by their component names). Each page is photographed from the
+// own GUI thread, and a second thread that plays the user, with window messages or with real
+// keyboard and mouse input (SendInput), finding pages by their captions and controls by their
+// component names. Each page is photographed from the
 // screen into a PNG file and checked for real, distinct Chinese glyphs. Run under Wine with an X
 // server by the Linux side (tests/wine), which passes the folder for the pictures.
 #include <windows.h>
@@ -18,6 +19,7 @@
 
 #include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
+#include "tests/common/window_scenarios.h"
 
 namespace {
 
@@ -146,10 +148,33 @@ void key(HWND page, UINT vk, bool held = false) {
   PostMessageW(target, WM_KEYUP, vk, 0xC0000001);
 }
 
-bool gone(HWND h, DWORD ms = 10000) {
+// Waits until done() holds; false when it did not within ms.
+bool wait_for(const std::function<bool()>& done, DWORD ms = 10000) {
   const DWORD start = GetTickCount();
-  while (IsWindow(h) && IsWindowVisible(h) && GetTickCount() - start < ms) Sleep(50);
-  return !IsWindow(h) || !IsWindowVisible(h);
+  while (!done()) {
+    if (GetTickCount() - start >= ms) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+bool gone(HWND h, DWORD ms = 10000) {
+  return wait_for([h] { return !IsWindow(h) || !IsWindowVisible(h); }, ms);
+}
+
+bool checked(HWND page, const char* name) {
+  return SendMessageW(control(page, name), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+// The text of a cell of a list view (a string grid).
+std::wstring cell_text(HWND grid, int item, int sub_item) {
+  wchar_t buf[128] = {};
+  LVITEMW it{};
+  it.iSubItem = sub_item;
+  it.pszText = buf;
+  it.cchTextMax = 127;
+  SendMessageW(grid, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&it));
+  return buf;
 }
 
 // ---------------------------------------------------------------- screenshots
@@ -339,10 +364,34 @@ void photograph(HWND page, const std::string& file, std::vector<const char*> lab
 
 // ---------------------------------------------------------------- the host's window
 
+// What the host's menu does while a library window is up (its loop serves the host's window too):
+// a device test of the block set here; its result and how long the call took.
+std::atomic<void*> g_menu_block{nullptr};
+std::atomic<int> g_menu_result{-1};
+std::atomic<DWORD> g_menu_ms{0};
+// Markers the user thread posts behind its input: counted when the GUI thread's loop comes to them.
+std::atomic<int> g_markers{0};
+constexpr UINT kMenuTest = WM_APP + 7;
+constexpr UINT kMarker = WM_APP + 8;
+
+LRESULT CALLBACK host_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kMenuTest) {
+    const DWORD t0 = GetTickCount();
+    g_menu_result = lib().DLLTestDev(g_menu_block.load(), 1);
+    g_menu_ms = GetTickCount() - t0;
+    return 0;
+  }
+  if (msg == kMarker) {
+    ++g_markers;
+    return 0;
+  }
+  return DefWindowProcW(h, msg, wp, lp);
+}
+
 HWND host_window() {
   static HWND h = [] {
     WNDCLASSW wc{};
-    wc.lpfnWndProc = DefWindowProcW;
+    wc.lpfnWndProc = host_proc;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1);
     wc.lpszClassName = L"KorvelTestHost";
@@ -352,6 +401,14 @@ HWND host_window() {
     return w;
   }();
   return h;
+}
+
+// Returns once the GUI thread has handled every message posted to it before this call: a posted
+// message is handled after those posted earlier (a sent one would overtake them).
+bool settle() {
+  const int want = g_markers + 1;
+  PostMessageW(host_window(), kMarker, 0, 0);
+  return wait_for([want] { return g_markers >= want; });
 }
 
 void pump(DWORD ms) {
@@ -406,7 +463,7 @@ TEST(Windows, WizardRoundTripThroughWindowMessages) {
         ASSERT_NE(method, nullptr);
         EXPECT_TRUE(gone(start));
         key(method, VK_RETURN, true);
-        Sleep(500);
+        ASSERT_TRUE(settle());
         EXPECT_TRUE(IsWindowVisible(method)) << "a held key walked on";
         photograph(method, "win_2_TStep1Frm.png", {"Label1", "Label2"});
         click(method, "NextBtn");  // single device
@@ -416,18 +473,21 @@ TEST(Windows, WizardRoundTripThroughWindowMessages) {
         method = wait_page(kMethod);
         ASSERT_NE(method, nullptr);
         click(method, "MulCreate");
-        Sleep(200);
+        ASSERT_TRUE(wait_for([&] { return checked(method, "MulCreate"); }));
         click(method, "NextBtn");
         HWND list = wait_page(wide("向导：创建多个"));
         ASSERT_NE(list, nullptr);
         HWND id = control(list, "IDEd");
+        HWND tree = control(list, "DeviceTree");
         ASSERT_NE(id, nullptr);
+        ASSERT_NE(tree, nullptr);
         for (const char* station : {"12", "7"}) {
+          const auto nodes = SendMessageW(tree, TVM_GETCOUNT, 0, 0);
+          // Sent, so the text is in before the posted character and click that follow.
           SendMessageW(id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide(station).c_str()));
           PostMessageW(id, WM_CHAR, 'x', 1);  // not a digit: the page's filter drops it
-          Sleep(100);
           click(list, "AddBtn");
-          Sleep(300);
+          ASSERT_TRUE(wait_for([&] { return SendMessageW(tree, TVM_GETCOUNT, 0, 0) > nodes; })) << station;
         }
         photograph(list, "win_5_TStep12Frm.png", {"Label1", "Label2"});
         click(list, "NextBtn");
@@ -435,7 +495,7 @@ TEST(Windows, WizardRoundTripThroughWindowMessages) {
         ASSERT_NE(serial, nullptr);
         photograph(serial, "win_6_TStep4Frm.png", {"Label1", "Label2"});
         click(serial, "PModemCbox");
-        Sleep(200);
+        ASSERT_TRUE(wait_for([&] { return checked(serial, "PModemCbox"); }));
         click(serial, "NextBtn");
         HWND timing = wait_page(wide("向导：其它高级参数及Modem参数设置"));
         ASSERT_NE(timing, nullptr);
@@ -535,7 +595,7 @@ TEST(Windows, CancelLeavesTheBlockByteForByteAndTheDebugWindowShows) {
         start = wait_page(kStart);
         ASSERT_NE(start, nullptr);
         click(start, "ModifyOp");
-        Sleep(200);
+        ASSERT_TRUE(wait_for([&] { return checked(start, "ModifyOp"); }));
         click(start, "NextBtn");
         HWND list = wait_page(wide("向导：创建多个"));
         ASSERT_NE(list, nullptr);
@@ -582,12 +642,10 @@ TEST(Windows, DebugWindowWarnsOnceAndSavesItsMemoThroughTheSaveDialog) {
         // The log (if any) is loaded after half a second, while the loading bar shows.
         HWND bar = control(debug, "LoadBar");
         ASSERT_NE(bar, nullptr);
-        for (int i = 0; i < 100 && IsWindowVisible(bar); ++i) Sleep(50);
-        EXPECT_FALSE(IsWindowVisible(bar));
-        Sleep(200);
+        EXPECT_TRUE(wait_for([bar] { return !IsWindowVisible(bar); }));
         HWND memo = control(debug, "LogMemo");
         ASSERT_NE(memo, nullptr);
-        EXPECT_TRUE(IsWindowEnabled(memo));
+        EXPECT_TRUE(wait_for([memo] { return IsWindowEnabled(memo) != FALSE; }));
         // Typed over the whole content (a multi-line edit reports no change for WM_SETTEXT).
         SendMessageW(memo, EM_SETSEL, 0, -1);
         SendMessageW(memo, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
@@ -658,34 +716,53 @@ TEST(Windows, PagesFollowTheScreensDpi) {
       [&] { return lib().DLLEdDev(reinterpret_cast<intptr_t>(host), block.get()); });
 }
 
-TEST(Windows, DeviceTestWindowShowsALiveValueKeepsAnEditedCellAndExits) {
-  ASSERT_NE(lib().DLLTestDev, nullptr);
+// The device test of module 1 on the simulator's port, with a short time-out.
+std::unique_ptr<PDB> test_block() {
   const std::string com = env_text("KORVEL_HOST_COM");
   auto block = block_with({1}, com.empty() ? 4 : std::stoi(com));
   block->TimeOut = 300;
-  std::wstring shown;
+  return block;
+}
+
+// Waits for the grid's first value to show what the simulator answers.
+bool shows_live_value(HWND grid) {
+  return wait_for([grid] { return cell_text(grid, 0, 1) == L"12.5"; }, 15000);
+}
+
+TEST(Windows, DeviceTestWindowShowsALiveValueKeepsAnEditedCellAndExits) {
+  ASSERT_NE(lib().DLLTestDev, nullptr);
+  auto block = test_block();
+  bool live = false;
   const KBool result = with_user(
       [&] {
         HWND w = wait_page(wide("设备测试窗口"));
         ASSERT_NE(w, nullptr);
         HWND grid = control(w, "StringGrid1");
         ASSERT_NE(grid, nullptr);
-        const DWORD start = GetTickCount();
-        while (GetTickCount() - start < 15000) {
-          wchar_t buf[64] = {};
-          LVITEMW item{};
-          item.iSubItem = 1;
-          item.pszText = buf;
-          item.cchTextMax = 63;
-          SendMessageW(grid, LVM_GETITEMTEXTW, 0, reinterpret_cast<LPARAM>(&item));
-          shown = buf;
-          if (shown == L"12.5") break;
-          Sleep(100);
-        }
+        live = shows_live_value(grid);
         photograph(w, "win_10_TSampleTest.png", {"Label1", "Label2"});
+        // Every header is whole: its column is wider than the header's text and margins.
+        HWND header = reinterpret_cast<HWND>(SendMessageW(grid, LVM_GETHEADER, 0, 0));
+        HDC dc = GetDC(header);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(header, WM_GETFONT, 0, 0)));
+        for (int c = 0; c < 4; ++c) {
+          wchar_t text[64] = {};
+          HDITEMW item{};
+          item.mask = HDI_TEXT;
+          item.pszText = text;
+          item.cchTextMax = 63;
+          SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&item));
+          SIZE ext{};
+          GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &ext);
+          EXPECT_GE(SendMessageW(grid, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(c), 0),
+                    ext.cx + 6 * GetSystemMetrics(SM_CXEDGE))
+              << "column " << c;
+        }
+        SelectObject(dc, old);
+        ReleaseDC(header, dc);
         // Paused, the grid keeps what the user types into a cell (a double click opens it).
         click(w, "PauseBtn");
-        Sleep(300);
+        ASSERT_TRUE(wait_for([&] { return text_of(control(w, "PauseBtn")) == wide("继续"); }));
         RECT cell{};
         cell.top = 1;
         cell.left = LVIR_BOUNDS;
@@ -694,28 +771,57 @@ TEST(Windows, DeviceTestWindowShowsALiveValueKeepsAnEditedCellAndExits) {
         for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
           PostMessageW(grid, m, m == WM_LBUTTONUP ? 0 : MK_LBUTTON, at);
         HWND editor = nullptr;
-        for (int i = 0; i < 50 && !editor; ++i) {
-          Sleep(50);
-          editor = FindWindowExW(grid, nullptr, L"Edit", nullptr);
-        }
+        wait_for([&] { return (editor = FindWindowExW(grid, nullptr, L"Edit", nullptr)) != nullptr; });
         ASSERT_NE(editor, nullptr) << "no cell editor";
         SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"42"));
         PostMessageW(editor, WM_KEYDOWN, VK_RETURN, 1);
-        Sleep(300);
-        wchar_t buf[64] = {};
-        LVITEMW item{};
-        item.iSubItem = 1;
-        item.pszText = buf;
-        item.cchTextMax = 63;
-        SendMessageW(grid, LVM_GETITEMTEXTW, 0, reinterpret_cast<LPARAM>(&item));
-        EXPECT_STREQ(buf, L"42");
-        EXPECT_FALSE(IsWindow(editor));
+        EXPECT_TRUE(wait_for([&] { return cell_text(grid, 0, 1) == L"42"; }));
+        EXPECT_TRUE(wait_for([&] { return !IsWindow(editor); }));
         click(w, "ExitBtn");
         EXPECT_TRUE(gone(w));
       },
       [&] { return lib().DLLTestDev(block.get(), 1); });
-  EXPECT_EQ(shown, L"12.5");
+  EXPECT_TRUE(live);
   EXPECT_EQ(result, 1);
+}
+
+// The device test is modal to the host's window, as the wizard is. A second test while it is open,
+// from the host's menu (which the window's loop still serves) or from another thread, is refused
+// at once and leaves the open one working.
+TEST(Windows, TheDeviceTestIsModalToTheHostAndASecondOneIsRefused) {
+  auto block = test_block();
+  HWND host = host_window();
+  pump(200);
+  SetActiveWindow(host);  // the user calls the test from the host's window
+  g_menu_block = block.get();
+  bool host_disabled = false, owned = false, live = false;
+  KBool other = 2;
+  DWORD other_ms = 0;
+  const KBool result = with_user(
+      [&] {
+        HWND w = wait_page(wide("设备测试窗口"));
+        ASSERT_NE(w, nullptr);
+        host_disabled = !IsWindowEnabled(host);
+        owned = GetWindow(w, GW_OWNER) == host;
+        PostMessageW(host, kMenuTest, 0, 0);
+        ASSERT_TRUE(wait_for([] { return g_menu_result != -1; })) << "the second test never returned";
+        const DWORD t0 = GetTickCount();
+        other = lib().DLLTestDev(block.get(), 1);
+        other_ms = GetTickCount() - t0;
+        live = IsWindowVisible(w) && shows_live_value(control(w, "StringGrid1"));
+        click(w, "ExitBtn");
+        EXPECT_TRUE(gone(w));
+      },
+      [&] { return lib().DLLTestDev(block.get(), 1); });
+  EXPECT_TRUE(host_disabled);
+  EXPECT_TRUE(owned);
+  EXPECT_EQ(g_menu_result, 0);
+  EXPECT_LT(g_menu_ms, 2000u);
+  EXPECT_EQ(other, 0);
+  EXPECT_LT(other_ms, 2000u);
+  EXPECT_TRUE(live) << "the open test stopped working";
+  EXPECT_EQ(result, 1);
+  EXPECT_TRUE(IsWindowEnabled(host));
 }
 
 }  // namespace

@@ -302,5 +302,11 @@ TEST_F(WineWindows, DeviceTestWindowShowsALiveValueKeepsAnEditedCellAndExits) {
   CheckPicture("win_10_TSampleTest.png");
 }
 
+TEST_F(WineWindows, TheDeviceTestIsModalToTheHostAndASecondOneIsRefused) {
+  Serve(kCom);
+  std::string out;
+  EXPECT_TRUE(Windows("TheDeviceTestIsModalToTheHostAndASecondOneIsRefused", &out)) << out;
+}
+
 }  // namespace
 }  // namespace korvel

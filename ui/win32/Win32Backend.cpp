@@ -315,7 +315,8 @@ class Win32Backend final : public Backend {
   }
 
   // The owner of a new window: the top visible page of this thread, else the host's window that
-  // the form names.
+  // the form names, else the host's window active on this thread (a call that names none, such as
+  // the device test, is modal to the window the user called it from).
   HWND TopWindow(const TForm* form) const {
     for (auto it = views().rbegin(); it != views().rend(); ++it)
       if (!(*it)->closed && IsWindowVisible((*it)->hwnd())) return (*it)->hwnd();
@@ -323,6 +324,7 @@ class Win32Backend final : public Backend {
     if (!host)
       for (auto it = views().rbegin(); it != views().rend() && !host; ++it)
         host = reinterpret_cast<HWND>((*it)->form().OwnerWindow());
+    if (!host) host = GetActiveWindow();
     return host && IsWindow(host) ? host : nullptr;
   }
 

@@ -35,6 +35,18 @@ LPARAM ParamOf(HWND tree, HTREEITEM item) {
   return it.lParam;
 }
 
+// The width a header needs for text: the text in the control's font, and the header's margins.
+int TextWidth(HWND h, const TFont& font, const std::wstring& text) {
+  HDC dc = GetDC(h);
+  if (!dc) return 0;
+  HGDIOBJ old = SelectObject(dc, Gdi::Font(font));
+  SIZE ext{};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &ext);
+  SelectObject(dc, old);
+  ReleaseDC(h, dc);
+  return ext.cx + Gdi::Scale(16);
+}
+
 }  // namespace
 
 // ---- Tree
@@ -170,7 +182,8 @@ void FormView::SyncGridColumns(Entry& e, const TStringGrid& m) {
     std::wstring text = headed ? ToW(m.Cell(c, 0)) : std::wstring();
     LVCOLUMNW col{};
     col.mask = LVCF_WIDTH | LVCF_TEXT;
-    col.cx = Gdi::Scale(m.ColWidth(c));
+    // At least as wide as the header's text: a cut "标签操..." tells the user nothing.
+    col.cx = std::max(Gdi::Scale(m.ColWidth(c)), text.empty() ? 0 : TextWidth(e.hwnd, m.Font(), text));
     col.pszText = text.data();
     SendMessageW(e.hwnd, LVM_SETCOLUMNW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&col));
   }
