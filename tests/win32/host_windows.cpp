@@ -10,8 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -405,10 +407,13 @@ HWND host_window() {
 
 // Returns once the GUI thread has handled every message posted to it before this call: a posted
 // message is handled after those posted earlier (a sent one would overtake them).
+// Set once the library's call on the GUI thread has returned: no loop takes markers any more.
+std::atomic<bool> g_returned{false};
+
 bool settle() {
   const int want = g_markers + 1;
   PostMessageW(host_window(), kMarker, 0, 0);
-  return wait_for([want] { return g_markers >= want; });
+  return wait_for([want] { return g_markers >= want || g_returned; });
 }
 
 void pump(DWORD ms) {
@@ -646,6 +651,8 @@ TEST(Windows, DebugWindowWarnsOnceAndSavesItsMemoThroughTheSaveDialog) {
         HWND memo = control(debug, "LogMemo");
         ASSERT_NE(memo, nullptr);
         EXPECT_TRUE(wait_for([memo] { return IsWindowEnabled(memo) != FALSE; }));
+        // Long log lines scroll sideways instead of being cut at the edge.
+        EXPECT_NE(GetWindowLongW(memo, GWL_STYLE) & WS_HSCROLL, 0);
         // Typed over the whole content (a multi-line edit reports no change for WM_SETTEXT).
         SendMessageW(memo, EM_SETSEL, 0, -1);
         SendMessageW(memo, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
@@ -823,5 +830,248 @@ TEST(Windows, TheDeviceTestIsModalToTheHostAndASecondOneIsRefused) {
   EXPECT_EQ(result, 1);
   EXPECT_TRUE(IsWindowEnabled(host));
 }
+
+// ---------------------------------------------------------------- the user's scenarios, real input
+
+}  // namespace
+
+namespace korvel::test {
+// A row by its name in test names and messages.
+static void PrintTo(const WindowScenario& row, std::ostream* os) {
+  *os << row.name;
+}
+static void PrintTo(const HostModule& m, std::ostream* os) {
+  *os << "{entry " << m.entry << ", station " << m.id << ", type " << int{m.type} << "}";
+}
+}  // namespace korvel::test
+
+namespace {
+namespace scenario {
+
+using korvel::test::HostModule;
+using korvel::test::UserAct;
+using korvel::test::UserStep;
+using korvel::test::WindowScenario;
+
+// Real input reaches the GUI thread behind the messages posted to it, so a posted marker alone does
+// not tell that it arrived: a hook on that thread counts the key presses and button releases it
+// takes from its queue. (A key's release may never be taken: its press can end the last window.)
+std::atomic<int> g_keys_down{0}, g_buttons_up{0};
+
+LRESULT CALLBACK input_seen(int code, WPARAM wp, LPARAM lp) {
+  if (code == HC_ACTION && wp == PM_REMOVE) {
+    const UINT m = reinterpret_cast<const MSG*>(lp)->message;
+    if (m == WM_KEYDOWN || m == WM_SYSKEYDOWN) ++g_keys_down;
+    if (m == WM_LBUTTONUP || m == WM_NCLBUTTONUP) ++g_buttons_up;
+  }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+// An X key name of the table as a virtual key; 0 when unknown.
+WORD virtual_key(const std::string& name) {
+  static const std::pair<const char*, WORD> kKeys[] = {
+      {"Return", VK_RETURN}, {"Escape", VK_ESCAPE}, {"Tab", VK_TAB},     {"Down", VK_DOWN},
+      {"Up", VK_UP},         {"Left", VK_LEFT},     {"Right", VK_RIGHT}, {"Home", VK_HOME},
+      {"End", VK_END},       {"Delete", VK_DELETE}, {"space", VK_SPACE},
+  };
+  for (const auto& [n, vk] : kKeys)
+    if (name == n) return vk;
+  if (name.size() == 1 && std::isalnum(static_cast<unsigned char>(name[0])))
+    return static_cast<WORD>(std::toupper(static_cast<unsigned char>(name[0])));
+  return 0;
+}
+
+INPUT key_input(WORD vk, bool up) {
+  INPUT in{};
+  in.type = INPUT_KEYBOARD;
+  in.ki.wVk = vk;
+  in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+  in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+  return in;
+}
+
+INPUT mouse_input(POINT at, DWORD flags) {
+  INPUT in{};
+  in.type = INPUT_MOUSE;
+  in.mi.dx = MulDiv(at.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+  in.mi.dy = MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+  in.mi.dwFlags = flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  return in;
+}
+
+// Plays the steps of a row as the user would, with the keyboard and the mouse (SendInput).
+class User {
+ public:
+  explicit User(DWORD gui_thread) : gui_thread_(gui_thread) {}
+
+  // What went wrong with the step; empty when it was done.
+  std::string Do(const UserStep& step) {
+    switch (step.act) {
+      case UserAct::Page: {
+        const char* tail = korvel::test::PageCaptionTail(step.arg);
+        if (!tail) return "no caption known for " + std::string(step.arg);
+        return Await(wait_page(wide(tail), 20000), step.arg);
+      }
+      case UserAct::Message:
+        return Await(wait_page(wide(step.arg), 20000, L"#32770"), step.arg);
+      case UserAct::Keys:
+        return Keys(step.arg);
+      case UserAct::Click:
+      case UserAct::Focus:
+        return Mouse(step.arg, step.act == UserAct::Click);
+    }
+    return "unknown step";
+  }
+
+ private:
+  // The window becomes the one later steps act on once it is the active window.
+  std::string Await(HWND w, const std::string& what) {
+    if (!w) return what + " did not show";
+    window_ = w;
+    const bool active = wait_for([this] {
+      GUITHREADINFO gui{};
+      gui.cbSize = sizeof gui;
+      return GetGUIThreadInfo(gui_thread_, &gui) && gui.hwndActive == window_;
+    });
+    if (!active) return what + " did not become active";
+    // The keyboard's input goes to the foreground window. Without a window manager Wine leaves the
+    // foreground where it was when a window of the same thread activates: the user brings it there.
+    if (GetForegroundWindow() != window_) SetForegroundWindow(window_);
+    return wait_for([this] { return GetForegroundWindow() == window_; }) ? "" : what + " is not in front";
+  }
+
+  std::string Keys(const std::string& keys) {
+    size_t at = 0;
+    while (at < keys.size()) {
+      size_t end = keys.find(' ', at);
+      if (end == std::string::npos) end = keys.size();
+      std::string name = keys.substr(at, end - at);
+      at = end + 1;
+      const bool shift = name.rfind("shift+", 0) == 0;
+      if (shift) name = name.substr(6);
+      const WORD vk = virtual_key(name);
+      if (!vk) return "unknown key " + name;
+      std::vector<INPUT> in;
+      if (shift) in.push_back(key_input(VK_SHIFT, false));
+      in.push_back(key_input(vk, false));
+      in.push_back(key_input(vk, true));
+      if (shift) in.push_back(key_input(VK_SHIFT, true));
+      const int want = g_keys_down + (shift ? 2 : 1);
+      SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
+      if (!wait_for([want] { return g_keys_down >= want; })) return "key " + name + " never arrived";
+      if (!settle()) return "the window did not take key " + name;
+    }
+    return "";
+  }
+
+  // A click in the middle of the control; or (focus) the press there, the release off it.
+  std::string Mouse(const std::string& name, bool click) {
+    HWND c = window_ ? control(window_, name.c_str()) : nullptr;
+    if (!c || !IsWindowVisible(c)) return "no control " + name;
+    RECT r;
+    GetWindowRect(c, &r);
+    POINT centre{(r.left + r.right) / 2, (r.top + r.bottom) / 2}, off{1, 1};
+    ClientToScreen(window_, &off);
+    const POINT up = click ? centre : off;
+    INPUT in[] = {mouse_input(centre, 0), mouse_input(centre, MOUSEEVENTF_LEFTDOWN), mouse_input(up, 0),
+                  mouse_input(up, MOUSEEVENTF_LEFTUP)};
+    const int want = g_buttons_up + 1;
+    SendInput(4, in, sizeof(INPUT));
+    if (!wait_for([want] { return g_buttons_up >= want; })) return "the mouse never reached " + name;
+    return settle() ? "" : "the window did not take the mouse on " + name;
+  }
+
+  DWORD gui_thread_;
+  HWND window_ = nullptr;
+};
+
+// The host's block of a row: its modules and nothing else.
+std::unique_ptr<PDB> block_of(const WindowScenario& row) {
+  auto b = block_with({});
+  for (auto& d : b->Devices) d.DevType = 2;
+  for (const HostModule& m : row.modules) {
+    b->Devices[m.entry].DevID = m.id;
+    b->Devices[m.entry].DevType = m.type;
+    b->Devices[m.entry].DevTypeName.set(m.type == 1 ? "PLNK" : "PLNE");
+  }
+  b->DebugLog = row.debug_log ? 1 : 0;
+  return b;
+}
+
+// The whole content of a file; false when it cannot be read.
+bool read_text(const std::wstring& path, std::string& out) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  out.assign(1 << 20, '\0');
+  DWORD got = 0;
+  const bool ok = ReadFile(f, out.data(), static_cast<DWORD>(out.size()), &got, nullptr) != 0;
+  CloseHandle(f);
+  out.resize(got);
+  return ok;
+}
+
+class WindowScenarioUnderWine : public ::testing::TestWithParam<WindowScenario> {};
+
+TEST_P(WindowScenarioUnderWine, GivesTheIntendedResultAndBlock) {
+  const WindowScenario& row = GetParam();
+  ASSERT_NE(lib().DLLEdDev, nullptr);
+  // The log goes below the current folder.
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring dir = std::wstring(temp) + L"korvel-scenario";
+  CreateDirectoryW(dir.c_str(), nullptr);
+  CreateDirectoryW((dir + L"\\Debug").c_str(), nullptr);
+  DeleteFileW((dir + L"\\Debug\\KorvelPLNK.Log").c_str());
+  ASSERT_TRUE(SetCurrentDirectoryW(dir.c_str()));
+  HWND host = host_window();
+  pump(200);
+  auto block = block_of(row);
+  // A first run settles what the block check changes on its own.
+  with_user([] { key(wait_page(kStart), VK_ESCAPE); },
+            [&] { return lib().DLLEdDev(reinterpret_cast<intptr_t>(host), block.get()); });
+  const PDB before = *block;
+  g_returned = false;
+  HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, input_seen, nullptr, GetCurrentThreadId());
+  ASSERT_NE(hook, nullptr);
+  std::string failed;
+  const DWORD gui_thread = GetCurrentThreadId();
+  const int32_t result = with_user(
+      [&] {
+        User user(gui_thread);
+        for (size_t i = 0; i < row.steps.size() && failed.empty(); ++i) {
+          failed = user.Do(row.steps[i]);
+          if (!failed.empty()) failed = "step " + std::to_string(i + 1) + ": " + failed;
+        }
+        // A row that went wrong leaves no window behind.
+        for (HWND w; !failed.empty() && (w = wait_page(L"", 500)) != nullptr;)
+          PostMessageW(w, WM_CLOSE, 0, 0);
+      },
+      [&] {
+        const int32_t r = lib().DLLEdDev(reinterpret_cast<intptr_t>(host), block.get());
+        g_returned = true;
+        return r;
+      });
+  UnhookWindowsHookEx(hook);
+  EXPECT_EQ(failed, "");
+  EXPECT_EQ(result, row.result);
+  std::vector<HostModule> modules;
+  for (int i = 0; i < static_cast<int>(std::size(block->Devices)); ++i)
+    if (block->Devices[i].DevType != 2)
+      modules.push_back({i, block->Devices[i].DevID, block->Devices[i].DevType});
+  EXPECT_EQ(modules, row.after);
+  if (row.untouched) {
+    EXPECT_EQ(std::memcmp(&before, block.get(), sizeof(PDB)), 0) << "the host's block changed";
+  }
+  if (row.log_lacks) {
+    std::string log;
+    ASSERT_TRUE(read_text(dir + L"\\Debug\\KorvelPLNK.Log", log)) << "the log was not saved";
+    EXPECT_EQ(log.find(row.log_lacks), std::string::npos) << log;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Win32, WindowScenarioUnderWine, ::testing::ValuesIn(korvel::test::WindowScenarios()),
+                         [](const ::testing::TestParamInfo<WindowScenario>& row) { return row.param.name; });
+
+}  // namespace scenario
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "sim/sim_line.h"
 #include "sim/wire.h"
 #include "tests/common/png_image.h"
+#include "tests/common/window_scenarios.h"
 
 namespace korvel {
 namespace {
@@ -65,7 +66,9 @@ class Wine : public ::testing::Test {
   // Runs one case of the host program; its output lands in *out. True when it passed. Cases without
   // a display see none (their windows return at once); window cases get the virtual X server.
   bool Host(const std::string& test_case, std::string* out, const std::string& extra_env = {}) {
-    const std::string log = (tmp_ / (test_case + ".out")).string();
+    std::string file = test_case + ".out";
+    std::replace(file.begin(), file.end(), '/', '_');
+    const std::string log = (tmp_ / file).string();
     const std::string name = test_case.find('.') == std::string::npos ? "Wine." + test_case : test_case;
     const std::string display = extra_env.empty() ? "env -u DISPLAY " : extra_env + " ";
     const std::string cmd = display + "KORVEL_HOST_COM=" + std::to_string(kCom) +
@@ -230,7 +233,7 @@ class WineWindows : public Wine {
     const std::string env = "DISPLAY=" + display_ + (western ? " LC_ALL=en_US.UTF-8" : " LC_ALL=zh_CN.GBK") +
                             " KORVEL_SCREENSHOT_DIR='Z:" + std::string(KORVEL_WINE_SCREENSHOT_DIR) + "' " +
                             more_env;
-    return Host("Windows." + test_case, out, env);
+    return Host(test_case.find('.') == std::string::npos ? "Windows." + test_case : test_case, out, env);
   }
   // A picture the host saved: a window's size, many colours (not a blank or one-colour area).
   static void CheckPicture(const std::string& file) {
@@ -307,6 +310,33 @@ TEST_F(WineWindows, TheDeviceTestIsModalToTheHostAndASecondOneIsRefused) {
   std::string out;
   EXPECT_TRUE(Windows("TheDeviceTestIsModalToTheHostAndASecondOneIsRefused", &out)) << out;
 }
+
+}  // namespace
+
+namespace test {
+// A row by its name in test names and messages.
+static void PrintTo(const WindowScenario& row, std::ostream* os) {
+  *os << row.name;
+}
+}  // namespace test
+
+namespace {
+
+// The table of user scenarios, played under Wine with real keyboard and mouse input by the host
+// program (the same rows the Qt backend plays under X).
+class WineWindowScenario : public WineWindows, public ::testing::WithParamInterface<test::WindowScenario> {};
+
+TEST_P(WineWindowScenario, GivesTheIntendedResultAndBlock) {
+  std::string out;
+  EXPECT_TRUE(Windows(
+      "Win32/WindowScenarioUnderWine.GivesTheIntendedResultAndBlock/" + std::string(GetParam().name), &out))
+      << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Win32, WineWindowScenario, ::testing::ValuesIn(test::WindowScenarios()),
+                         [](const ::testing::TestParamInfo<test::WindowScenario>& row) {
+                           return row.param.name;
+                         });
 
 }  // namespace
 }  // namespace korvel

@@ -40,6 +40,7 @@ LRESULT CALLBACK BoxWndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     }
     if (msg == WM_ERASEBKGND) return 1;  // painted whole in WM_PAINT
+    if (msg == WM_CLOSE) return 0;       // a container is no window of its own to close
     if (v->ContainerMessage(msg, wp, lp, r)) return r;
   }
   return DefWindowProcW(h, msg, wp, lp);
@@ -403,49 +404,92 @@ void FormView::PaintContainer(HWND h, size_t index) {
   EndPaint(h, &ps);
 }
 
+namespace {
+
+// A typed character as the page's key filter sees it (0 for none): ASCII, backspace, or the lead byte
+// of a GBK character, as the original saw a double-byte key.
+char FilterKey(WPARAM wp) {
+  if (wp == VK_BACK) return '\b';
+  if (wp >= 0x20 && wp < 0x7F) return static_cast<char>(wp);
+  if (wp < 0x80) return 0;
+  const std::string gbk = FromW(std::wstring(1, static_cast<wchar_t>(wp)));
+  return gbk.empty() ? 0 : gbk.front();
+}
+
+}  // namespace
+
 LRESULT FormView::ControlProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, size_t index) {
-  if (index < entries_.size()) {
-    TComponent* model = entries_[index].model;
-    auto* c = static_cast<TControl*>(model);
-    switch (msg) {
-      case WM_SETFOCUS: {
-        LRESULT r = DefSubclassProc(h, msg, wp, lp);
-        // The focus in the model follows (the page's OnExit handlers clamp numbers on leaving).
-        if (c->Focusable())
-          User([this, c] {
-            if (form_.ActiveControl() != c) c->SetFocus();
-          });
-        return r;
-      }
-      case WM_CHAR:
-        if ((model->kind() == Kind::Edit || model->kind() == Kind::ComboBox) && c->OnKeyPress && !syncing_) {
-          // Typed characters pass the page's key filter first (digits-only fields and the like).
-          char key = 0;
-          if (wp == VK_BACK) {
-            key = '\b';
-          } else if (wp >= 0x20 && wp < 0x7F) {
-            key = static_cast<char>(wp);
-          } else if (wp >= 0x80) {
-            const std::string gbk = FromW(std::wstring(1, static_cast<wchar_t>(wp)));
-            if (!gbk.empty()) key = gbk.front();  // a GBK lead byte, as the original saw a double-byte key
-          }
-          if (key != 0) {
-            c->OnKeyPress(key);
-            if (key == 0) return 0;  // swallowed
-          }
-        }
-        break;
-      case WM_KEYUP:
-        if (c->OnKeyUp) {
-          const int key = static_cast<int>(wp);
-          User([c, key] { c->UserKeyUp(key); });
-        }
-        break;
-      default:
-        break;
+  if (index >= entries_.size()) return DefSubclassProc(h, msg, wp, lp);
+  TComponent* model = entries_[index].model;
+  auto* c = static_cast<TControl*>(model);
+  switch (msg) {
+    case WM_SETFOCUS: {
+      LRESULT r = DefSubclassProc(h, msg, wp, lp);
+      // The focus in the model follows (the page's OnExit handlers clamp numbers on leaving).
+      if (c->Focusable())
+        User([this, c] {
+          if (form_.ActiveControl() != c) c->SetFocus();
+        });
+      return r;
     }
+    case WM_GETDLGCODE:
+      if (model->kind() == Kind::Memo) return MemoDialogCode(h, wp, lp, *static_cast<TMemo*>(model));
+      break;
+    case WM_KEYDOWN:
+      if (KeyDown(index, wp)) return 0;
+      break;
+    case WM_CHAR:
+      if ((model->kind() == Kind::Edit || model->kind() == Kind::ComboBox) && c->OnKeyPress && !syncing_) {
+        // Typed characters pass the page's key filter first (digits-only fields and the like).
+        char key = FilterKey(wp);
+        if (key != 0) {
+          c->OnKeyPress(key);
+          if (key == 0) return 0;  // swallowed
+        }
+      }
+      break;
+    case WM_KEYUP:
+      if (c->OnKeyUp) {
+        const int key = static_cast<int>(wp);
+        User([c, key] { c->UserKeyUp(key); });
+      }
+      break;
+    default:
+      break;
   }
   return DefSubclassProc(h, msg, wp, lp);
+}
+
+LRESULT FormView::MemoDialogCode(HWND h, WPARAM wp, LPARAM lp, const TMemo& m) {
+  // A memo keeps the keys it edits with, but not the page's keys: Tab moves the focus on (Ctrl+Tab
+  // stays with an editable memo), Escape acts on the page, and a read-only memo leaves Return to
+  // the page's buttons as well.
+  const LRESULT code = DefSubclassProc(h, WM_GETDLGCODE, wp, lp);
+  const auto* msg = reinterpret_cast<const MSG*>(lp);
+  if (!msg || msg->message != WM_KEYDOWN) return code;
+  const bool ctrl = GetKeyState(VK_CONTROL) < 0;
+  const bool page_key = (msg->wParam == VK_TAB && (m.ReadOnly() || !ctrl)) || msg->wParam == VK_ESCAPE ||
+                        (msg->wParam == VK_RETURN && m.ReadOnly());
+  return page_key ? code & ~static_cast<LRESULT>(DLGC_WANTALLKEYS | DLGC_WANTTAB) : code;
+}
+
+bool FormView::KeyDown(size_t index, WPARAM key) {
+  TComponent* model = entries_[index].model;
+  if (model->kind() == Kind::Memo && key == VK_ESCAPE) {
+    // The edit control would send its page a close of its own, to its parent: a group box it sits
+    // in would go. Escape in a memo is Escape on the page.
+    Cancel();
+    return true;
+  }
+  if (model->kind() != Kind::TreeView) return false;
+  auto* tree = static_cast<TTreeView*>(model);
+  const bool moves = key == VK_DOWN || key == VK_UP || key == VK_HOME || key == VK_END || key == VK_NEXT ||
+                     key == VK_PRIOR || key == VK_LEFT || key == VK_RIGHT;
+  if (!moves || tree->Selected() || tree->TopCount() == 0) return false;
+  // With nothing selected, the first move of the keyboard selects the first node (the tree itself
+  // would not move from nothing).
+  User([tree] { tree->SetSelected(tree->TopItem(0)); });
+  return true;
 }
 
 LRESULT FormView::FormProc(UINT msg, WPARAM wp, LPARAM lp) {

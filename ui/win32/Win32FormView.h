@@ -99,6 +99,9 @@ class FormView {
   // The control an HWND shows, and which item of it (radio group buttons), or npos.
   size_t EntryOf(HWND h, int* item = nullptr) const;
   void Command(HWND from, UINT code, UINT id);
+  // What a memo asks of the dialog keys, and keys acted on before the control sees them.
+  LRESULT MemoDialogCode(HWND h, WPARAM wp, LPARAM lp, const TMemo& m);
+  bool KeyDown(size_t index, WPARAM key);
   LRESULT Notify(NMHDR* hdr);
   HBRUSH ColorMessage(HDC dc, HWND control);
   void Cancel();

@@ -125,6 +125,10 @@ LRESULT FormView::TreeViewNotify(size_t index, NMHDR* hdr) {
   };
   auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
   switch (hdr->code) {
+    case TVN_SELCHANGINGW:
+      // The tree selects an item of its own accord on taking the focus: the page would not know of
+      // it, yet show it selected. Only the user's click or key, or the page, selects.
+      return !syncing_ && nm->action == TVC_UNKNOWN ? TRUE : FALSE;
     case TVN_SELCHANGEDW:
       if (!syncing_ && nm->action != TVC_UNKNOWN)
         User([m, node = node_of(nm->itemNew.lParam)] { m->SetSelected(node); });
