@@ -115,7 +115,11 @@ bool TCustomDLLObject::IniParm(const PDB* block) {
     std::string msg;
     const bool open = OpenPort(*block, msg);
     WriteCommEvent(msg);
-    if (Parm.DebugLog) LogLine(GBK("：") + msg + "\r\n");
+    // The host gets the library's text; the log adds which device and the system's reason, so that
+    // a missing device, a refused permission and a busy port can be told apart.
+    const std::string why = open || Line_ == nullptr ? std::string() : Line_->open_failure();
+    if (Parm.DebugLog || (!open && Parm.ErrorLog))
+      LogLine(GBK("：") + msg + (why.empty() ? std::string() : " (" + why + ")") + "\r\n");
     return open;
   });
 }

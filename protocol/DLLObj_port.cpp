@@ -14,6 +14,7 @@ class SerialLine final : public Line {
   bool open(const PDB& block, std::string& message) override { return comm_.Open(&block, message); }
   bool is_open() const override { return comm_.IsOpen(); }
   std::string settings_note() const override { return comm_.SettingsNote; }
+  std::string open_failure() const override { return comm_.IsOpen() ? std::string() : comm_.OpenFailure; }
   bool send(const std::string& text) override { return comm_.SendText(text); }
   const std::string& received() override { return comm_.ReadAll(); }
 

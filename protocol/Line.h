@@ -22,6 +22,10 @@ class Line {
   // took them all.
   virtual std::string settings_note() const { return {}; }
 
+  // Why the last open failed, in the system's words with the device path, for the log; "" when it
+  // did not fail or nothing more is known than the message.
+  virtual std::string open_failure() const { return {}; }
+
   // Forgets what was received so far and everything still queued, then sends text (at most its
   // first 255 characters). True when every byte went out. Never waits for an answer; a line that
   // has gone is reopened by one attempt, without waiting.

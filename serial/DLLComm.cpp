@@ -123,11 +123,14 @@ void TCommClass::OpenHandle(bool retry) {
       std::lock_guard<std::mutex> lock(Lock_);
       result = Port_.open(path);
     }
-    // Not a serial device: waiting will not change that.
-    if (result == plat::OpenResult::Ok || result == plat::OpenResult::NotTerminal || !retry) break;
+    // Only a busy or missing device may change while we wait (another program lets go, an adapter
+    // is plugged in); a refused permission or a file that is no serial device will not.
+    if (result != plat::OpenResult::Busy && result != plat::OpenResult::Missing) break;
+    if (!retry) break;
     if (++tries >= kMaxTries || plat::tick_ms() - start > kOpenRetryMs) break;
     plat::sleep_ms(kOpenRetryPauseMs);
   }
+  OpenFailure = IsOpen() ? std::string() : plat::last_error_text();
   if (!IsOpen()) StatusText = PortName + GBK("不存在或被其它程序占用！");
 }
 

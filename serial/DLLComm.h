@@ -120,6 +120,9 @@ class TCommClass {
   // What of the line settings the device did not take at the last open, as a log text; empty
   // when it took them all.
   std::string SettingsNote;
+  // Why the last open of the device failed: its path and the system's reason; empty after a
+  // successful open.
+  std::string OpenFailure;
 
  private:
   friend class TCommEventChars;

@@ -103,12 +103,14 @@ OpenResult SerialPort::open(const std::string& path) {
   termios2 t{};
   if (ioctl(fd, TCGETS2, &t) != 0) {
     ::close(fd);
+    set_last_error_text(path + ": not a serial device");
     return OpenResult::NotTerminal;
   }
   // TIOCEXCL refuses later opens, but not to a privileged process; the advisory lock catches
   // those openers as well, as long as they play by the same rule.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
+    set_last_error_text(path + ": locked by another program");
     return OpenResult::Busy;
   }
   ioctl(fd, TIOCEXCL);

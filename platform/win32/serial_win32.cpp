@@ -134,6 +134,7 @@ OpenResult SerialPort::open(const std::string& path) {
   dcb.DCBlength = sizeof dcb;
   if (GetFileType(h) != FILE_TYPE_CHAR || !GetCommState(h, &dcb)) {
     CloseHandle(h);
+    set_last_error_text(path + ": not a serial device");
     return OpenResult::NotTerminal;
   }
   // Reads return at once with what is queued; a write may take up to five seconds.

@@ -2,6 +2,9 @@
 // collecting, purging, refusals, a line that vanishes and comes back, and descriptor hygiene.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <filesystem>
 
 #include "platform/text.h"
@@ -363,6 +366,33 @@ TEST_F(TCommClassPty, MissingDevicesAndPlainFilesAreReported) {
   EXPECT_FALSE(OpenPort(port, MakeBlock(kComPort), &msg));
   EXPECT_EQ(msg, "Com3" + GBK("不存在或被其它程序占用！"));
   EXPECT_FALSE(port.IsOpen());
+}
+
+TEST_F(TCommClassPty, AnOpenFailureKeepsTheSystemsReasonAndWaitsOnlyWhenWaitingCanHelp) {
+  TCommClass port(nullptr, true);
+  const auto file = dir_ / "plain-file";
+  FILE* f = fopen(file.string().c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fclose(f);
+  struct Case {
+    std::filesystem::path path;
+    std::string reason;
+    bool retried;
+  };
+  for (const Case& c : {Case{dir_ / "nothing-here", std::strerror(ENOENT), true},
+                        Case{dir_, std::strerror(EISDIR), false}, Case{file, "not a serial device", false}}) {
+    Repoint(c.path.string());
+    std::string msg;
+    const uint64_t before = clock_;
+    EXPECT_FALSE(OpenPort(port, MakeBlock(kComPort), &msg)) << c.path;
+    // The host's text stays the library's own; the reason is kept beside it for the log.
+    EXPECT_EQ(msg, "Com3" + GBK("不存在或被其它程序占用！"));
+    EXPECT_NE(port.OpenFailure.find(": " + c.reason), std::string::npos) << port.OpenFailure;
+    EXPECT_EQ(clock_ - before > TCommClass::kOpenRetryMs, c.retried) << c.path;
+  }
+  Repoint(master_.path());
+  ASSERT_TRUE(OpenPort(port, MakeBlock(kComPort)));
+  EXPECT_EQ(port.OpenFailure, "");
 }
 
 TEST_F(TCommClassPty, VanishedLineIsClosedAndTheNextSendReopensIt) {
