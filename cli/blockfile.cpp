@@ -141,6 +141,8 @@ bool load_tags(const std::string& path, std::vector<TagSpec>& tags, std::string&
     err = "cannot read " + path;
     return false;
   }
+  // Spreadsheets save "CSV UTF-8" with a byte order mark, which would stick to the first name.
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   int lineNo = 0;
   for (const std::string& raw : split(text, '\n')) {
     ++lineNo;

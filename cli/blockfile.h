@@ -45,7 +45,8 @@ struct TagSpec {
 };
 // Parses "name,address,type,period" (type real|bool|string or 0|1|2; period optional).
 bool parse_tag(const std::string& line, TagSpec& tag, std::string& err);
-// Reads a tag list file: one tag a line, "#" comments, an optional header line "name,...".
+// Reads a tag list file: one tag a line, "#" comments, an optional header line "name,...", a
+// leading UTF-8 byte order mark dropped.
 bool load_tags(const std::string& path, std::vector<TagSpec>& tags, std::string& err);
 // The tags a demonstration polls for the configured modules of a block.
 std::vector<TagSpec> default_tags(const PDB& block);

@@ -11,9 +11,9 @@ using namespace korvel;
 
 namespace {
 
-int fail(const std::string& err) {
+int fail(const std::string& err, int status = 1) {
   std::fprintf(stderr, "korvel-pdb: %s\n", err.c_str());
-  return 1;
+  return status;
 }
 
 // Applies module specs and assignments in the order given; false after printing the reason.
@@ -41,7 +41,8 @@ void declare_commands(CLI::App& app, Command& c) {
       "\n  e.g. korvel-pdb set dev.pdb Baud=115200 Parity=even DataBits=8 StopBits=1 Port=COM3 TimeOut=200\n"
       "  Every value is checked against the block's tables. print shows the raw fields; DataBits and\n"
       "  StopBits given to new/set count bits (8, 1.5), DataBitsCode and StopBitsCode take the raw codes.\n"
-      "Exit status: 0 done (diff: the same), 1 refused or failed (diff: they differ), 2 usage.");
+      "Exit status: 0 done (diff: the same), 1 refused or failed (diff: they differ), 2 usage (diff: a\n"
+      "file that cannot be read).");
   c.make = app.add_subcommand("new", "create FILE with the defaults, then the modules and fields given");
   c.make->add_option("FILE", c.file, "block file to write")->required();
   c.make->add_option("FIELD=VALUE", c.fields, "settings or raw fields");
@@ -90,13 +91,45 @@ int block_from_json(const Command& c, PDB& block) {
   return cli::save_block(c.file, block, err) ? 0 : fail(err);
 }
 
-int diff_blocks(const Command& c, const PDB& block) {
+// 1 means "they differ", so a file that cannot be read is 2, as diff(1) has it.
+int diff_blocks(const Command& c) {
   std::string err;
-  std::unique_ptr<PDB> b = cli::new_block();
-  if (!cli::load_block(c.other, *b, err)) return fail(err);
-  const std::vector<std::string> lines = cli::block_diff(block, *b);
+  std::unique_ptr<PDB> a = cli::new_block(), b = cli::new_block();
+  if (!cli::load_block(c.file, *a, err) || !cli::load_block(c.other, *b, err)) return fail(err, 2);
+  const std::vector<std::string> lines = cli::block_diff(*a, *b);
   for (const std::string& l : lines) std::printf("%s\n", l.c_str());
   return lines.empty() ? 0 : 1;
+}
+
+// The entries the block check voids when a driver starts with this block: their type name does
+// not match their type (a foreign or damaged block). Said on stderr, beside the JSON.
+void warn_voided(const PDB& block) {
+  std::unique_ptr<PDB> checked = cli::new_block();
+  *checked = block;
+  if (!CheckPDB(checked.get())) return;
+  std::string list;
+  int n = 0;
+  for (int i = 0; i < kMaxDevices; ++i)
+    if (checked->Devices[i].DevType != block.Devices[i].DevType) {
+      if (n++ < 10) list += (list.empty() ? "" : ", ") + std::to_string(i);
+    }
+  if (n > 10) list += " ... (" + std::to_string(n) + " in all)";
+  std::fprintf(stderr,
+               "korvel-pdb: warning: the driver's block check voids module entries %s: their type name "
+               "does not match their type (a damaged or foreign block); they are not polled\n",
+               list.c_str());
+}
+
+// A word that is no option and no subcommand: CLI11 would only say that a subcommand is required.
+bool unknown_subcommand(int argc, char** argv, const CLI::App& app) {
+  if (argc < 2 || argv[1][0] == '-') return false;
+  std::string names;
+  for (const CLI::App* sub : app.get_subcommands({})) {
+    if (sub->get_name() == argv[1]) return false;
+    names += (names.empty() ? "" : ", ") + sub->get_name();
+  }
+  std::fprintf(stderr, "korvel-pdb: unknown subcommand '%s' (one of %s; --help)\n", argv[1], names.c_str());
+  return true;
 }
 
 }  // namespace
@@ -105,6 +138,8 @@ int main(int argc, char** argv) {
   CLI::App app{"korvel-pdb: parameter block files (26508 bytes) as a host stores them", "korvel-pdb"};
   Command c;
   declare_commands(app, c);
+  app.set_version_flag("--version", "korvel-pdb " KORVEL_VERSION);
+  if (unknown_subcommand(argc, argv, app)) return 2;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -116,12 +151,13 @@ int main(int argc, char** argv) {
   std::unique_ptr<PDB> block = cli::new_block();
   if (*c.make) return make_block(c, *block);
   if (*c.fromJson) return block_from_json(c, *block);
+  if (*c.diff) return diff_blocks(c);
   if (!cli::load_block(c.file, *block, err)) return fail(err);
   if (*c.print) {
     std::fputs(cli::block_json(*block).c_str(), stdout);
+    warn_voided(*block);
     return 0;
   }
-  if (*c.diff) return diff_blocks(c, *block);
   if (!edit(*block, *c.add ? c.modules : std::vector<std::string>{},
             *c.set ? c.fields : std::vector<std::string>{}))
     return 1;

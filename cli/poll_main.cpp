@@ -1,5 +1,6 @@
 // korvel-poll: a host in a box. Loads the driver library by path and drives it only through its
 // exports, as a SCADA host does: parameter block + tag list in, every reported change out.
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,7 @@
 #include "platform/dynlib.h"
 #include "platform/env.h"
 #include "platform/files.h"
+#include "platform/serial.h"
 #include "platform/text.h"
 #include "sim/config.h"
 #include "sim/runner.h"
@@ -78,19 +80,27 @@ void declare_line_options(CLI::App& app, Options& o) {
          "--library", o.library,
          "the driver library (default: KorvelPLNK.so of the build tree, else of the installed prefix)")
       ->option_text("PATH");
-  app.add_option("--block", o.blockFile,
-                 "parameter block file (26508 bytes); else built from the flags below")
-      ->option_text("FILE");
-  app.add_option("--port", o.port, "COM port 1..16 (default 1); ComN is KORVELPLNK_COMN or /dev/ttyS(N-1)")
-      ->option_text("N");
-  app.add_option("--baud", o.baud, "line rate (default 9600)")->option_text("RATE");
-  app.add_option("--timeout", o.timeout, "answer time-out (default 100)")->option_text("MS");
-  app.add_option("--module", o.modules, "configure module N (repeatable; default 1:PLNK and 2:PLNE)")
-      ->option_text("N[:PLNE|PLNK]")
-      ->allow_extra_args(false);
-  app.add_flag("--log-debug", o.logDebug, "the block's run log switch");
-  app.add_flag("--log-error", o.logError, "the block's error log switch");
-  app.add_flag("--log-trace", o.logTrace, "the block's trace log switch");
+  auto* block = app.add_option("--block", o.blockFile,
+                               "parameter block file (26508 bytes); else built from the flags below, "
+                               "which it excludes")
+                    ->option_text("FILE");
+  // A block file holds all of these; taking one of them silently over the file would mislead.
+  const CLI::Option* fromFlags[] = {
+      app.add_option("--port", o.port,
+                     "COM port 1..16 (default 1); ComN is KORVELPLNK_COMN or /dev/ttyS(N-1)")
+          ->option_text("N"),
+      app.add_option("--baud", o.baud, "line rate (default 9600)")->option_text("RATE"),
+      app.add_option("--timeout", o.timeout, "answer time-out 10..60000 (default 100)")
+          ->option_text("MS")
+          ->check(CLI::Range(10L, 60000L)),
+      app.add_option("--module", o.modules, "configure module N (repeatable; default 1:PLNK and 2:PLNE)")
+          ->option_text("N[:PLNE|PLNK]")
+          ->allow_extra_args(false),
+      app.add_flag("--log-debug", o.logDebug, "the block's run log switch"),
+      app.add_flag("--log-error", o.logError, "the block's error log switch"),
+      app.add_flag("--log-trace", o.logTrace, "the block's trace log switch"),
+  };
+  for (const CLI::Option* f : fromFlags) block->excludes(f->get_name());
 }
 
 // The tags and the writes, read as texts first.
@@ -118,8 +128,9 @@ void declare_output_options(CLI::App& app, Options& o) {
       ->excludes(json)
       ->excludes(csv);
   app.add_option("--duration", o.duration, "stop after S seconds (default: until interrupted)")
-      ->option_text("S");
-  app.add_option("--polls", o.polls, "stop after N polls")->option_text("N");
+      ->option_text("S")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--polls", o.polls, "stop after N polls")->option_text("N")->check(CLI::NonNegativeNumber);
 }
 
 // The built-in simulator, and the footer.
@@ -133,7 +144,8 @@ void declare_sim_options(CLI::App& app, Options& o) {
   app.add_option("--sim-config", o.simConfig, "simulator configuration file")->option_text("FILE");
   app.add_option("--sim-baud", o.simBaud,
                  "the simulator's character timing (default: the line rate; 0 = none)")
-      ->option_text("RATE");
+      ->option_text("RATE")
+      ->check(CLI::NonNegativeNumber);
   app.footer(
       "Exit status: 0 after the run, 1 when the library cannot be loaded or the driver cannot start (the\n"
       "port cannot be opened: the library's message is printed), 2 for a usage error.");
@@ -142,11 +154,18 @@ void declare_sim_options(CLI::App& app, Options& o) {
 // The tag lists and timed writes from their texts; -1 to go on, else 2 (a usage error).
 int read_lists(const RawLists& raw, Options& o) {
   std::string err;
-  for (const std::string& f : raw.tagFiles)
+  for (const std::string& f : raw.tagFiles) {
+    const size_t before = o.tags.size();
     if (!cli::load_tags(f, o.tags, err)) {
       std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
       return 2;
     }
+    // An empty list is a mistake (a wrong file, an unsaved one), not a wish for the demonstration.
+    if (o.tags.size() == before) {
+      std::fprintf(stderr, "korvel-poll: %s holds no tags\n", f.c_str());
+      return 2;
+    }
+  }
   for (const std::string& line : raw.tagLines) {
     cli::TagSpec t;
     if (!cli::parse_tag(line, t, err)) {
@@ -166,7 +185,13 @@ int read_lists(const RawLists& raw, Options& o) {
     w.value = v.substr(eq + 1);
     const size_t at = w.value.find('@');
     if (at != std::string::npos) {
-      w.atMs = std::strtoull(w.value.c_str() + at + 1, nullptr, 10);
+      const std::string ms = w.value.substr(at + 1);
+      char* end = nullptr;
+      w.atMs = std::strtoull(ms.c_str(), &end, 10);
+      if (ms.empty() || ms[0] < '0' || ms[0] > '9' || *end != '\0') {
+        std::fprintf(stderr, "korvel-poll: --write %s: a time in ms expected after '@'\n", v.c_str());
+        return 2;
+      }
       w.value.resize(at);
     }
     o.writes.push_back(w);
@@ -179,6 +204,7 @@ int parse_args(int argc, char** argv, Options& o) {
   CLI::App app{"korvel-poll: a host in a box. Loads the driver library and polls it through its exports.",
                "korvel-poll"};
   app.get_formatter()->column_width(34);
+  app.set_version_flag("--version", "korvel-poll " KORVEL_VERSION);
   RawLists raw;
   declare_line_options(app, o);
   declare_tag_options(app, raw);
@@ -192,15 +218,19 @@ int parse_args(int argc, char** argv, Options& o) {
   return read_lists(raw, o);
 }
 
-// Prints and frees a text the library handed out. CSV keeps its standard output for rows.
-void show_message(char* msg, const Options& o) {
-  const std::string text = cli::take_message(msg);
+// Prints a text of the library. CSV keeps its standard output for rows.
+void show_text(const std::string& text, const Options& o) {
   if (text.empty()) return;
   if (o.json)
     std::printf("{\"message\":%s}\n", cli::json_string(text).c_str());
   else
     std::fprintf(o.csv ? stderr : stdout, "driver: %s\n", text.c_str());
   std::fflush(stdout);
+}
+
+// Prints and frees a text the library handed out.
+void show_message(char* msg, const Options& o) {
+  show_text(cli::take_message(msg), o);
 }
 
 // The parameter block from its file, or from the line and module flags; 0 or the exit status.
@@ -255,16 +285,71 @@ std::vector<cli::TagSpec> tag_list(const Options& o, const PDB& block) {
   return tags;
 }
 
-// The simulator's wire log as --stats reads it, handed over from the simulator's thread.
+// A write's value in its tag's type: a number for real tags, 1/0, true/false or on/off for Boolean
+// ones (any text for strings, set by the caller). False when the text is none of these.
+bool write_value(const std::string& text, uint8_t type, TTagValue& rec) {
+  rec.DataType = type;
+  if (type == kTypeReal) {
+    const std::string t = plat::trim(text);
+    char* end = nullptr;
+    rec.Data.dbl = std::strtod(t.c_str(), &end);
+    return !t.empty() && *end == '\0' && std::isfinite(rec.Data.dbl);
+  }
+  if (type == kTypeBool) {
+    static const char* const kTrue[] = {"1", "true", "on"};
+    static const char* const kFalse[] = {"0", "false", "off"};
+    for (const char* w : kTrue)
+      if (text == w) return rec.Data.bln = 1, true;
+    for (const char* w : kFalse)
+      if (text == w) return rec.Data.bln = 0, true;
+    return false;
+  }
+  return true;
+}
+
+// Every --write names a tag of the run and a value of its type; -1 to go on, else 2.
+int check_writes(const Options& o, const std::vector<cli::TagSpec>& tags) {
+  for (const Options::Write& w : o.writes) {
+    const cli::TagSpec* tag = nullptr;
+    for (const cli::TagSpec& t : tags)
+      if (t.name == w.tag) tag = &t;
+    if (tag == nullptr) {
+      std::fprintf(stderr, "korvel-poll: --write names no tag of this run: %s\n", w.tag.c_str());
+      return 2;
+    }
+    TTagValue rec{};
+    if (!write_value(w.value, tag->type, rec)) {
+      std::fprintf(stderr, "korvel-poll: --write %s=%s: %s\n", w.tag.c_str(), w.value.c_str(),
+                   tag->type == kTypeBool ? "a Boolean tag takes 1, 0, true, false, on or off"
+                                          : "a real tag takes a number");
+      return 2;
+    }
+  }
+  return -1;
+}
+
+// Why the block's port does not open, in the system's words with the device path ("" when it
+// opens now): the library's message names the port alone, whatever the cause.
+std::string port_trouble(const PDB& block) {
+  const std::string path = plat::serial_device_path("Com" + std::to_string(block.ComPort + 1));
+  plat::SerialPort port;
+  if (port.open(path) == plat::OpenResult::Ok) return std::string();
+  return plat::last_error_text();
+}
+
+// The simulator's wire log as --stats and the time-out lines read it, handed over from the
+// simulator's thread.
 struct WireNote {
   bool request;
   int station;
   uint64_t ms;
   bool expectsAnswer;
+  std::string bytes;  // an answer's
 };
 struct WireNotes {
   std::mutex mu;
   std::vector<WireNote> notes;
+  const sim::Runner* runner = nullptr;  // its clock is the log's
 };
 
 // One simulated module per configured module, with lively values.
@@ -301,14 +386,14 @@ int start_simulator(const Options& o, const PDB& block, sim::ModuleSim& simulato
     }
   }
   simulator.set_log_limit(1000);
-  if (o.stats) {
-    simulator.set_log_sink([&wire](const sim::WireEvent& e) {
-      if (e.dir == sim::WireEvent::Dir::Line || e.station < 0) return;
-      std::lock_guard<std::mutex> lock(wire.mu);
-      wire.notes.push_back({e.dir == sim::WireEvent::Dir::Received, e.station, e.at_ms,
-                            !e.bytes.empty() && e.bytes[0] != '%'});
-    });
-  }
+  simulator.set_log_sink([&wire](const sim::WireEvent& e) {
+    if (e.dir == sim::WireEvent::Dir::Line || e.station < 0) return;
+    const bool request = e.dir == sim::WireEvent::Dir::Received;
+    std::lock_guard<std::mutex> lock(wire.mu);
+    wire.notes.push_back({request, e.station, e.at_ms, !e.bytes.empty() && e.bytes[0] != '%',
+                          request ? std::string() : e.bytes});
+  });
+  wire.runner = &runner;
   sim::RunnerOptions ro;
   ro.timing = timing;
   if (!runner.start(ro, &err)) {
@@ -343,12 +428,19 @@ class Host {
     }
   }
 
+  // The time-out the driver applies: the block's, within the range the driver clamps it to.
+  void SetTimeout(uint16_t blockTimeOut) {
+    board_.set_timeout(blockTimeOut < 10 ? 10 : blockTimeOut > 60000 ? 60000 : blockTimeOut);
+  }
+
   // Starts the driver; false (with the library's message printed) when it did not start.
   bool Start(PDB& block) {
     char* msg = nullptr;
     if (x_.IniDriver(static_cast<int32_t>(pointers_.size()), pointers_.data(), &block, &msg) == 0) {
       // A driver that could not start (most often: the port cannot be opened) polls nothing useful.
-      std::fprintf(stderr, "korvel-poll: the driver did not start: %s\n", cli::take_message(msg).c_str());
+      const std::string why = port_trouble(block);
+      std::fprintf(stderr, "korvel-poll: the driver did not start: %s%s\n", cli::take_message(msg).c_str(),
+                   why.empty() ? "" : (" (" + why + ")").c_str());
       x_.FreeDriver();
       return false;
     }
@@ -368,7 +460,6 @@ class Host {
       DueWrites(now);
       const bool changed = Poll();
       if (o_.stats) {
-        TakeWireNotes();
         if (live_ && now >= next_stats_) {
           next_stats_ = now + 1000;
           PrintStats(true);
@@ -384,7 +475,11 @@ class Host {
 
   // Stops the driver and says how it ended.
   void Stop() {
-    if (o_.stats) PrintStats(false);
+    if (o_.stats) {
+      TakeWireNotes();
+      if (wire_.runner != nullptr) board_.settle(wire_.runner->now());
+      PrintStats(false);
+    }
     x_.FreeDriver();
     char* msg = nullptr;
     x_.GetDeviceStatus(&msg);
@@ -399,20 +494,12 @@ class Host {
       if (w.done || now < w.atMs) continue;
       w.done = true;
       auto it = by_name_.find(w.tag);
-      if (it == by_name_.end()) {
-        std::fprintf(stderr, "korvel-poll: --write names no tag %s\n", w.tag.c_str());
-        continue;
-      }
+      if (it == by_name_.end()) continue;  // refused by check_writes before the start
       TTagValue rec{};
       rec.TagID = infos_[it->second].TagID;
-      rec.DataType = tags_[it->second].type;
+      write_value(w.value, tags_[it->second].type, rec);
       std::string gbk = plat::utf8_to_gbk(w.value);
-      if (rec.DataType == kTypeReal)
-        rec.Data.dbl = std::atof(w.value.c_str());
-      else if (rec.DataType == kTypeBool)
-        rec.Data.bln = (w.value == "1" || w.value == "true" || w.value == "on") ? 1 : 0;
-      else
-        rec.Data.str = gbk.data();
+      if (rec.DataType == kTypeString) rec.Data.str = gbk.data();
       char* msg = nullptr;
       const bool accepted = x_.OnDataWrite(1, &rec, &msg) != 0;
       if (o_.json)
@@ -430,12 +517,15 @@ class Host {
     int32_t n = 0;
     char* msg = nullptr;
     x_.OnDataRead(&n, buf_.data(), &msg);
-    show_message(msg, o_);
+    TakeWireNotes();
     board_.begin_poll();
     bool changed = false;
+    int timedOut = -1;  // a module whose tags this poll reports without a (complete) answer
     for (int32_t i = 0; i < n; ++i) {
       const TTagValue& v = buf_[static_cast<size_t>(i)];
       const size_t idx = static_cast<size_t>(v.TagID - 1);
+      if ((v.Status & 0x00300000) != 0 && idx < tags_.size() && timedOut < 0)
+        timedOut = cli::station_of(tags_[idx].address);
       const std::string text = cli::value_text(v);
       board_.report(v.TagID, v.Status, v.DataType == kTypeString && v.Data.str != nullptr ? v.Data.str : "");
       if (v.DataType == kTypeString) std::free(v.Data.str);
@@ -444,16 +534,27 @@ class Host {
       changed = true;
       PrintChange(idx, v, text);
     }
+    ShowPollMessage(msg, timedOut);
     return changed;
+  }
+
+  // The driver's message of a poll. Its time-out message names no module: the line says which,
+  // from the wire log when simulated, else from the tags this poll reported.
+  void ShowPollMessage(char* msg, int timedOut) {
+    std::string text = cli::take_message(msg);
+    if (text.empty()) return;
+    if (text == "通讯超时错，期待设备应答") {
+      if (wire_.runner != nullptr) timedOut = board_.last_timed_out(wire_.runner->now());
+      text += timedOut >= 0 ? " (module " + std::to_string(timedOut) + ")" : " (module ?)";
+    }
+    show_text(text, o_);
   }
 
   void PrintChange(size_t idx, const TTagValue& v, const std::string& text) {
     if (o_.stats) return;
     if (o_.json) {
-      const std::string value = v.DataType == kTypeString ? cli::json_string(text) : text;
-      std::printf("{\"tag\":%s,\"address\":%s,\"value\":%s,\"status\":%u,\"time\":%s}\n",
-                  cli::json_string(tags_[idx].name).c_str(), cli::json_string(tags_[idx].address).c_str(),
-                  value.c_str(), v.Status, cli::json_string(plat::datetime_text(v.Time)).c_str());
+      std::printf("%s\n",
+                  cli::json_change(tags_[idx], text, v.DataType == kTypeString, v.Status, v.Time).c_str());
     } else if (o_.csv) {
       cli::print_csv_row(tags_[idx], text, v.Status, v.Time);
     } else if (!live_) {
@@ -471,7 +572,7 @@ class Host {
       if (w.request)
         board_.request(w.station, w.ms, w.expectsAnswer);
       else
-        board_.answer(w.station, w.ms);
+        board_.answer(w.station, w.ms, w.bytes);
     }
   }
 
@@ -482,8 +583,10 @@ class Host {
       std::puts(
           "(exchanges and answer times come from the simulator's wire log: run with --simulate; the "
           "library's exports report changed tags only)");
-    std::printf("failures: status changes into each code as reported to the host; polls %ld%s\n", polls_,
-                redraw ? "   (Ctrl-C stops)" : "");
+    std::printf("failures: %s; timeout: the answer time-out; polls %ld%s\n",
+                board_.has_wire() ? "every failed exchange, from the simulator's wire log"
+                                  : "status changes into each code as reported to the host",
+                polls_, redraw ? "   (Ctrl-C stops)" : "");
   }
 
   Options& o_;
@@ -506,13 +609,17 @@ class Host {
 int main(int argc, char** argv) {
   Options o;
   if (const int rc = parse_args(argc, argv, o); rc >= 0) return rc;
+  // Usage errors first: they need no library.
+  std::unique_ptr<PDB> block = cli::new_block();
+  if (const int rc = build_block(o, *block); rc != 0) return rc;
+  std::vector<cli::TagSpec> tags = tag_list(o, *block);
+  if (const int rc = check_writes(o, tags); rc >= 0) return rc;
+
   if (o.library.empty())
     o.library = cli::default_library(reinterpret_cast<const void*>(&on_signal), KORVEL_INSTALLED_LIBRARY);
   plat::DynLib lib;
   Exports x;
   if (!cli::load_library(o.library, lib, x, "korvel-poll")) return 1;
-  std::unique_ptr<PDB> block = cli::new_block();
-  if (const int rc = build_block(o, *block); rc != 0) return rc;
 
   WireNotes wire;
   sim::ModuleSim simulator;
@@ -520,7 +627,8 @@ int main(int argc, char** argv) {
   if (o.simulate)
     if (const int rc = start_simulator(o, *block, simulator, runner, wire); rc != 0) return rc;
 
-  Host host(o, x, tag_list(o, *block), wire);
+  Host host(o, x, std::move(tags), wire);
+  host.SetTimeout(block->TimeOut);
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
   if (!host.Start(*block)) {

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "cli/stats.h"
+#include "cli/status_names.h"
 #include "cli/textwidth.h"
 #include "platform/datetime.h"
 #include "platform/text.h"
@@ -31,12 +33,27 @@ std::string csv_field(const std::string& text) {
 }
 
 void print_csv_header() {
-  std::printf("time,tag,address,value,status\n");
+  std::printf("time,tag,address,value,status,module,flags\n");
 }
 
 void print_csv_row(const TagSpec& tag, const std::string& value, uint32_t status, double time) {
-  std::printf("%s,%s,%s,%s,%u\n", plat::datetime_text(time).c_str(), csv_field(tag.name).c_str(),
-              csv_field(tag.address).c_str(), csv_field(value).c_str(), status);
+  const int module = station_of(tag.address);
+  std::string flags;
+  for (const std::string& f : status_flag_names(status)) flags += (flags.empty() ? "" : ";") + f;
+  std::printf("%s,%s,%s,%s,%u,%s,%s\n", plat::datetime_text(time).c_str(), csv_field(tag.name).c_str(),
+              csv_field(tag.address).c_str(), csv_field(value).c_str(), status,
+              module < 0 ? "" : std::to_string(module).c_str(), csv_field(flags).c_str());
+}
+
+std::string json_change(const TagSpec& tag, const std::string& value, bool text, uint32_t status,
+                        double time) {
+  const int module = station_of(tag.address);
+  std::string flags;
+  for (const std::string& f : status_flag_names(status)) flags += (flags.empty() ? "" : ",") + json_string(f);
+  return "{\"tag\":" + json_string(tag.name) + ",\"address\":" + json_string(tag.address) +
+         ",\"value\":" + (text ? json_string(value) : value) + ",\"status\":" + std::to_string(status) +
+         ",\"module\":" + (module < 0 ? std::string("null") : std::to_string(module)) + ",\"flags\":[" +
+         flags + "],\"time\":" + json_string(plat::datetime_text(time)) + "}";
 }
 
 void print_change_line(const TagSpec& tag, const std::string& value, uint32_t status, double time) {

@@ -20,7 +20,12 @@ struct Row {
 // One CSV field: quoted when it holds a separator, a quote, a line end or outer blanks.
 std::string csv_field(const std::string& text);
 void print_csv_header();
+// Rows and JSON lines carry the raw status word, the tag's module (empty / null for tags of the
+// line) and the word's flags by name.
 void print_csv_row(const TagSpec& tag, const std::string& value, uint32_t status, double time);
+// One reported change as a JSON line (without its line end); text: the value is a string.
+std::string json_change(const TagSpec& tag, const std::string& value, bool text, uint32_t status,
+                        double time);
 // One reported change as a line of the plain output.
 void print_change_line(const TagSpec& tag, const std::string& value, uint32_t status, double time);
 // The whole table, redrawn on a terminal.

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "sim/wire.h"
+
 namespace korvel::cli {
 
 int station_of(const std::string& address) {
@@ -32,6 +34,17 @@ uint32_t percentile(const std::map<uint32_t, uint64_t>& histogram, double p) {
   return histogram.rbegin()->first;
 }
 
+Failure judge_answer(int st, const std::string& bytes) {
+  if (bytes.empty()) return NoAnswer;
+  const size_t cr = bytes.find('\r');
+  if (cr == std::string::npos) return Incomplete;
+  // Anything after the CR, or check characters not those of st: a complete answer that fails.
+  if (cr + 1 != bytes.size() || bytes.size() < 4 ||
+      sim::answer_frame(st, std::string_view(bytes).substr(0, bytes.size() - 3)) != bytes)
+    return BadCheck;
+  return bytes.find('?') != std::string::npos ? Refused : Good;
+}
+
 void StatsBoard::tag(int32_t id, const std::string& address, bool linkText) {
   const int st = station_of(address);
   if (st < 0) return;
@@ -51,6 +64,7 @@ void StatsBoard::report(int32_t id, uint32_t status, const std::string& text) {
     row.link = text;
     return;
   }
+  if (wire_) return;  // the wire log counts every exchange
   static constexpr uint32_t kCodes[kFailures] = {0x00100000, 0x00200000, 0x00400000, 0x00800000};
   unsigned& seen = seenThisPoll_[row.station];
   for (int k = 0; k < kFailures; ++k) {
@@ -60,27 +74,64 @@ void StatsBoard::report(int32_t id, uint32_t status, const std::string& text) {
   }
 }
 
+void StatsBoard::fail(Row& r, Failure f, uint64_t at) {
+  ++r.failures[f];
+  if (f == NoAnswer || f == Incomplete) {
+    lastTimedOut_ = r.station;
+    lastTimedOutAt_ = at;
+  }
+}
+
 void StatsBoard::request(int st, uint64_t ms, bool expectsAnswer) {
   const auto it = rows_.find(st);
   if (it == rows_.end()) return;
+  if (!wire_) {
+    // From here on the wire counts the failures; the status changes seen so far do not mix in.
+    for (auto& [n, r] : rows_)
+      for (uint64_t& f : r.failures) f = 0;
+  }
   wire_ = true;
-  ++it->second.exchanges;
-  it->second.pending = expectsAnswer;
-  it->second.pendingSince = ms;
+  Row& r = it->second;
+  if (r.pending) fail(r, NoAnswer, r.pendingSince + timeout_);
+  ++r.exchanges;
+  r.pending = expectsAnswer;
+  r.pendingSince = ms;
 }
 
-void StatsBoard::answer(int st, uint64_t ms) {
+void StatsBoard::answer(int st, uint64_t ms, const std::string& bytes) {
   const auto it = rows_.find(st);
   if (it == rows_.end() || !it->second.pending) return;
-  it->second.pending = false;
-  ++it->second.answerMs[static_cast<uint32_t>(ms - it->second.pendingSince)];
+  Row& r = it->second;
+  r.pending = false;
+  const uint64_t took = ms - r.pendingSince;
+  ++r.answerMs[static_cast<uint32_t>(took)];
+  const Failure f = took > timeout_ ? NoAnswer : judge_answer(st, bytes);
+  if (f != Good) fail(r, f, ms);
+}
+
+void StatsBoard::settle(uint64_t now) {
+  for (auto& [st, r] : rows_)
+    if (r.pending && now > r.pendingSince + timeout_) {
+      r.pending = false;
+      fail(r, NoAnswer, r.pendingSince + timeout_);
+    }
+}
+
+int StatsBoard::last_timed_out(uint64_t now) {
+  // One exchange at a time per line: a read still waiting is the one the driver gave up on.
+  const Row* waiting = nullptr;
+  for (const auto& [st, r] : rows_)
+    if (r.pending && (waiting == nullptr || r.pendingSince > waiting->pendingSince)) waiting = &r;
+  if (waiting != nullptr && waiting->pendingSince >= lastTimedOutAt_) return waiting->station;
+  settle(now);
+  return lastTimedOut_;
 }
 
 std::string StatsBoard::table(std::string (*convert)(const std::string&)) const {
   std::string out;
   char line[256];
-  std::snprintf(line, sizeof line, "%-7s %9s %9s %10s %9s %7s %7s %7s  %s\n", "module", "exchanges",
-                "no-answer", "incomplete", "bad-check", "refused", "p50 ms", "p99 ms", "link");
+  std::snprintf(line, sizeof line, "%-7s %9s %9s %10s %9s %7s %7s %7s %7s  %s\n", "module", "exchanges",
+                "no-answer", "incomplete", "bad-check", "refused", "p50 ms", "p99 ms", "timeout", "link");
   out += line;
   for (const auto& [st, r] : rows_) {
     std::string ex = "-", p50 = "-", p99 = "-";
@@ -91,11 +142,11 @@ std::string StatsBoard::table(std::string (*convert)(const std::string&)) const 
         p99 = std::to_string(percentile(r.answerMs, 99));
       }
     }
-    std::snprintf(line, sizeof line, "%-7d %9s %9llu %10llu %9llu %7llu %7s %7s  ", st, ex.c_str(),
+    std::snprintf(line, sizeof line, "%-7d %9s %9llu %10llu %9llu %7llu %7s %7s %7u  ", st, ex.c_str(),
                   static_cast<unsigned long long>(r.failures[NoAnswer]),
                   static_cast<unsigned long long>(r.failures[Incomplete]),
                   static_cast<unsigned long long>(r.failures[BadCheck]),
-                  static_cast<unsigned long long>(r.failures[Refused]), p50.c_str(), p99.c_str());
+                  static_cast<unsigned long long>(r.failures[Refused]), p50.c_str(), p99.c_str(), timeout_);
     out += line;
     out += r.link.empty() ? std::string("-") : convert(r.link);
     out += "\n";

@@ -50,6 +50,7 @@ options:
   --control         take commands from stdin and answer each with "OK" or "ERR <why>";
                       end of input stops the simulator (a mode for test harnesses)
   --verbose         print every request, answer and line event on stderr
+  --version         the version
   --help            this text
 
 commands (configuration file and --control):
@@ -106,6 +107,9 @@ int parse_args(int argc, char** argv, ModuleSim& sim, Args& args) {
     std::string v, why;
     if (a == "--help" || a == "-h") {
       std::fputs(kHelp, stdout);
+      return 0;
+    } else if (a == "--version") {
+      std::puts("korvel-sim " KORVEL_VERSION);
       return 0;
     } else if (a == "--pty") {
       opts.device.clear();

@@ -56,9 +56,11 @@ class Runner {
   // Changes the character timing while serving.
   void set_timing(const LineTiming& t);
 
+  // The clock of the wire log (ms since start), for readers that compare its times with now.
+  uint64_t now() const;
+
  private:
   void run();
-  uint64_t now() const;
   bool open_line(std::string* err);  // with mu_ held
   void vanish(uint32_t ms);
   // gap_ms > 0: one byte at a time with that pause (a module that dribbles its answer).

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/stats.h"
+#include "sim/wire.h"
 
 namespace korvel::cli {
 namespace {
@@ -58,24 +59,55 @@ TEST(Stats, FailuresCountOncePerModuleAndPollAndAnswersPairWithTheirRequests) {
   EXPECT_EQ(rows.at(2).failures[StatsBoard::BadCheck], 1u);
 
   EXPECT_FALSE(b.has_wire());
+  b.set_timeout(100);
+  const std::string good = sim::answer_frame(1, "=12.5A");
   b.request(1, 100, true);
-  b.answer(1, 104);
+  b.answer(1, 104, good);
   b.request(1, 200, false);  // a write: no answer awaited
-  b.answer(1, 500);
-  b.request(1, 600, true);  // unanswered
+  b.answer(1, 500, good);
+  b.request(1, 600, true);  // unanswered: no answer once the next request comes
   b.request(1, 900, true);
-  b.answer(1, 910);
+  b.answer(1, 910, good);
   b.request(7, 0, true);  // a module nobody polls
+  b.request(2, 1000, true);
+  b.answer(2, 1250, sim::answer_frame(2, "=1A"));  // after the time-out: the driver gave up
+  b.request(2, 1300, true);
+  b.answer(2, 1310, sim::answer_frame(1, "=1A"));  // another station's check characters
+  b.request(2, 1400, true);
+  b.answer(2, 1402, "=1");  // cut
+  EXPECT_EQ(b.last_timed_out(1450), 2);
+  b.request(2, 1600, true);
+  EXPECT_EQ(b.last_timed_out(1750), 2);  // still waiting: the read being given up
+  b.report(4, 0x00800000, "");           // once the wire counts, status changes do not
   EXPECT_TRUE(b.has_wire());
   EXPECT_EQ(rows.at(1).exchanges, 4u);
   EXPECT_EQ(rows.at(1).answerMs, (std::map<uint32_t, uint64_t>{{4, 1}, {10, 1}}));
+  EXPECT_EQ(rows.at(2).exchanges, 4u);
   EXPECT_EQ(rows.count(7), 0u);
+  b.settle(1650);  // not yet over the time-out
+  EXPECT_EQ(rows.at(2).failures[StatsBoard::NoAnswer], 1u);
+  b.settle(1701);
+  EXPECT_EQ(rows.at(2).failures[StatsBoard::NoAnswer], 2u);
+  EXPECT_EQ(rows.at(2).failures[StatsBoard::BadCheck], 1u);
+  EXPECT_EQ(rows.at(2).failures[StatsBoard::Incomplete], 1u);
+  EXPECT_EQ(rows.at(2).failures[StatsBoard::Refused], 0u);
 
   const std::string t = b.table([](const std::string& s) { return "<" + s + ">"; });
   EXPECT_NE(t.find("<1-link>"), std::string::npos) << t;
-  EXPECT_NE(t.find("1               4         2          0         0       0       4      10"),
+  EXPECT_NE(t.find("1               4         1          0         0       0       4      10     100"),
             std::string::npos)
       << t;
+}
+
+TEST(Stats, AnswersAreJudgedAsTheDriverJudgesThem) {
+  const std::string good = sim::answer_frame(12, "=12.5A");
+  EXPECT_EQ(judge_answer(12, good), Good);
+  EXPECT_EQ(judge_answer(5, good), BadCheck);
+  EXPECT_EQ(judge_answer(12, ""), NoAnswer);
+  EXPECT_EQ(judge_answer(12, good.substr(0, good.size() - 1)), Incomplete);
+  EXPECT_EQ(judge_answer(12, good + "x"), BadCheck);
+  EXPECT_EQ(judge_answer(12, "\r"), BadCheck);
+  EXPECT_EQ(judge_answer(12, sim::answer_frame(12, "?")), Refused);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
-"""The command-line tools as a user runs them: CSV and table output, exit statuses, and --help in
-step with the README."""
+"""The command-line tools as a user runs them: CSV and table output, --stats, exit statuses, bad
+input, and --help in step with the README."""
 import csv
+import fcntl
 import io
+import json
 import os
 import re
 import subprocess
@@ -15,6 +17,10 @@ PDB = os.environ["KORVEL_PDB"]
 LIBRARY = os.environ["KORVEL_LIBRARY"]
 README = os.environ["KORVEL_README"]
 SIM = os.environ["KORVEL_SIM"]
+sys.path.insert(0, os.path.join(os.path.dirname(README), "python"))
+from korvelplnk.status import decode_status  # noqa: E402  (the binding names the bits the tools name)
+
+TIMEOUT_MESSAGE = "通讯超时错，期待设备应答"
 
 
 def run(args, **kw):
@@ -41,15 +47,58 @@ class PollOutput(unittest.TestCase):
         return r
 
     def test_csv_is_a_table_a_spreadsheet_reads(self):
-        r = self.simulated("--csv")
+        r = self.simulated("--csv", "--sim", "fault 2:silent")
         rows = list(csv.reader(io.StringIO(r.stdout)))
-        self.assertEqual(rows[0], ["time", "tag", "address", "value", "status"])
-        self.assertTrue(all(len(row) == 5 for row in rows), rows)
+        self.assertEqual(rows[0], ["time", "tag", "address", "value", "status", "module", "flags"])
+        self.assertTrue(all(len(row) == 7 for row in rows), rows)
         good_pv = [row for row in rows[1:] if row[1] == "PV1" and row[4] == "0"]
         self.assertTrue(good_pv, r.stdout)
         float(good_pv[-1][3])
+        for row in rows[1:]:
+            self.assertEqual(row[6], ";".join(decode_status(int(row[4]))), row)
+            self.assertEqual(row[5], "" if row[2] == "COMMLINK" else re.search(r"\d+", row[2]).group(), row)
+        self.assertTrue(any("no answer" in row[6] and row[5] == "2" for row in rows), r.stdout)
         self.assertTrue(any(re.search("[\u4e00-\u9fff]", row[3]) for row in rows[1:]), "Chinese texts reach the CSV")
         self.assertNotIn("driver:", r.stdout, "messages stay out of the rows")
+
+    def test_json_lines_carry_the_module_and_the_flags_by_name(self):
+        r = self.simulated("--json", "--sim", "fault 2:silent")
+        changes = [json.loads(l) for l in r.stdout.splitlines() if l.startswith('{"tag"')]
+        self.assertTrue(changes, r.stdout)
+        for c in changes:
+            self.assertEqual(c["flags"], decode_status(c["status"]), c)
+            self.assertEqual(c["module"], None if c["address"] == "COMMLINK" else int(re.search(r"\d+", c["address"]).group()))
+        self.assertTrue(any(c["module"] == 2 and "no answer" in c["flags"] for c in changes), r.stdout)
+
+    def test_a_tag_list_saved_with_a_byte_order_mark(self):
+        tags = os.path.join(self.work.name, "bom.csv")
+        with open(tags, "w", encoding="utf-8-sig") as f:
+            f.write("Pwd,SetPassWord1:0,bool,0\nFlow,PV1:1,real,200\n")
+        r = self.simulated("--tags", tags, "--write", "Pwd=1")
+        self.assertIn("write Pwd := 1 queued", r.stdout)
+
+    def test_stats_count_every_failed_exchange_under_its_kind(self):
+        r = run([POLL, "--library", LIBRARY, "--simulate", "--stats", "--polls", "500", "--timeout", "50",
+                 "--module", "1:PLNK", "--module", "2:PLNE", "--module", "3:PLNK",
+                 "--sim", "fault 2:silent", "--sim", "fault 3:badcheck"], cwd=self.work.name)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        table = {}
+        for line in r.stdout.splitlines():
+            cells = line.split()
+            if cells and cells[0].isdigit() and len(cells) >= 9:
+                table[int(cells[0])] = [int(c) for c in cells[1:6]] + [cells[8]]
+        self.assertEqual(sorted(table), [1, 2, 3], r.stdout)
+        for module, (exchanges, no_answer, incomplete, bad_check, refused, timeout) in table.items():
+            self.assertEqual(timeout, "50", r.stdout)
+            self.assertGreater(exchanges, 3, r.stdout)
+            # The last read may still be waiting for its time-out when the run ends.
+            want = {1: (0, 0), 2: (exchanges, 0), 3: (0, exchanges)}[module]
+            for got, expected in ((no_answer, want[0]), (bad_check, want[1])):
+                self.assertIn(got, (expected, max(expected - 1, 0)), (module, r.stdout))
+            self.assertEqual((incomplete, refused), (0, 0), r.stdout)
+        timeouts = [l for l in r.stdout.splitlines() if TIMEOUT_MESSAGE in l]
+        self.assertTrue(timeouts, r.stdout)
+        self.assertTrue(all(l.endswith("(module 2)") for l in timeouts), timeouts)
 
     def test_table_columns_line_up_by_display_width(self):
         r = self.simulated("--tag", "Link1,DEVICELINK1,string,500", "--tag", "Flow,PV1:1,real,200",
@@ -68,17 +117,84 @@ class PollExitStatus(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertIn("cannot load /nonexistent/KorvelPLNK.so", r.stderr)
 
-    def test_a_port_that_cannot_be_opened(self):
-        with tempfile.TemporaryDirectory() as d:
-            env = dict(os.environ, KORVELPLNK_COM9=os.path.join(d, "no-such-tty"))
-            r = run([POLL, "--library", LIBRARY, "--port", "9", "--polls", "5"], env=env, cwd=d)
-        self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
-        self.assertIn("不存在或被其它程序占用", r.stderr)
+    def test_a_port_that_cannot_be_opened_says_which_device_and_why(self):
+        master, slave = os.openpty()
+        try:
+            fcntl.flock(slave, fcntl.LOCK_EX)  # another program holds the port
+            with tempfile.TemporaryDirectory() as d:
+                plain = os.path.join(d, "plain-file")
+                open(plain, "w").close()
+                for device, reason in ((os.path.join(d, "no-such-tty"), os.strerror(2)),
+                                       (plain, "not a serial device"),
+                                       (os.ttyname(slave), "locked by another program")):
+                    env = {k: v for k, v in os.environ.items() if k != "ORVANE_PATH"}
+                    env["KORVELPLNK_COM9"] = device
+                    r = run([POLL, "--library", LIBRARY, "--port", "9", "--polls", "5", "--log-error"], env=env, cwd=d)
+                    self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+                    self.assertIn("Com9不存在或被其它程序占用！ (%s: %s)" % (device, reason), r.stderr)
+                    with open(os.path.join(d, "Debug", "KorvelPLNK.Log"), encoding="gbk", errors="replace") as f:
+                        self.assertIn("：Com9不存在或被其它程序占用！ (%s: %s)" % (device, reason), f.read())
+        finally:
+            os.close(slave)
+            os.close(master)
 
     def test_usage_errors(self):
         for args in (["--bogus"], ["--port"], ["--port", "x"], ["--json", "--csv"], ["--tag", "NoAddress"]):
             r = run([POLL, *args])
             self.assertEqual(r.returncode, 2, (args, r.stdout, r.stderr))
+
+    def test_bad_input_is_refused_with_a_message(self):
+        with tempfile.TemporaryDirectory() as d:
+            def write(name, text=b""):
+                path = os.path.join(d, name)
+                with open(path, "wb") as f:
+                    f.write(text)
+                return path
+            empty, comments = write("empty.csv"), write("comments.csv", b"# tags\n\n#PV1,PV1:1\n")
+            block = os.path.join(d, "b.pdb")
+            self.assertEqual(run([PDB, "new", block]).returncode, 0)
+            cases = [
+                (POLL, ["--tags", empty], "holds no tags"),
+                (POLL, ["--tags", comments], "holds no tags"),
+                (POLL, ["--timeout", "0"], "--timeout"),
+                (POLL, ["--timeout", "-5"], "--timeout"),
+                (POLL, ["--timeout", "70000"], "--timeout"),
+                (POLL, ["--write", "NoSuchTag=1"], "no tag"),
+                (POLL, ["--write", "PWD1=maybe"], "Boolean"),
+                (POLL, ["--write", "PV1=high"], "number"),
+                (POLL, ["--write", "PWD1=1@soon"], "time in ms"),
+                (POLL, ["--block", block, "--port", "2"], "--port"),
+                (POLL, ["--block", block, "--timeout", "200"], "--timeout"),
+                (POLL, ["--block", block, "--module", "3"], "--module"),
+                (POLL, ["--duration", "-1"], "--duration"),
+                (POLL, ["--polls", "-1"], "--polls"),
+                (PDB, ["diff", block, os.path.join(d, "missing.pdb")], "cannot read"),
+                (PDB, ["bogus", block], "unknown subcommand 'bogus'"),
+            ]
+            for tool, args, says in cases:
+                r = run([tool, *args])
+                self.assertEqual(r.returncode, 2, (args, r.stdout, r.stderr))
+                self.assertIn(says, r.stderr, args)
+
+    def test_every_tool_tells_its_version(self):
+        for tool in (POLL, PDB, SIM):
+            r = run([tool, "--version"])
+            self.assertEqual(r.returncode, 0, tool)
+            self.assertRegex(r.stdout, r"^korvel-(poll|pdb|sim) \d+\.\d+\.\d+", tool)
+
+
+class PdbFiles(unittest.TestCase):
+    def test_print_warns_of_entries_the_block_check_voids(self):
+        with tempfile.TemporaryDirectory() as d:
+            good, noise = os.path.join(d, "good.pdb"), os.path.join(d, "noise.pdb")
+            self.assertEqual(run([PDB, "new", good, "--module", "3:PLNE"]).returncode, 0)
+            r = run([PDB, "print", good])
+            self.assertEqual((r.returncode, r.stderr), (0, ""))
+            with open(noise, "wb") as f:
+                f.write(bytes((i * 37 + 11) % 251 for i in range(26508)))
+            r = run([PDB, "print", noise])
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertIn("block check voids module entries", r.stderr)
 
 
 class HelpMatchesReadme(unittest.TestCase):
