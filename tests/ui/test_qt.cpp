@@ -414,6 +414,35 @@ TEST_F(QtOffscreen, OneReturnKeyPressMovesOnePageHowEverLongItIsHeld) {
   EXPECT_EQ(moved, (std::vector<int>{0, 1}));
 }
 
+// Escape reaching a window: its cancel button when it has one, else the close box (which ends the
+// modal loop with mrCancel and runs no button's handler).
+TEST_F(QtOffscreen, EscapePressesTheCancelButtonElseActsAsTheCloseBox) {
+  ASSERT_TRUE(ui::Available()) << ui::QtBackendError();
+  for (const bool withCancel : {true, false}) {
+    ui::TForm f("TPage");
+    f.SetClientSize(220, 80);
+    auto& stop = f.Add<ui::TButton>("CancelBtn");
+    stop.SetBounds(120, 44, 90, 28);
+    stop.SetCancel(withCancel);
+    bool pressed = false;
+    stop.OnClick = [&] {
+      pressed = true;
+      f.SetModalResult(ui::mrAbort);
+    };
+    auto& timer = f.Add<ui::TTimer>("Timer1");
+    timer.SetInterval(15);
+    int ticks = 0;
+    timer.OnTimer = [&] {
+      if (++ticks == 1) {
+        EXPECT_TRUE(ui::QtUserAction(f, "", "key", "Escape"));
+      }
+      if (ticks > 50) f.SetModalResult(ui::mrNo);  // the key did nothing
+    };
+    EXPECT_EQ(f.ShowModal(), withCancel ? ui::mrAbort : ui::mrCancel) << withCancel;
+    EXPECT_EQ(pressed, withCancel);
+  }
+}
+
 // Clicking an option that is already selected keeps it selected on screen as in the page: single
 // radio buttons and radio groups show what the model holds, after every click.
 TEST_F(QtOffscreen, ReclickingASelectedOptionKeepsItShownAsSelected) {

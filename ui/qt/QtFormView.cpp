@@ -273,13 +273,11 @@ QWidget* FormView::WidgetOf(const std::string& name) const {
 void FormView::Build() {
   window_ = new FormWindow([this] { User([this] { form_.Close(); }); },
                            [this](int key) {
-                             // Escape is the close box, as on every window of the library.
-                             if (key == vkEscape) {
+                             TButton* target = key == vkEscape ? EscapeTarget() : ReturnTarget();
+                             if (target)
+                               User([target] { target->UserClick(); });
+                             else if (key == vkEscape)
                                User([this] { form_.Close(); });
-                               return;
-                             }
-                             TButton* target = ReturnTarget();
-                             if (target) User([target] { target->UserClick(); });
                            });
   window_->setWindowFlag(Qt::Dialog);
   window_->setWindowModality(Qt::ApplicationModal);
@@ -305,18 +303,29 @@ void FormView::Build() {
   }
 }
 
-TButton* FormView::ReturnTarget() const {
-  auto usable = [](const TControl* c) {
-    return c != nullptr && c->kind() == Kind::Button && c->VisibleInForm() && c->EnabledInForm();
-  };
-  // The button the user sees focused, not the one the model last heard of.
-  TControl* focused = ControlOf(window_->focusWidget());
-  if (usable(focused)) return static_cast<TButton*>(focused);
+namespace {
+bool Pressable(const TControl* c) {
+  return c != nullptr && c->kind() == Kind::Button && c->VisibleInForm() && c->EnabledInForm();
+}
+}  // namespace
+
+TButton* FormView::ButtonWhere(bool (TButton::*flag)() const) const {
   for (const auto& c : form_.Components()) {
     auto* b = c->kind() == Kind::Button ? static_cast<TButton*>(c.get()) : nullptr;
-    if (usable(b) && b->Default()) return b;
+    if (Pressable(b) && (b->*flag)()) return b;
   }
   return nullptr;
+}
+
+TButton* FormView::ReturnTarget() const {
+  // The button the user sees focused, not the one the model last heard of.
+  TControl* focused = ControlOf(window_->focusWidget());
+  if (Pressable(focused)) return static_cast<TButton*>(focused);
+  return ButtonWhere(&TButton::Default);
+}
+
+TButton* FormView::EscapeTarget() const {
+  return ButtonWhere(&TButton::Cancel);
 }
 
 QWidget* FormView::Create(TComponent& comp, QWidget* parent) {

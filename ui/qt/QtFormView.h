@@ -99,6 +99,10 @@ class FormView {
   void Build();
   // What Return presses: the focused button when a button has the focus, else the default button.
   TButton* ReturnTarget() const;
+  // What Escape presses: the cancel button; without one Escape is the close box.
+  TButton* EscapeTarget() const;
+  // The first visible, enabled button whose flag (Default, Cancel) is set.
+  TButton* ButtonWhere(bool (TButton::*flag)() const) const;
   QWidget* Create(TComponent& c, QWidget* parent);
   void SyncOne(Entry& e);
   // One pair per control kind (QtControls.cpp): the widget created for the model, and its update.
