@@ -101,10 +101,7 @@ HWND wait_page(const std::wstring& part, DWORD ms = 60000, const wchar_t* cls = 
   do {
     Found f{part, nullptr, cls};
     EnumWindows(match_page, reinterpret_cast<LPARAM>(&f));
-    if (f.hwnd) {
-      Sleep(300);  // lets it paint
-      return f.hwnd;
-    }
+    if (f.hwnd) return f.hwnd;
     Sleep(50);
   } while (GetTickCount() - start < ms);
   return nullptr;
@@ -139,13 +136,17 @@ void click(HWND page, const char* name) {
   PostMessageW(b, BM_CLICK, 0, 0);
 }
 
-// A key as the keyboard delivers it to the focused control; held = a repeat of a key held down.
-void key(HWND page, UINT vk, bool held = false) {
-  HWND target = page;
+// The window with the keyboard focus on the page's thread, nullptr when none.
+HWND focus_of(HWND page) {
   GUITHREADINFO gui{};
   gui.cbSize = sizeof gui;
-  if (GetGUIThreadInfo(GetWindowThreadProcessId(page, nullptr), &gui) && gui.hwndFocus)
-    target = gui.hwndFocus;
+  return GetGUIThreadInfo(GetWindowThreadProcessId(page, nullptr), &gui) ? gui.hwndFocus : nullptr;
+}
+
+// A key as the keyboard delivers it to the focused control; held = a repeat of a key held down.
+void key(HWND page, UINT vk, bool held = false) {
+  HWND target = focus_of(page);
+  if (!target) target = page;
   PostMessageW(target, WM_KEYDOWN, vk, held ? 0x40000001 : 1);
   PostMessageW(target, WM_KEYUP, vk, 0xC0000001);
 }
@@ -324,6 +325,9 @@ size_t distinct_cells(const Shot& s, const RECT& r, int cell, int cells) {
 void photograph_texts(HWND page, const std::string& file, std::vector<HWND> texts) {
   SCOPED_TRACE(file);
   ASSERT_NE(page, nullptr);
+  // Painted now, by its own thread, before the picture is taken.
+  RedrawWindow(page, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
   const Shot s = capture(page);
   ASSERT_GT(s.width, 100);
   ASSERT_GT(s.height, 100);
@@ -656,6 +660,13 @@ TEST(Windows, DebugWindowWarnsOnceAndSavesItsMemoThroughTheSaveDialog) {
         // Typed over the whole content (a multi-line edit reports no change for WM_SETTEXT).
         SendMessageW(memo, EM_SETSEL, 0, -1);
         SendMessageW(memo, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
+        // Tab takes the focus on from the editable memo (to the next button) and types nothing.
+        for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP})
+          PostMessageW(memo, m, m == WM_LBUTTONUP ? 0 : MK_LBUTTON, 0);
+        EXPECT_TRUE(wait_for([&] { return focus_of(debug) == memo; }));
+        key(debug, VK_TAB);
+        EXPECT_TRUE(wait_for([&] { return focus_of(debug) == control(debug, "SaveBtn"); }))
+            << "Tab stayed in the memo";
         click(debug, "SaveBtn");
         HWND save = wait_dialog();
         ASSERT_NE(save, nullptr);
