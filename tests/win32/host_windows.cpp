@@ -609,6 +609,16 @@ TEST(Windows, CancelLeavesTheBlockByteForByteAndTheDebugWindowShows) {
         HWND list = wait_page(wide("向导：创建多个"));
         ASSERT_NE(list, nullptr);
         photograph(list, "win_3_TStep2Frm.png", {"Label1", "Label2"});
+        // The tree taking the focus (a click below its nodes) highlights nothing: nothing is selected.
+        HWND tree = control(list, "DeviceTree");
+        ASSERT_NE(tree, nullptr);
+        RECT r;
+        GetClientRect(tree, &r);
+        for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP})
+          PostMessageW(tree, m, m == WM_LBUTTONUP ? 0 : MK_LBUTTON, MAKELPARAM(r.right - 4, r.bottom - 4));
+        ASSERT_TRUE(wait_for([&] { return focus_of(list) == tree; }));
+        ASSERT_TRUE(settle());
+        EXPECT_EQ(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0), 0) << "a node is shown selected";
         key(list, VK_ESCAPE);  // Cancel
       },
       [&] { return lib().DLLEdDev(reinterpret_cast<intptr_t>(host), block.get()); });
