@@ -235,6 +235,10 @@ class TBaseDLLObject {
   virtual void RealComm(TCommand* cmd);
   virtual void FreeCommand(TCommand*& cmd);
   virtual bool GetResult();
+  // The set of requests whose answers the wire cannot tell apart (same check characters, same
+  // kind of answer): 0..kAnswerClasses-1, or -1 for a request that gets no answer. The framework
+  // knows no frames: -1.
+  virtual int32_t AnswerClass(const TCommand* cmd);
 
   // ---- run-state machine
   //
@@ -427,10 +431,24 @@ class TBaseDLLObject {
   // The last request never reached the line (port gone, device disabled): its exchange fails at
   // once instead of waiting for an answer nobody was asked for.
   bool SendFailed = false;
-  // After a read time-out the line rests for one more time-out period: an answer that arrives late
-  // is discarded with the next send's input purge instead of being taken for the next request.
+  // The line's quiet rule. The wire cannot tell an answer from another one that carries the same
+  // check characters, so no request goes out while an answer to an earlier one that it could take
+  // may still arrive; whatever arrived meanwhile is discarded by the send's input purge.
+  // After a read that ended without an accepted answer (no answer, cut, damaged, refused, abandoned
+  // by a pause) the whole line rests until kFailedQuietTimeOuts time-outs after that request went
+  // out: its answer may still be on its way, late or behind noise.
+  static constexpr int kFailedQuietTimeOuts = 3;
   bool Resting = false;
   uint64_t RestUntil = 0;
+  // After an accepted answer only a repeat of it can follow, within the time-out: a request whose
+  // answer would carry the same check characters and start (AnswerClass) waits until one time-out
+  // after the last such request to another station went out. Indexed by AnswerClass.
+  struct TAnswerWindow {
+    uint64_t Until = 0;
+    int32_t Dev = -1;
+  };
+  static constexpr int32_t kAnswerClasses = 512;
+  std::array<TAnswerWindow, kAnswerClasses> AnswerWindows{};
   // Read time-outs since the last accepted answer: the severe-fault notice is about consecutive
   // failures, not about a total since the start.
   uint32_t ConsecutiveTimeouts = 0;
@@ -479,10 +497,15 @@ class TBaseDLLObject {
   // Moves to the next command of CurCommand's chain and sends it with send; without one the
   // machine is ready again. True when the chain went on.
   bool ContinueChain(Handler send);
-  // Starts the rest period after a read time-out.
+  // Starts the rest after a read that ended without an accepted answer (see Resting).
   void RestLine();
   // True while the line rests; a rest that is over is ended.
   bool LineResting();
+  // True while CurCommand must wait: the line rests, or an answer that the request could take for
+  // its own may still arrive (see AnswerWindows).
+  bool SendHeld();
+  // Records the answer window of the read just sent.
+  void OpenAnswerWindow(const TCommand* c);
   // Abandons the read on the line (pausing): its answer, should it still come, is no one's.
   void AbandonRead();
   // The failure report of a read or write given up or timed out.

@@ -68,6 +68,8 @@ void TBaseDLLObject::SetCommEnabled(bool value) {
 
 void TBaseDLLObject::AbandonRead() {
   if (RunStatus != rsReading) return;
+  // Its answer may still come after the pause: the line rests as after a failed read.
+  if (!SendFailed) RestLine();
   if (CurCommand != nullptr && ValidDev(CurCommand->DeviceAddr))
     DevRun[CurCommand->DeviceAddr].ProbeActive = false;
   if (HeadCommand != nullptr && (HeadCommand->CmdKind & kCmdTransient)) FreeCommand(HeadCommand);
@@ -78,13 +80,39 @@ void TBaseDLLObject::AbandonRead() {
 }
 
 void TBaseDLLObject::RestLine() {
+  const uint64_t until =
+      SendTick + static_cast<uint64_t>(CommTimeOut > 0 ? CommTimeOut : 0) * kFailedQuietTimeOuts;
+  if (!Resting || static_cast<int64_t>(until - RestUntil) > 0) RestUntil = until;
   Resting = true;
-  RestUntil = plat::tick_ms() + static_cast<uint64_t>(CommTimeOut > 0 ? CommTimeOut : 0);
 }
 
 bool TBaseDLLObject::LineResting() {
   if (Resting && static_cast<int64_t>(plat::tick_ms() - RestUntil) >= 0) Resting = false;
   return Resting;
+}
+
+int32_t TBaseDLLObject::AnswerClass(const TCommand*) {
+  return -1;
+}
+
+void TBaseDLLObject::OpenAnswerWindow(const TCommand* c) {
+  if (c == nullptr || c->IsWrite || SendFailed) return;
+  const int32_t k = AnswerClass(c);
+  if (k < 0 || k >= kAnswerClasses) return;
+  AnswerWindows[static_cast<size_t>(k)] = {
+      SendTick + static_cast<uint64_t>(CommTimeOut > 0 ? CommTimeOut : 0), c->DeviceAddr};
+}
+
+bool TBaseDLLObject::SendHeld() {
+  if (LineResting()) return true;
+  const TCommand* c = CurCommand;
+  if (c == nullptr || c->IsWrite) return false;
+  const int32_t k = AnswerClass(c);
+  if (k < 0 || k >= kAnswerClasses) return false;
+  const TAnswerWindow& w = AnswerWindows[static_cast<size_t>(k)];
+  // A repeat of the same station's answer is one the wire cannot tell from a new one anyway;
+  // waiting for it would cost every line of one module its speed.
+  return w.Dev != c->DeviceAddr && static_cast<int64_t>(plat::tick_ms() - w.Until) < 0;
 }
 
 void TBaseDLLObject::GetRunEvent() {
@@ -112,8 +140,10 @@ void TBaseDLLObject::GetRunEvent() {
           // A code the answer check set itself (refusal, probe, a failed send) is left as it is;
           // every other read ends at its time-out, a probe included.
           RunEvent = opReadNAK;
-          RestLine();
         }
+        // A read that ends without an accepted answer leaves the line quiet (see Resting); one
+        // that never went out has no answer to wait for.
+        if (RunEvent != opNone && RunEvent != opReadACK && !SendFailed) RestLine();
         break;
       case rsWriting:
         if (GetResult()) {
@@ -218,7 +248,7 @@ TBaseDLLObject::Handler TBaseDLLObject::HandlerFor(uint8_t status, uint8_t event
 void TBaseDLLObject::SwitchRunStatus() {
   Guarded(kClass, "SwitchRunStatus", [&] {
     const uint8_t e = RunEvent;
-    if (RunStatus == rsReady && is_send_code(e) && LineResting()) return;  // sent once rested
+    if (RunStatus == rsReady && is_send_code(e) && SendHeld()) return;  // sent once the line is quiet
     if (Handler h = HandlerFor(RunStatus, e)) {
       (this->*h)();
       return;
@@ -418,7 +448,16 @@ void command_step(TBaseDLLObject& obj, const char* method, F&& body) {
 
 void TBaseDLLObject::opReadCmd_Exec() {
   cycle_step(*this, "opReadCmd_Exec", [&] {
-    if (CurCommand != nullptr) RealComm(CurCommand);
+    // The next read of a chain, too, waits while an answer it could take may still arrive.
+    if (SendHeld()) {
+      RunEvent = opReadCmd;
+      RunStatus = rsReady;
+      return;
+    }
+    if (CurCommand != nullptr) {
+      RealComm(CurCommand);
+      OpenAnswerWindow(CurCommand);
+    }
     RunEvent = opNone;
     RunStatus = rsReading;
   });

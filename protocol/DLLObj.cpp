@@ -285,6 +285,11 @@ void TCustomDLLObject::RealComm(TCommand* cmd) {
   });
 }
 
+int32_t TCustomDLLObject::AnswerClass(const TCommand* cmd) {
+  if (cmd == nullptr || cmd->IsWrite) return -1;
+  return proto::AnswerClass(cmd->AddrType, cmd->DeviceAddr);
+}
+
 void TCustomDLLObject::EndProbe(const TCommand* cmd) {
   if (cmd != nullptr && ValidDev(cmd->DeviceAddr)) DevRun[cmd->DeviceAddr].ProbeActive = false;
 }

@@ -50,6 +50,7 @@ class TCustomDLLObject : public TBaseDLLObject {
   virtual int32_t GetCommandEndAddr(TCommand* cmd, TDLLTag* tag);
   // True when the exchange has failed for lack of a (complete) answer; may re-read text.
   virtual bool CheckAnswerTimeOut(std::string& text);
+  int32_t AnswerClass(const TCommand* cmd) override;
   // The frame layer itself knows no frame format: TDLLObject supplies these.
   virtual std::string CheckCRC(const std::string& text);
   virtual bool CheckResult(const std::string& answer);

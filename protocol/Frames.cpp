@@ -142,6 +142,12 @@ bool AnswerStartFits(int32_t addrType, std::string_view answer) {
   return answer[0] == info->answerStart || answer[0] == '?';
 }
 
+int32_t AnswerClass(int32_t addrType, int32_t dev) {
+  const AddrTypeInfo* info = AddrTypeOf(addrType);
+  if (info == nullptr || info->answerStart == '\0') return -1;
+  return ByteSum(DevAddrText(dev)) * 2 + (info->answerStart == '!' ? 1 : 0);
+}
+
 bool AnswerRefused(std::string_view answer) {
   return answer.find('?') != std::string_view::npos;
 }

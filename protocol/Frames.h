@@ -76,6 +76,11 @@ bool AnswerValid(int32_t dev, std::string_view answer);
 // PV_ALARM and AO, "!" for PARM) or the refusal "?". False for an empty answer and for an address
 // type that expects no answer.
 bool AnswerStartFits(int32_t addrType, std::string_view answer);
+// The set of requests whose answers the check cannot tell apart: the check characters are a byte
+// sum over the station's digits and the text, so stations with the same digit sum share them, and
+// only the start character tells the kinds apart. A number below 512; -1 for an address type that
+// expects no answer.
+int32_t AnswerClass(int32_t addrType, int32_t dev);
 // True when an answer contains the module's refusal character "?".
 bool AnswerRefused(std::string_view answer);
 // The body: the answer without its start character and its last three characters (at most 255),

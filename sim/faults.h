@@ -21,6 +21,12 @@ enum class FaultKind : uint8_t {
   OverLong,       // param bytes (default 600) of answer text that never reach a CR
   Double,         // the answer twice, back to back in one write
   Stray,          // the answer, then param noise bytes (default 3) alone kStrayGapMs later
+  // Noise ending in CR ("~~" CR) param ms (default 5) before the answer: a frame that fails its
+  // check arrives first, the real answer right behind it. Does not combine with Stray or Repeat.
+  NoiseCr,
+  // The answer, and the same answer again on its own param ms (default 20) later: a module that
+  // answers one request twice. Does not combine with Stray or NoiseCr.
+  Repeat,
 };
 
 // How long after its answer a module with the stray fault sends its noise: long enough that the
@@ -65,6 +71,8 @@ inline constexpr int kOverLong = 81;    // kOverLongBytes of answer text without
 inline constexpr int kDouble = 82;      // the answer twice in one write
 inline constexpr int kStray = 83;       // noise after each answer, landing in the next exchange
 inline constexpr int kLate = 84;        // answers after kLateMs: later than kCampaignTimeOutMs
+inline constexpr int kNoiseCr = 85;     // noise ending in CR kNoiseLeadMs before each answer
+inline constexpr int kRepeat = 86;      // each answer again kRepeatGapMs after the first
 inline constexpr int kSilent = 90;
 inline constexpr int kBadCheck = 91;
 inline constexpr int kGarbageBefore = 92;
@@ -82,6 +90,8 @@ inline constexpr int kOverLongBytes = 600;
 // The time-out the fault campaign gives the master; kLateMs is past it, but within twice it.
 inline constexpr int kCampaignTimeOutMs = 200;
 inline constexpr int kLateMs = 300;
+inline constexpr int kNoiseLeadMs = 5;
+inline constexpr int kRepeatGapMs = 20;
 
 // Parameters 0..255 of every test station hold their own number (parameter 0x1A holds 26);
 // higher ones are refused.
@@ -115,6 +125,8 @@ inline constexpr Station kStations[] = {
     {kDouble, true, 82, 0, 0, true, {FaultKind::Double, -1, 0}},
     {kStray, true, 83, 0, 0, true, {FaultKind::Stray, 3, 0}},
     {kLate, true, 84, 0, 0, true, {FaultKind::Delay, kLateMs, 0}},
+    {kNoiseCr, true, 85, 0, 0, true, {FaultKind::NoiseCr, kNoiseLeadMs, 0}},
+    {kRepeat, true, 86, 0, 0, true, {FaultKind::Repeat, kRepeatGapMs, 0}},
 };
 
 // The fault campaign: each scenario puts its fault on one station of a colliding pair while the
@@ -136,6 +148,8 @@ inline constexpr Scenario kScenarios[] = {
     {"over-long", {FaultKind::OverLong, kOverLongBytes, 0}},
     {"double", {FaultKind::Double, -1, 0}},
     {"vanish", {FaultKind::Vanish, kVanishMs, 0}},
+    {"noise-cr", {FaultKind::NoiseCr, kNoiseLeadMs, 0}},
+    {"repeat", {FaultKind::Repeat, kRepeatGapMs, 0}},
 };
 
 }  // namespace test_line

@@ -38,9 +38,10 @@ options:
   --fault SPEC      N:KIND[=PARAM][,times=N]; kinds: silent, delay=MS, garbage-before=N,
                       garbage-after=N, badcheck, cut[=KEEP], wrong-station[=S], refuse,
                       vanish[=MS], dribble[=MS between bytes], over-long[=BYTES], double,
-                      stray[=N noise bytes after the answer]; without times the fault stays
+                      stray[=N noise bytes after the answer], noise-cr[=MS before the
+                      answer], repeat[=MS between the two answers]; without times the fault stays
   --test-line       load the shared test line (see sim/faults.h: good stations 1, 2, 10,
-                      12, 21, delayed 3, fault stations 80..84 and 90..97, 99 unconfigured)
+                      12, 21, delayed 3, fault stations 80..86 and 90..97, 99 unconfigured)
   --baud N          send answers one character at a time at N baud (default 0: at once)
   --framing 8E1     data bits, parity (N O E M S) and stop bits (1, 1.5, 2) for the
                       character time (default 8N1)

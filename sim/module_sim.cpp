@@ -237,6 +237,18 @@ void ModuleSim::apply_faults(const std::vector<Fault>& active, Reply& r) {
     r.after = garbage(param_or(*f, 3));
     r.after_ms = kStrayGapMs;
   }
+  if (const Fault* f = find_fault(active, FaultKind::NoiseCr)) {
+    // The noise takes the answer's place in time; the answer follows lead ms behind it.
+    const uint32_t lead = param_or(*f, 5);
+    r.after = std::move(frame_out);
+    r.after_ms = lead;
+    frame_out = garbage(2) + kCR;
+    r.delay_ms = r.delay_ms > lead ? r.delay_ms - lead : 0;
+  }
+  if (const Fault* f = find_fault(active, FaultKind::Repeat)) {
+    r.after = frame_out;
+    r.after_ms = param_or(*f, 20);
+  }
   for (const Fault& f : active) {
     if (!r.note.empty()) r.note += " ";
     r.note += fault_text(f);

@@ -420,7 +420,8 @@ TEST_F(LineMachine, AModuleThatWasProbedOnceTreatsALaterMissAsAnyOtherMiss) {
 
 TEST_F(LineMachine, ALateAnswerIsNeverTakenForALaterRequest) {
   // 1 and 10, 12 and 21 share their check characters; 10 and 12 answer after the time-out (100 ms)
-  // but before a second time-out period has passed.
+  // but before a second time-out period has passed. Each of their requests costs the line three
+  // time-outs.
   Module(1, 1.5);
   Module(10, 10.5);
   Module(12, 12.5);
@@ -440,7 +441,7 @@ TEST_F(LineMachine, ALateAnswerIsNeverTakenForALaterRequest) {
     for (const Expect& e : expect)
       if (Good(T(e.tag)) && T(e.tag).ReadTotal > 0 && T(e.tag).Value != Variant(e.value)) ++wrong;
   };
-  for (int i = 0; i < 3000; ++i) Poll();
+  for (int i = 0; i < 6000; ++i) Poll();
   EXPECT_EQ(wrong, 0);
   EXPECT_GT(sim_.record(10).requests, 2);
   EXPECT_GT(sim_.record(12).requests, 2);
@@ -448,6 +449,130 @@ TEST_F(LineMachine, ALateAnswerIsNeverTakenForALaterRequest) {
   EXPECT_GT(T(expect[0].tag).ReadTotal, 5);
   EXPECT_GT(T(expect[4].tag).ReadTotal, 5);
 }
+
+// Requests whose answers carry the same check characters (stations with the same digit sum) under
+// the faults that used to hand one request's answer to the next: noise ending in CR ahead of a
+// punctual answer, a single slipped answer, a module answering twice, answers late by up to three
+// time-outs, a short pause while an answer is due. No tag may ever show a value that is not its own
+// with a good status, and the line must keep reading every module.
+struct Crossing {
+  const char* name;
+  std::vector<int> stations;
+  bool allKinds;  // PV, AO and PARM tags per station, not only PV
+  int timeOut;
+  std::function<void(sim::ModuleSim&, TDLLObject&, long poll)> drive;  // before each poll
+  int polls = 4000;
+};
+
+void PrintTo(const Crossing& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class Crossings : public LineMachine, public ::testing::WithParamInterface<Crossing> {};
+
+TEST_P(Crossings, NoRequestTakesAnotherOnesAnswer) {
+  const Crossing& p = GetParam();
+  block_.TimeOut = static_cast<uint16_t>(p.timeOut);
+  struct Own {
+    size_t tag;
+    double value;
+  };
+  std::vector<Own> own;
+  for (const int st : p.stations) {
+    Module(st, st + 0.5);
+    sim_.set_ao(st, sim::Signal(st + 0.25));
+    sim_.set_param(st, 3, sim::Signal(100.0 * st + 3));
+    const std::string n = std::to_string(st);
+    own.push_back({Tag("PV" + n + ":1", 0), st + 0.5});
+    if (p.allKinds) {
+      own.push_back({Tag("AO" + n + ":1", 0), st + 0.25});
+      own.push_back({Tag("PARM" + n + ":3", 0), 100.0 * st + 3});
+    }
+  }
+  Start();
+  std::vector<std::string> wrong;
+  long poll = 0;
+  check_ = [&] {
+    for (const Own& o : own)
+      if (Good(T(o.tag)) && T(o.tag).ReadTotal > 0 && T(o.tag).Value != Variant(o.value))
+        wrong.push_back(T(o.tag).TagName + "=" + T(o.tag).Value.toString() + " at poll " +
+                        std::to_string(poll));
+  };
+  for (; poll < p.polls; ++poll) {
+    p.drive(sim_, *obj_, poll);
+    Poll();
+  }
+  EXPECT_TRUE(wrong.empty()) << wrong.size() << " values of another request, first " << wrong.front();
+  // Faults over: every module is read again.
+  sim_.clear_faults(-1);
+  obj_->SetCommEnabled(true);
+  EXPECT_TRUE(PollUntil([&] {
+    return std::all_of(own.begin(), own.end(), [&](const Own& o) { return Good(T(o.tag)); });
+  })) << "the line did not recover";
+}
+
+// Each answer of the first station of a pair arrives lead ms after noise that ends in CR; both
+// answer punctually, in 30 and 60 ms against a 100 ms time-out.
+Crossing NoiseBefore(int a, int b) {
+  return {"noise_cr", {a, b}, false, 100, [a, b](sim::ModuleSim& sim, TDLLObject&, long poll) {
+            if (poll != 0) return;
+            sim.add_fault(a, {sim::FaultKind::Delay, 30, 0});
+            sim.add_fault(a, {sim::FaultKind::NoiseCr, 5, 0});
+            sim.add_fault(b, {sim::FaultKind::Delay, 60, 0});
+          }};
+}
+
+// A healthy line slips once: one noise CR, later one repeated answer.
+void SlipOnce(sim::ModuleSim& sim, TDLLObject&, long poll) {
+  if (poll == 0)
+    for (const int st : {19, 28, 5}) sim.add_fault(st, {sim::FaultKind::Delay, 30, 0});
+  if (poll == 500) sim.add_fault(19, {sim::FaultKind::NoiseCr, 5, 1});
+  if (poll == 2000) sim.add_fault(28, {sim::FaultKind::Repeat, 20, 1});
+}
+
+// Both answer in 30 ms; the first of the pair sends each answer again 20 ms later.
+Crossing Twice(int a, int b) {
+  return {"repeat", {a, b}, false, 100, [a, b](sim::ModuleSim& sim, TDLLObject&, long poll) {
+            if (poll != 0) return;
+            sim.add_fault(a, {sim::FaultKind::Delay, 30, 0});
+            sim.add_fault(a, {sim::FaultKind::Repeat, 20, 0});
+            sim.add_fault(b, {sim::FaultKind::Delay, 30, 0});
+          }};
+}
+
+// Station 19 answers 0.95 to 3 time-outs late, a new delay for each request; the others at once.
+void LateUpToThree(sim::ModuleSim& sim, TDLLObject&, long poll) {
+  static int k = 0;
+  if (poll == 0) k = 0;
+  if (sim.faults(19).empty()) sim.add_fault(19, {sim::FaultKind::Delay, 95 + (k++ * 37) % 206, 1});
+}
+
+// Communication paused for 53 ms, 200 ms into a read whose answer comes after 300 (250) ms.
+void PauseWhileDue(sim::ModuleSim& sim, TDLLObject& obj, long poll) {
+  static long resumeAt = -1;
+  if (poll == 0) {
+    resumeAt = -1;
+    sim.add_fault(19, {sim::FaultKind::Delay, 300, 0});
+    sim.add_fault(28, {sim::FaultKind::Delay, 250, 0});
+  }
+  if (poll == resumeAt) obj.SetCommEnabled(true);
+  if (obj.CommEnabled && obj.RunStatus == rsReading && plat::tick_ms() - obj.SendTick == 200) {
+    obj.SetCommEnabled(false);
+    resumeAt = poll + 53;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Line, Crossings,
+                         ::testing::Values(NoiseBefore(19, 28), NoiseBefore(23, 32), NoiseBefore(45, 54),
+                                           NoiseBefore(9, 90),
+                                           Crossing{"slip", {19, 28, 5}, false, 100, SlipOnce, 5000},
+                                           Twice(19, 28), Twice(23, 32), Twice(45, 54), Twice(9, 90),
+                                           Crossing{"late", {19, 28, 37, 46}, true, 100, LateUpToThree, 8000},
+                                           Crossing{"pause", {19, 28}, false, 500, PauseWhileDue, 8000}),
+                         [](const ::testing::TestParamInfo<Crossing>& i) {
+                           return std::string(i.param.name) + "_" + std::to_string(i.param.stations[0]) +
+                                  "_" + std::to_string(i.param.stations[1]);
+                         });
 
 TEST_F(LineMachine, DamagedAndRefusedAnswersShowInTheLinkTexts) {
   Module(5, 5.0);

@@ -3,16 +3,30 @@
 // going on all the while. Every report is checked as it arrives: no tag may show a value other than
 // its own module's with a good status. Link texts must tell the truth, and the neighbours must keep
 // being read: their values are changed in the middle and the new ones must come through.
+//
+// The randomized campaign at the end of this file finds the cases nobody thought of: random lines,
+// random faults per exchange, writes and pauses, on the in-memory line with a hand-driven clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "driver/getfileinfo.h"
+#include "platform/clock.h"
 #include "protocol/DLLObj.h"
+#include "protocol/DLLRealize.h"
 #include "sim/faults.h"
+#include "sim/module_sim.h"
 #include "tests/protocol/e2e_host.h"
+#include "tests/protocol/memory_line.h"
 
 namespace korvel {
 namespace {
@@ -304,7 +318,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Scenario{"cut", Expect::Fails}, Scenario{"stray", Expect::Either, 40},
                       Scenario{"badcheck", Expect::Fails}, Scenario{"refuse", Expect::Fails},
                       Scenario{"wrong-station", Expect::Fails}, Scenario{"dribble", Expect::Reads},
-                      Scenario{"over-long", Expect::Fails}, Scenario{"double", Expect::Either}),
+                      Scenario{"over-long", Expect::Fails}, Scenario{"double", Expect::Either},
+                      Scenario{"noise-cr", Expect::Fails}, Scenario{"repeat", Expect::Either}),
     ScenarioName);
 
 // The device itself goes away and comes back: the link texts show the outage, writes made during it
@@ -332,6 +347,270 @@ TEST(FaultCampaignLine, DeviceVanishesAndReturns) {
   }
   EXPECT_TRUE(c.wrong().empty()) << c.wrong().size()
                                  << " reports of another request's value, first: " << c.wrong().front();
+}
+
+// ---- The randomized campaign
+//
+// For each seed: a line of 2 to 6 stations with at least one pair whose check characters collide,
+// a time-out of 50, 100 or 200 ms, and per request of each station a random fault from the
+// simulator's kinds (noise ending in CR, answering twice, late up to three time-outs, cut, bad
+// check, refusal, silence, the line vanishing) or a punctual answer; random password writes and
+// pauses. After every poll no value tag may show anything but its own station's value for that tag
+// with a good status; at the end every accepted write reached its module or was reported failed, and
+// once the faults stop every tag is read again.
+//
+// Left out, because the wire cannot tell them (the README's list): answers and repeats later than
+// the line waits for them (one time-out after the request when it was answered, three when not),
+// and a repeat taken by the next request to the same station for the same kind of answer (the
+// campaign's stations that answer twice have one request per kind).
+//
+// KORVEL_CAMPAIGN_SEED=N runs seed N alone; KORVEL_CAMPAIGN_MINUTES=M runs new seeds for M minutes
+// (scripts/fuzz campaign M).
+class RandomLine {
+ public:
+  explicit RandomLine(uint64_t seed) : rng_(seed) {}
+
+  // Empty when every check held, else what failed.
+  std::string Run() {
+    plat::set_test_clock([this] { return now_; });
+    std::string verdict = Build();
+    if (verdict.empty()) verdict = Drive();
+    obj_.reset();
+    plat::set_test_clock({});
+    return verdict;
+  }
+  long polls() const { return polls_; }
+
+ private:
+  struct Station {
+    int st = 0;
+    bool repeats = false;  // may answer twice: it has one request per kind of answer
+    int pw = -1;           // password tag, or -1
+    int accepted = 0;      // password writes (on) the library accepted
+  };
+  struct Own {
+    size_t tag;
+    double value;
+  };
+
+  int Pick(int n) { return static_cast<int>(rng_() % static_cast<uint64_t>(n)); }
+  static int DigitSum(int st) { return st / 10 + st % 10; }
+
+  size_t Tag(const std::string& addr, uint8_t type) {
+    TTagInfo t;
+    std::memset(&t, 0, sizeof t);
+    t.TagID = static_cast<int32_t>(infos_.size());
+    const std::string name = addr;
+    std::memcpy(t.TagName, name.data(), std::min(name.size(), sizeof t.TagName - 1));
+    std::memcpy(t.TagAddr, addr.data(), std::min(addr.size(), sizeof t.TagAddr - 1));
+    t.TagType = type;
+    infos_.push_back(t);
+    return infos_.size() - 1;
+  }
+
+  std::string Build() {
+    std::memset(&block_, 0, sizeof block_);
+    FillPDBDefaults(&block_);
+    block_.ComPort = 0;
+    timeOut_ = 50 << Pick(3);
+    block_.TimeOut = static_cast<uint16_t>(timeOut_);
+    block_.WriteCount = static_cast<uint16_t>(Pick(3));
+    // A colliding pair first (digit sums 1..17 have at least two stations), then any others.
+    std::vector<int> numbers;
+    const int sum = 1 + Pick(17);
+    std::vector<int> twins;
+    for (int st = 1; st < 100; ++st)
+      if (DigitSum(st) == sum) twins.push_back(st);
+    const int a = twins[static_cast<size_t>(Pick(static_cast<int>(twins.size())))];
+    int b = a;
+    while (b == a) b = twins[static_cast<size_t>(Pick(static_cast<int>(twins.size())))];
+    numbers = {a, b};
+    const int n = 2 + Pick(5);
+    while (static_cast<int>(numbers.size()) < n) {
+      const int st = 1 + Pick(99);
+      if (std::find(numbers.begin(), numbers.end(), st) == numbers.end()) numbers.push_back(st);
+    }
+    for (const int st : numbers) {
+      sim::ModuleConfig m = sim::ModuleConfig::with_defaults(sim::Family::PLNK);
+      m.pv = sim::Signal(st + 0.5);
+      m.ao = sim::Signal(st + 0.25);
+      for (int p = 0; p <= 0xFF; ++p) m.params[p] = sim::Signal(100.0 * st + p);
+      sim_.set_module(st, std::move(m));
+      block_.Devices[st].DevID = st;
+      block_.Devices[st].DevType = 1;
+      block_.Devices[st].DevTypeName.set("PLNK");
+      Station s;
+      s.st = st;
+      const std::string t = std::to_string(st);
+      own_.push_back({Tag("PV" + t + ":1", 0), st + 0.5});
+      const bool ao = Pick(2) == 0;
+      if (ao) own_.push_back({Tag("AO" + t + ":1", 0), st + 0.25});
+      const int parm = 1 + Pick(0x20);
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "%X", parm);  // parameter numbers are written in hexadecimal
+      if (Pick(2) == 0) own_.push_back({Tag("PARM" + t + ":" + hex, 0), 100.0 * st + parm});
+      s.repeats = !ao;
+      if (Pick(2) == 0) s.pw = static_cast<int>(Tag("SetPassWord" + t + ":0", 1));
+      stations_.push_back(s);
+      line_ += (line_.empty() ? "" : ",") + t;
+    }
+    enable_ = static_cast<int>(Tag("ENCOMMLINK", 0));
+    line_ += " time-out " + std::to_string(timeOut_) + " ms";
+    std::vector<const TTagInfo*> list;
+    for (const TTagInfo& t : infos_) list.push_back(&t);
+    obj_ = std::make_unique<TDLLObject>(true);
+    obj_->UseLine(std::make_unique<test::MemoryLine>(sim_, wire_));
+    if (!obj_->IniDLLObj(&block_, list)) return "the driver did not start: " + obj_->sErrEvent;
+    return {};
+  }
+
+  // The faults of one station's next request (used up by it).
+  void Arm(const Station& s) {
+    const int t = timeOut_;
+    const auto delay = [&](int from, int to) {  // inclusive, ms
+      sim_.add_fault(s.st, {sim::FaultKind::Delay, from + Pick(to - from + 1), 1});
+    };
+    const int r = Pick(100);
+    if (r < 50) return delay(0, t * 9 / 10);
+    switch (Pick(s.repeats ? 8 : 7)) {
+      case 0:
+        return delay(t + 1, 3 * t);  // late
+      case 1: {
+        const int lead = 1 + Pick(10);
+        delay(lead, t * 9 / 10);
+        return sim_.add_fault(s.st, {sim::FaultKind::NoiseCr, lead, 1});
+      }
+      case 2:
+        delay(0, t * 9 / 10);
+        return sim_.add_fault(s.st, {sim::FaultKind::Cut, -1, 1});
+      case 3:
+        delay(0, t * 9 / 10);
+        return sim_.add_fault(s.st, {sim::FaultKind::BadCheck, -1, 1});
+      case 4:
+        delay(0, t * 9 / 10);
+        return sim_.add_fault(s.st, {sim::FaultKind::Refuse, -1, 1});
+      case 5:
+        return sim_.add_fault(s.st, {sim::FaultKind::Silent, -1, 1});
+      case 6:
+        if (Pick(10) != 0) return delay(0, t * 9 / 10);  // the line vanishes seldom
+        return sim_.add_fault(s.st, {sim::FaultKind::Vanish, 20 + Pick(300), 1});
+      default: {
+        // Answering twice; the repeat comes within the time-out, as a module's repeat does.
+        const int first = Pick(t / 2 + 1);
+        delay(first, first);
+        return sim_.add_fault(s.st, {sim::FaultKind::Repeat, 1 + Pick(t - first), 1});
+      }
+    }
+  }
+
+  std::string Violation() {
+    for (const Own& o : own_) {
+      const TDLLTag& tag = *obj_->TagList.at(o.tag);
+      if ((tag.Status & kFailureBits) != 0 || tag.ReadTotal == 0 || tag.Value == Variant(o.value)) continue;
+      return tag.TagName + " showed " + tag.Value.toString() + " with status " + std::to_string(tag.Status) +
+             " at poll " + std::to_string(polls_);
+    }
+    return {};
+  }
+
+  void Poll() {
+    ++now_;
+    ++polls_;
+    obj_->ReadExecute();
+  }
+
+  std::string Drive() {
+    constexpr long kPolls = 30000;  // 30 s of the line
+    long resumeAt = -1;
+    for (long i = 0; i < kPolls; ++i) {
+      for (const Station& s : stations_)
+        if (sim_.faults(s.st).empty()) Arm(s);
+      if (i == resumeAt) obj_->WriteExecute(enable_, Variant(1.0));
+      if (resumeAt < i && Pick(4000) == 0) {
+        obj_->WriteExecute(enable_, Variant(0.0));
+        resumeAt = i + 1 + Pick(300);
+      }
+      for (Station& s : stations_) {
+        if (s.pw < 0 || Pick(300) != 0) continue;
+        const TDLLTag& pw = *obj_->TagList.at(static_cast<size_t>(s.pw));
+        const int settled = sim_.record(s.st).password_writes + pw.WriteErrors;
+        // A newer write of a tag replaces its queued one: the next write waits until the last one
+        // reached the module or was reported failed.
+        if (settled < s.accepted) continue;
+        if (pw.Value.toBool()) {
+          obj_->WriteExecute(s.pw, Variant(false));
+        } else if (obj_->WriteExecute(s.pw, Variant(true))) {
+          ++s.accepted;
+        }
+      }
+      Poll();
+      if (std::string v = Violation(); !v.empty()) return v;
+    }
+    // Quiet: no faults, no pause; the queued writes go out and every tag is read again.
+    sim_.clear_faults(-1);
+    obj_->WriteExecute(enable_, Variant(1.0));
+    for (long i = 0; i < 20000; ++i) {
+      Poll();
+      if (std::string v = Violation(); !v.empty()) return v;
+    }
+    for (const Station& s : stations_) {
+      if (s.pw < 0) continue;
+      const int reached = sim_.record(s.st).password_writes;
+      const int failed = obj_->TagList.at(static_cast<size_t>(s.pw))->WriteErrors;
+      if (reached + failed < s.accepted || reached > s.accepted)
+        return "station " + std::to_string(s.st) + ": " + std::to_string(s.accepted) + " writes accepted, " +
+               std::to_string(reached) + " reached it, " + std::to_string(failed) + " reported failed";
+    }
+    for (const Own& o : own_)
+      if ((obj_->TagList.at(o.tag)->Status & kFailureBits) != 0)
+        return obj_->TagList.at(o.tag)->TagName + " was not read again once the faults stopped";
+    return {};
+  }
+
+ public:
+  std::string Line() const { return line_; }
+
+ private:
+  std::mt19937_64 rng_;
+  uint64_t now_ = 1000000;
+  long polls_ = 0;
+  int timeOut_ = 100;
+  sim::ModuleSim sim_;
+  std::shared_ptr<test::MemoryLine::Control> wire_ = std::make_shared<test::MemoryLine::Control>();
+  PDB block_;
+  std::vector<TTagInfo> infos_;
+  std::vector<Station> stations_;
+  std::vector<Own> own_;
+  int enable_ = -1;
+  std::string line_;
+  std::unique_ptr<TDLLObject> obj_;
+};
+
+uint64_t EnvNumber(const char* name, uint64_t fallback) {
+  const char* v = std::getenv(name);
+  return v != nullptr && *v != '\0' ? std::strtoull(v, nullptr, 10) : fallback;
+}
+
+TEST(RandomCampaign, EverySeedKeepsBothInvariants) {
+  constexpr uint64_t kCiSeeds = 500;
+  const uint64_t only = EnvNumber("KORVEL_CAMPAIGN_SEED", 0);
+  const uint64_t minutes = EnvNumber("KORVEL_CAMPAIGN_MINUTES", 0);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(minutes);
+  // A long run starts where CI stops, from a seed of the clock, so that every run tries new lines.
+  uint64_t seed = only != 0 ? only : minutes > 0 ? static_cast<uint64_t>(std::random_device{}()) << 16 : 1;
+  uint64_t runs = 0;
+  long polls = 0;
+  for (;; ++seed, ++runs) {
+    if (only != 0 ? runs == 1 : minutes > 0 ? std::chrono::steady_clock::now() >= end : runs == kCiSeeds)
+      break;
+    RandomLine line(seed);
+    const std::string verdict = line.Run();
+    polls += line.polls();
+    ASSERT_TRUE(verdict.empty()) << "seed " << seed << " (stations " << line.Line() << "): " << verdict
+                                 << "\n  repeat with KORVEL_CAMPAIGN_SEED=" << seed
+                                 << " build/tests/protocol/test_protocol --gtest_filter=RandomCampaign.*";
+  }
+  std::printf("%llu seeds, %ld polls\n", static_cast<unsigned long long>(runs), polls);
 }
 
 }  // namespace

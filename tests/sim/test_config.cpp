@@ -90,10 +90,10 @@ TEST(SimConfig, FaultSpecs) {
 }
 
 TEST(SimConfig, EveryFaultNameReadsBack) {
-  for (FaultKind k :
-       {FaultKind::Silent, FaultKind::Delay, FaultKind::GarbageBefore, FaultKind::GarbageAfter,
-        FaultKind::BadCheck, FaultKind::Cut, FaultKind::WrongStation, FaultKind::Refuse, FaultKind::Vanish,
-        FaultKind::Dribble, FaultKind::OverLong, FaultKind::Double, FaultKind::Stray}) {
+  for (FaultKind k : {FaultKind::Silent, FaultKind::Delay, FaultKind::GarbageBefore, FaultKind::GarbageAfter,
+                      FaultKind::BadCheck, FaultKind::Cut, FaultKind::WrongStation, FaultKind::Refuse,
+                      FaultKind::Vanish, FaultKind::Dribble, FaultKind::OverLong, FaultKind::Double,
+                      FaultKind::Stray, FaultKind::NoiseCr, FaultKind::Repeat}) {
     Fault f;
     ASSERT_TRUE(parse_fault(fault_name(k), &f, nullptr)) << fault_name(k);
     EXPECT_EQ(f.kind, k);

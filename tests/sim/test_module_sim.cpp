@@ -178,6 +178,20 @@ TEST(ModuleSimFaults, EachKindShapesTheAnswer) {
   EXPECT_EQ(r.at(0).bytes, "=12.5AJE\r");
   EXPECT_EQ(r.at(0).after, "~z");
   EXPECT_EQ(r.at(0).after_ms, kStrayGapMs);
+  // Noise with its CR comes in the answer's place, the answer lead ms behind it.
+  sim::ModuleSim late;
+  worked_line(late);
+  late.add_fault(1, {FaultKind::Delay, 40});
+  late.add_fault(1, {FaultKind::NoiseCr, 5});
+  r = late.feed("#01HD\r", 0);
+  EXPECT_EQ(r.at(0).bytes, "~z\r");
+  EXPECT_EQ(r.at(0).delay_ms, 35u);
+  EXPECT_EQ(r.at(0).after, "=12.5AJE\r");
+  EXPECT_EQ(r.at(0).after_ms, 5u);
+  r = faulted("repeat", {FaultKind::Repeat, 30});
+  EXPECT_EQ(r.at(0).bytes, "=12.5AJE\r");
+  EXPECT_EQ(r.at(0).after, "=12.5AJE\r");
+  EXPECT_EQ(r.at(0).after_ms, 30u);
 
   r = faulted("vanish", {FaultKind::Vanish, 250});
   ASSERT_EQ(r.size(), 1u);
