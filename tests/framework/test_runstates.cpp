@@ -129,7 +129,8 @@ TEST_F(RunStates, ReadWithRetryModeOneIsSentOnceMore) {
   obj->ReadExecute();
   PollAfterTimeout();
   EXPECT_EQ(obj->sent.size(), 1u);  // the line rests first: a late answer must find no request
-  Advance(static_cast<uint64_t>(obj->CommTimeOut) - 1);
+  // until three time-outs after the request went out.
+  Advance(2 * static_cast<uint64_t>(obj->CommTimeOut) - 2);
   obj->ReadExecute();
   EXPECT_EQ(obj->sent.size(), 1u);
   Advance(1);
@@ -249,8 +250,8 @@ TEST_F(RunStates, UnansweredWriteGoesOutWriteCountPlusOneTimesThenIsGivenUp) {
   Standard(true, 2);
   obj->answers[3] = Answer::Silent;
   obj->ReadExecute();
-  PollAfterTimeout();                                // the read is given up
-  Advance(static_cast<uint64_t>(obj->CommTimeOut));  // and the line has rested
+  PollAfterTimeout();                                    // the read is given up
+  Advance(2 * static_cast<uint64_t>(obj->CommTimeOut));  // and the line has rested
   ASSERT_TRUE(obj->WriteExecute(4, Variant(true)));
   obj->sent.clear();
   ClearLog();
@@ -435,7 +436,7 @@ TEST_F(RunStates, AWriteToAModuleThatNeverAnsweredLeavesItsLinkAsItWas) {
   obj->answers[3] = Answer::Silent;
   obj->ReadExecute();
   PollAfterTimeout();
-  Advance(static_cast<uint64_t>(obj->CommTimeOut));  // the line has rested
+  Advance(2 * static_cast<uint64_t>(obj->CommTimeOut));  // the line has rested
   ASSERT_TRUE(obj->WriteExecute(4, Variant(true)));
   obj->ReadExecute();  // the write goes out
   obj->ReadExecute();  // and is done: modules do not answer writes
@@ -453,15 +454,18 @@ TEST_F(RunStates, SevereFaultCountsConsecutiveTimeOutsOnly) {
   ASSERT_NE(event, 0);
   obj->NotifyEvent = event;
   obj->ReadExecute();
+  obj->ReadExecute();  // the first answer is taken
+  // Each step starts when the read is due again, after the rest that follows a time-out.
+  const uint64_t rest = std::max<uint64_t>(1000, 3 * static_cast<uint64_t>(obj->CommTimeOut));
   auto timeOut = [&] {
     obj->answers[3] = Answer::Silent;
-    Advance(1000);
+    Advance(rest);
     obj->ReadExecute();
     PollAfterTimeout();
   };
   auto answered = [&] {
     obj->answers[3] = Answer::Good;
-    Advance(1000);
+    Advance(rest);
     obj->ReadExecute();
     obj->ReadExecute();
   };

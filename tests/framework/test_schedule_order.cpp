@@ -112,7 +112,7 @@ TEST_F(ScheduleOrder, TheOrderedChoiceIsTheListWalksChoiceAtEveryStep) {
     ASSERT_TRUE(Init(block, tags));
     d->CommTimeOut = 100;
     d->answers[6] = Answer::Silent;  // module 6 never answers: its commands reach the deepest back-off
-    for (int step = 0; step < 30000 && !HasFatalFailure(); ++step) {
+    for (int step = 0; step < 40000 && !HasFatalFailure(); ++step) {
       const unsigned r = rng() % 100;
       if (r < 8) {
         d->answers[1 + static_cast<int>(rng() % 5)] = rng() % 3 ? Answer::Silent : Answer::Good;

@@ -117,7 +117,7 @@ TEST_P(FaultyModule, StatusWordsAndTheOtherModulesKeepTheirValues) {
   const int32_t plne = h.Tag("PV2:1", 0);
   const int32_t bad = h.Tag("PV" + std::to_string(fc.station) + ":1", 0);
   ASSERT_TRUE(h.Init());
-  // A request that failed for lack of an answer costs two time-out periods (the line rests before
+  // A request that failed for lack of an answer costs three time-out periods (the line rests before
   // the next one), so three failures may take a good many polls on a loaded machine.
   ASSERT_TRUE(h.PollUntil([&] { return (h.Last(bad).status & 0x01F00000u) != 0; }, 10000));
   EXPECT_EQ(h.Last(bad).status & 0x01F00000u, fc.code);

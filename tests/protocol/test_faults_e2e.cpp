@@ -42,7 +42,7 @@ constexpr int kWriteEveryPolls = 150;
 constexpr int kFaultPolls = 2500;
 constexpr int kRecoveryPolls = 8000;
 // Within this many polls a neighbour's new value must come through. Generous: with both faulty
-// modules late, every one of their six requests costs two time-out periods of the line.
+// modules late, every one of their six requests costs three time-out periods of the line.
 constexpr int kFlowPolls = 12000;
 
 double ParamValue(int station) {
