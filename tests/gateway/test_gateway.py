@@ -300,6 +300,36 @@ class GatewayFlow(unittest.TestCase):
         self.assertGreaterEqual(log.count("读通讯总次数"), 2, "both lines' statistics")
 
 
+class PersistentSession(unittest.TestCase):
+    def test_a_set_sent_while_the_gateway_was_away_still_arrives(self):
+        work = tempfile.mkdtemp(prefix="korvel-gw-away-")
+        try:
+            broker = Broker(work)
+            sim = Sim(os.path.join(work, "com6"), "1:PLNK:pv=1")
+            b, t = make_line_files(work, "away", 6, ["1:PLNK"])
+            config = write_config(work, broker.port, [("away", b, t, ["Unlock"])], "keepalive = 5")
+            client = Client(broker.port)
+            gw = Gateway(config, work, dict(os.environ, KORVELPLNK_COM6=os.path.join(work, "com6")))
+            try:
+                client.wait(PREFIX + "/away/module/1/availability", lambda p: p == "online")
+                # Frozen past its keep-alive, the gateway loses its connection; the broker keeps
+                # its session and the set sent meanwhile.
+                gw.proc.send_signal(signal.SIGSTOP)
+                client.wait(PREFIX + "/status", lambda p: p == "offline", timeout=30)
+                client.publish(PREFIX + "/away/Unlock/set", "true")
+                gw.proc.send_signal(signal.SIGCONT)
+                self.assertEqual(client.wait(PREFIX + "/away/Unlock/write_result", timeout=30), {"ok": True})
+                self.assertIn("RX 1 %01", sim.wire())
+            finally:
+                gw.proc.send_signal(signal.SIGCONT)
+                self.assertEqual(gw.terminate(), 0)
+                client.close()
+                sim.stop()
+                broker.stop()
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+
+
 class Configuration(unittest.TestCase):
     def test_errors_exit_2_with_file_line_and_what(self):
         with tempfile.TemporaryDirectory() as work:
