@@ -9,6 +9,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstring>
@@ -325,10 +326,18 @@ size_t distinct_cells(const Shot& s, const RECT& r, int cell, int cells) {
 void photograph_texts(HWND page, const std::string& file, std::vector<HWND> texts) {
   SCOPED_TRACE(file);
   ASSERT_NE(page, nullptr);
-  // Painted now, by its own thread, before the picture is taken.
+  // Painted now, by its own thread; the picture is taken once the screen shows the texts (what a
+  // window draws reaches the screen a little later).
   RedrawWindow(page, nullptr, nullptr,
                RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  const Shot s = capture(page);
+  Shot s;
+  wait_for(
+      [&] {
+        s = capture(page);
+        return std::all_of(texts.begin(), texts.end(),
+                           [&](HWND l) { return l && dark(s, place(page, l)) > 40; });
+      },
+      5000);
   ASSERT_GT(s.width, 100);
   ASSERT_GT(s.height, 100);
   const std::string dir = env_text("KORVEL_SCREENSHOT_DIR");
