@@ -50,8 +50,13 @@ std::string json_change(const TagSpec& tag, const std::string& value, bool text,
   const int module = station_of(tag.address);
   std::string flags;
   for (const std::string& f : status_flag_names(status)) flags += (flags.empty() ? "" : ",") + json_string(f);
-  return "{\"tag\":" + json_string(tag.name) + ",\"address\":" + json_string(tag.address) +
-         ",\"value\":" + (text ? json_string(value) : value) + ",\"status\":" + std::to_string(status) +
+  // JSON has no NaN or infinity: such a reading goes out as null, as the gateway sends it.
+  const bool finite = text || (value != "nan" && value != "-nan" && value != "inf" && value != "-inf");
+  return "{\"tag\":" + json_string(tag.name) + ",\"address\":" + json_string(tag.address) + ",\"value\":" +
+         (text     ? json_string(value)
+          : finite ? value
+                   : std::string("null")) +
+         ",\"status\":" + std::to_string(status) +
          ",\"module\":" + (module < 0 ? std::string("null") : std::to_string(module)) + ",\"flags\":[" +
          flags + "],\"time\":" + json_string(plat::datetime_text(time)) + "}";
 }

@@ -25,7 +25,8 @@ void on_signal(int) {
 }
 
 const char kUsage[] =
-    "usage: korvel-gateway --config FILE [--library PATH]\n"
+    "usage: korvel-gateway --config FILE [--library PATH] [--check]\n"
+    "       korvel-gateway --version\n"
     "\n"
     "Publishes the tags of the lines in FILE (TOML) to an MQTT broker and writes the sets it receives.\n"
     "  --config FILE   the configuration (relative paths in it are relative to FILE)\n"
@@ -47,6 +48,10 @@ int parse_args(int argc, char** argv, Args& a) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::puts("korvel-gateway " KORVEL_VERSION);
       return 0;
     }
     if (arg == "--check") {

@@ -352,6 +352,8 @@ class Configuration(unittest.TestCase):
             r = subprocess.run([GATEWAY, "--config", path], capture_output=True, text=True, timeout=30)
             self.assertEqual(r.returncode, 2)
             self.assertIn(path + ":5: unknown key 'colour'", r.stderr)
+            r = subprocess.run([GATEWAY, "--version"], capture_output=True, text=True, timeout=30)
+            self.assertRegex(r.stdout, r"^korvel-gateway \d+\.\d+\.\d+")
 
 
 class TlsAndPassword(unittest.TestCase):
