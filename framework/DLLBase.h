@@ -449,9 +449,10 @@ class TBaseDLLObject {
   };
   static constexpr int32_t kAnswerClasses = 512;
   std::array<TAnswerWindow, kAnswerClasses> AnswerWindows{};
-  // Read time-outs since the last accepted answer: the severe-fault notice is about consecutive
-  // failures, not about a total since the start.
-  uint32_t ConsecutiveTimeouts = 0;
+  // Per module, its time-outs since its last good exchange (read or write): the severe-fault notice
+  // is about consecutive failures of one module, so a dead module among live ones raises it and a
+  // single miss after a long good run does not.
+  uint32_t DevFailRun[kMaxDevices] = {};
   TCommand* CurCommand = nullptr;
   TCommand* HeadCommand = nullptr;
   int32_t ReadCommCount = 0, WriteCommCount = 0;
@@ -512,16 +513,24 @@ class TBaseDLLObject {
   void FailureReport(const std::string& askLabel, const std::string& answerLabel);
   // A read or write time-out: counted in counter, announced, and reported with the two labels.
   void CountTimeout(double& counter, const std::string& askLabel, const std::string& answerLabel);
-  // Severe-fault notice, host event and the logging switch after many time-outs.
-  void SevereFaultCheck();
+  // Severe-fault notice and host event after many time-outs of module dev in a row; the logging
+  // switch after many time-outs in all.
+  void SevereFaultCheck(int32_t dev);
   // Is c a read command of CommandList that the due-time order holds?
   bool Scheduled(const TCommand* c) const;
   // Puts c where its due time now belongs (and into or out of the deep back-off order).
   void Reschedule(TCommand* c);
   // Orders every command of CommandList afresh.
   void RebuildSchedule();
-  // A write that waited too long in the queue: counted as failed, its tag restored, logged.
-  void DropExpiredWrite(const TCommand& w);
+  // A write that will never be sent (it waited too long in the queue, or the driver stops): counted
+  // as failed, its tag restored to what the module has, the failure status set, and logged with
+  // reason, a GBK text (always when alwaysLog, else only with ErrorLog).
+  void DropUnsentWrite(const TCommand& w, const std::string& reason, bool alwaysLog);
+  // At a stop: every write still queued, and a write taken from the queue that has not gone out,
+  // is dropped as failed, so no write the host was told was accepted ends unaccounted.
+  void DropUnsentWrites();
+  // Whether a write of the tag at list position p waits in PendingWrites.
+  bool WriteQueued(int32_t p) const;
   // Puts a created write command into PendingWrites; false when the queue is full.
   bool QueueWrite(TDLLTag& tag, TCommand* w);
   // The steps of a host write (WriteExecute): the driver's own switches, the type check (logged

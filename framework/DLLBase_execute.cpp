@@ -1,5 +1,8 @@
 // Read and write execution: the entry points through which the host's polls and writes reach
 // the run-state machine, and the rebuild of the read commands.
+#include <algorithm>
+#include <iterator>
+
 #include "framework/DLLBase.h"
 #include "platform/clock.h"
 #include "platform/datetime.h"
@@ -131,7 +134,9 @@ bool TBaseDLLObject::QueueHostWrite(TDLLTag& tag, int32_t p, const Variant& valu
   // The host reads the new value at once; a refused write leaves the tag as it was.
   const Variant previousValue = tag.Value, previousOld = tag.OldValue;
   const double previousStamp = tag.TimeStamp;
-  tag.OldValue = tag.Value;
+  // A queued write this one replaces never left: the module still has the value from before it,
+  // and that stays the one to restore should this write fail.
+  if (!WriteQueued(p)) tag.OldValue = tag.Value;
   tag.Value = value;
   tag.TimeStamp = plat::now_datetime();
   TCommand* w = CreatCommand(&tag, CommandList, true);
@@ -160,6 +165,7 @@ void TBaseDLLObject::Refresh() {
     ReadFailCount = WriteFailCount = 0;
     ReadCommCount = WriteCommCount = 0;
     ReadTimeoutCount = WriteTimeoutCount = 0;
+    std::fill(std::begin(DevFailRun), std::end(DevFailRun), 0u);
     StartDateTime = plat::now_datetime();
     OptimizeCommParm();
     ScanTime = GetInterval();

@@ -302,6 +302,8 @@ void TBaseDLLObject::WriteBanner() {
 void TBaseDLLObject::Stop() {
   if (!TagListReady) return;
   try {
+    // Before the counts are written: the writes that will not go out now are among the failures.
+    DropUnsentWrites();
     const uint64_t endTick = plat::tick_ms();
     const double runTime = static_cast<double>(endTick - StartTick);
     SetLogMsg("\r\n");

@@ -401,15 +401,16 @@ void TBaseDLLObject::CountTimeout(double& counter, const std::string& askLabel,
                                   const std::string& answerLabel) {
   LastCommOK = false;
   counter += 1;
-  ++ConsecutiveTimeouts;
+  const int32_t d = CurCommand != nullptr ? CurCommand->DeviceAddr : -1;
+  if (ValidDev(d)) ++DevFailRun[d];
   WriteCommEvent(GBK("通讯超时错，期待设备应答"));
-  SevereFaultCheck();
+  SevereFaultCheck(d);
   if (Parm.ErrorLog) FailureReport(askLabel, answerLabel);
 }
 
-void TBaseDLLObject::SevereFaultCheck() {
+void TBaseDLLObject::SevereFaultCheck(int32_t dev) {
   // The notice says "consecutive": one time-out after hours of good traffic is no severe fault.
-  if (ConsecutiveTimeouts > 10) {
+  if (ValidDev(dev) && DevFailRun[dev] > 10) {
     WriteCommEvent(GBK("严重故障：连续通讯失败，请检查线路和设备"));
     if (NotifyEvent != 0) plat::signal_host_event(NotifyEvent);
   }
@@ -487,7 +488,7 @@ void TBaseDLLObject::opReadACK_Exec() {
     ++ReadCommCount;
     CommStatus = lcOK;
     LastCommOK = true;
-    ConsecutiveTimeouts = 0;
+    if (ValidDev(c->DeviceAddr)) DevFailRun[c->DeviceAddr] = 0;
     c->SuccessRatio = (1.0f + c->SuccessRatio) / 2.0f;
     if (Parm.TraceLog) {
       LogLine(GBK("：发送读标签命令= ") + c->AskStr + "\r\n");
@@ -556,6 +557,7 @@ void TBaseDLLObject::opWriteACK_Exec() {
     // proves nothing about it.
     WriteRetryBudget = Parm.WriteCount;
     LastCommOK = true;
+    if (ValidDev(c->DeviceAddr)) DevFailRun[c->DeviceAddr] = 0;
     if (Parm.TraceLog) {
       LogLine(GBK("：接收到应答信息= ") + c->AnswerStr + "\r\n");
       LogLine(GBK("：应答信息通过校验检查。") + "\r\n");

@@ -243,7 +243,7 @@ void TBaseDLLObject::GetCommandNext() {
   });
 }
 
-void TBaseDLLObject::DropExpiredWrite(const TCommand& w) {
+void TBaseDLLObject::DropUnsentWrite(const TCommand& w, const std::string& reason, bool alwaysLog) {
   ++WriteFailCount;
   if (w.TagIndex.empty()) return;
   TDLLTag* tag = TagAt(w.TagIndex[0]);
@@ -259,9 +259,25 @@ void TBaseDLLObject::DropExpiredWrite(const TCommand& w) {
   }
   // The host must learn that the write failed, as for a write that could not be sent.
   tag->Status = (tag->Status | kStatusNotDelivered) & kStatusDevMarkMask;
-  if (Parm.ErrorLog)
-    LogLine(GBK("：标签写入请求未执行：") + tag->TagName + GBK("写入请求超时,") + GBK(" 地址=") +
-            tag->TagAddr + GBK(", 标签值=") + value + "\r\n");
+  if (Parm.ErrorLog || alwaysLog)
+    LogLine(GBK("：标签写入请求未执行：") + tag->TagName + reason + GBK(" 地址=") + tag->TagAddr +
+            GBK(", 标签值=") + value + "\r\n");
+}
+
+void TBaseDLLObject::DropUnsentWrites() {
+  // A write taken from the queue counts as delivered once it went out; one waiting to be sent
+  // (again) never will be now.
+  TCommand* taken = HeadCommand != nullptr ? HeadCommand : CurCommand;
+  const bool wentOut = RunStatus == rsWriting && !SendFailed;
+  if (taken != nullptr && (taken->CmdKind & kCmdTransient) && taken->IsWrite && !wentOut)
+    DropUnsentWrite(*taken, GBK("驱动停止时未发送,"), true);
+  for (const TCommand* w : PendingWrites) DropUnsentWrite(*w, GBK("驱动停止时未发送,"), true);
+}
+
+bool TBaseDLLObject::WriteQueued(int32_t p) const {
+  for (const TCommand* q : PendingWrites)
+    if (!q->TagIndex.empty() && q->TagIndex[0] == p) return true;
+  return false;
 }
 
 bool TBaseDLLObject::QueueWrite(TDLLTag& tag, TCommand* w) {
@@ -290,7 +306,7 @@ bool TBaseDLLObject::QueueWrite(TDLLTag& tag, TCommand* w) {
   while (!PendingWrites.empty() && elapsed(now, PendingWrites.front()->CreateTick) > kWriteExpiryMs) {
     TCommand* old = PendingWrites.front();
     PendingWrites.erase(PendingWrites.begin());
-    DropExpiredWrite(*old);
+    DropUnsentWrite(*old, GBK("写入请求超时,"), false);
     FreeCommand(old);
   }
   if (PendingWrites.size() >= kMaxPendingWrites) {

@@ -485,6 +485,61 @@ TEST_F(RunStates, SevereFaultCountsConsecutiveTimeOutsOnly) {
   plat::close_host_event(event);
 }
 
+// The count is each module's own: a dead module among live ones raises the fault, however often
+// its neighbour answers in between.
+TEST_F(RunStates, SevereFaultFromADeadModuleAmongLiveOnes) {
+  ASSERT_TRUE(Init(MakeBlock({3, 4}), {{0, "PV3:1", 0, 1000}, {1, "PV4:1", 0, 1000}}));
+  obj->CommTimeOut = 300;
+  const plat::HostEvent event = plat::create_host_event();
+  ASSERT_NE(event, 0);
+  obj->NotifyEvent = event;
+  obj->answers[3] = Answer::Silent;
+  int firstSevere = 0;
+  for (int poll = 1; poll <= 400 && firstSevere == 0; ++poll) {
+    Advance(50);
+    obj->ReadExecute();
+    if (plat::take_host_event(event)) firstSevere = poll;
+  }
+  EXPECT_GT(firstSevere, 0) << "the dead module never raised the severe fault";
+  EXPECT_GE(obj->DevFailRun[3], 11u);
+  EXPECT_EQ(obj->DevFailRun[4], 0u);
+  plat::close_host_event(event);
+}
+
+// A write-only line: good writes reset their module's count too, so after an outage one lost write
+// is an isolated miss, not a severe fault.
+TEST_F(RunStates, AfterGoodWritesOneLostWriteIsNoSevereFault) {
+  PDB block = MakeBlock({5});
+  block.WriteCount = 2;
+  ASSERT_TRUE(Init(block, {{0, "SetPassWord5:0", 1}}));
+  obj->CommTimeOut = 300;
+  obj->WriteRetryBudget = 2;
+  const plat::HostEvent event = plat::create_host_event();
+  ASSERT_NE(event, 0);
+  obj->NotifyEvent = event;
+  bool on = false;
+  // One write until it is done or given up; whether the severe fault was raised on the way.
+  auto write = [&](Answer a) {
+    obj->answers[5] = a;
+    on = !on;
+    EXPECT_TRUE(obj->WriteExecute(0, Variant(on)));
+    bool severe = false;
+    for (int i = 0; i < 20; ++i) {
+      Advance(static_cast<uint64_t>(obj->CommTimeOut) + 1);
+      obj->ReadExecute();
+      severe = plat::take_host_event(event) || severe;
+    }
+    return severe;
+  };
+  bool outage = false;
+  for (int i = 0; i < 6; ++i) outage = write(Answer::Silent) || outage;
+  EXPECT_TRUE(outage) << "six lost writes in a row are a severe fault";
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(write(Answer::Good)) << i;
+  EXPECT_EQ(obj->DevFailRun[5], 0u);
+  EXPECT_FALSE(write(Answer::Silent)) << "one lost write after good ones raised the severe fault";
+  plat::close_host_event(event);
+}
+
 TEST_F(RunStates, PausingAbandonsTheReadOnTheLine) {
   Standard();
   obj->ReadExecute();
@@ -523,6 +578,41 @@ TEST_F(RunStates, AWriteThatExpiresInTheQueueIsRestoredCountedAndLogged) {
   EXPECT_EQ(obj->WriteFailCount, 1);
   EXPECT_EQ(Tag(1).Value, Variant(true));
   EXPECT_NE(ReadLog().find("：标签写入请求未执行：T0写入请求超时,"), std::string::npos);
+}
+
+// The module took true; a write of false was queued and replaced by one of true before it left.
+// When that write is given up, the tag shows what the module has, not the replaced write's value.
+TEST_F(RunStates, AReplacedQueuedWriteIsNeverTheValueRestored) {
+  Standard(false, 0);
+  obj->ReadExecute();
+  obj->ReadExecute();  // first answer; idle
+  ASSERT_TRUE(obj->WriteExecute(4, Variant(true)));
+  obj->ReadExecute();
+  obj->ReadExecute();
+  ASSERT_EQ(obj->WriteCommCount, 1);
+  obj->answers[3] = Answer::Silent;
+  ASSERT_TRUE(obj->WriteExecute(4, Variant(false)));
+  ASSERT_TRUE(obj->WriteExecute(4, Variant(true)));
+  ASSERT_EQ(obj->PendingWrites.size(), 1u);
+  for (int i = 0; i < 6; ++i) PollAfterTimeout();
+  EXPECT_EQ(obj->WriteFailCount, 1);
+  EXPECT_EQ(Tag(4).Value, Variant(true));
+}
+
+// A stop sends nothing more; every write still queued is counted failed and logged, whatever the
+// log switches; a write already on the line went out and is not.
+TEST_F(RunStates, AStopAccountsForEveryWriteThatWillNotGoOut) {
+  ASSERT_TRUE(Init(MakeBlock({3, 4}), {{0, "SetPassWord3:0", 1}, {1, "SetPassWord4:0", 1}}));
+  ASSERT_TRUE(obj->WriteExecute(0, Variant(true)));
+  ASSERT_TRUE(obj->WriteExecute(1, Variant(true)));
+  obj->ReadExecute();  // the first goes out; the second waits
+  ASSERT_EQ(obj->RunStatus, rsWriting);
+  ClearLog();
+  obj->Stop();
+  const std::string log = ReadLog();
+  EXPECT_EQ(log.find("：标签写入请求未执行：T0"), std::string::npos);
+  EXPECT_NE(log.find("：标签写入请求未执行：T1驱动停止时未发送,"), std::string::npos);
+  EXPECT_NE(log.find("：写操作失败总次数= 1\r"), std::string::npos);
 }
 
 }  // namespace

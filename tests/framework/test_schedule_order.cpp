@@ -138,5 +138,48 @@ TEST_F(ScheduleOrder, TheOrderedChoiceIsTheListWalksChoiceAtEveryStep) {
   }
 }
 
+// The heap on its own, against a plain minimum search over the same keys (ties to the earlier list
+// position): after every insert, move and removal, and now and then while it is emptied front by
+// front, which brings out an entry left out of place deep inside. A removal fills the gap with the
+// last entry, which may belong above the gap as well as below it.
+TEST(CommandHeap, FrontIsThePlainMinimumAfterEverySetAndRemove) {
+  std::mt19937 rng(7);
+  std::vector<TCommand> cmds(40);
+  for (size_t i = 0; i < cmds.size(); ++i) cmds[i].ListPos = static_cast<int32_t>(i);
+  std::vector<int64_t> keys(cmds.size(), -1);  // -1: not in the heap
+  TCommandHeap heap;
+  heap.reset(cmds.size());
+  const auto check = [&](int step) {
+    size_t best = cmds.size(), held = 0;
+    for (size_t k = 0; k < cmds.size(); ++k) {
+      if (keys[k] < 0) continue;
+      ++held;
+      if (best == cmds.size() || keys[k] < keys[best]) best = k;
+    }
+    EXPECT_EQ(heap.size(), held) << "step " << step;
+    if (held > 0) {
+      EXPECT_EQ(heap.front().cmd, &cmds[best]) << "step " << step;
+    }
+    return held > 0 ? best : cmds.size();
+  };
+  for (int step = 0; step < 20000 && !::testing::Test::HasFailure(); ++step) {
+    const size_t i = rng() % cmds.size();
+    if (rng() % 3 == 0) {
+      heap.remove(&cmds[i]);
+      keys[i] = -1;
+    } else {
+      keys[i] = static_cast<int64_t>(rng() % 1000);  // small range: ties on the key are common
+      heap.set(&cmds[i], static_cast<uint64_t>(keys[i]));
+    }
+    check(step);
+    if (rng() % 200 != 0) continue;
+    for (size_t front = check(step); front < cmds.size() && !::testing::Test::HasFailure();
+         front = check(step)) {
+      heap.remove(heap.front().cmd);
+      keys[static_cast<size_t>(front)] = -1;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace korvel::test
