@@ -49,6 +49,10 @@ class Pty {
   // Writes all n bytes, waiting at most timeout_ms in total for room. False when not all went out.
   bool write(const void* buf, size_t n, int timeout_ms);
 
+  // A pair only: holds (true) or releases the slave side's output as a line stopped by flow control
+  // does, so that its user's writes find no room while held. False when not a pair.
+  bool hold_output(bool hold);
+
   // Discards input not yet read and output not yet taken by the other side.
   void flush();
 

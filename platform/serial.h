@@ -72,7 +72,10 @@ class SerialPort {
 
   // Writes n bytes, waiting at most timeout_ms for room. Returns n, or -1 when the write failed
   // or did not finish in time; then whatever had not left is discarded, so nothing of this write
-  // remains pending after the call returns.
+  // remains pending after the call returns. timeout_ms 0 never waits: the bytes must fit the
+  // output queue (set_queue_sizes' out_bytes on Windows, the terminal's own queue on POSIX) at
+  // once, and a write that does not fit discards the whole queue, earlier writes included (a line
+  // that stopped draining must not send stale frames once it moves again).
   long write(const void* buf, size_t n, uint32_t timeout_ms);
 
   // Discards received bytes not yet read.

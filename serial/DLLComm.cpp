@@ -198,7 +198,8 @@ bool TCommClass::SendText(const std::string& text) {
     long sent = -1;
     {
       std::lock_guard<std::mutex> lock(Lock_);
-      sent = Port_.write(frame.data(), frame.size(), WriteTimeout);
+      // No wait for room: the host's polling thread is ours only for a moment.
+      sent = Port_.write(frame.data(), frame.size(), 0);
     }
     CloseIfGone();
     return sent == static_cast<long>(frame.size());

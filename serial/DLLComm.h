@@ -83,8 +83,11 @@ class TCommClass {
 
   // Sends at most the first 255 characters of text. Empties ReceivedText first (ClearOnSend),
   // reopens a closed port with a single attempt (a poll must never wait for a vanished device),
-  // and discards unread input before writing. True when every byte went out; false when the port could not be
-  // opened or the write failed (a port that has gone is then closed, and the next send reopens it).
+  // and discards unread input before writing. The frame must fit the OS output queue at once: a
+  // line that stopped draining (a dead adapter, flow control held) fails the send without waiting
+  // for room, and what it still held is discarded so stale requests never go out later. True when
+  // every byte was queued; false when the port could not be opened or the write failed (a port that
+  // has gone is then closed, and the next send reopens it).
   bool SendText(const std::string& text);
 
   // Appends the input the OS has queued (at most InBufSize bytes per call) to ReceivedText and
@@ -105,7 +108,7 @@ class TCommClass {
   TBaseDLLObject* Owner;
   std::string PortName = "Com1";
   uint32_t ReadTimeout = 1000;   // ms
-  uint32_t WriteTimeout = 1000;  // ms
+  uint32_t WriteTimeout = 1000;  // ms; not waited for by SendText, which never waits for room
   uint32_t InBufSize = 2048;     // also the most one ReadAll reads
   uint32_t OutBufSize = 2048;
   int BaudIndex = 8;      // 19200

@@ -26,6 +26,7 @@ constexpr Named kNames[] = {
     {FaultKind::Stray, "stray"},
     {FaultKind::NoiseCr, "noise-cr"},
     {FaultKind::Repeat, "repeat"},
+    {FaultKind::NoDrain, "no-drain"},
 };
 
 bool parse_number(std::string_view t, int64_t max, int64_t* out) {
@@ -74,14 +75,15 @@ bool parse_fault(std::string_view text, Fault* out, std::string* err) {
   if (!known) {
     return fail(err, "unknown fault \"" + std::string(name) +
                          "\" (silent, delay, garbage-before, garbage-after, badcheck, cut, wrong-station, "
-                         "refuse, vanish, dribble, over-long, double, stray, noise-cr, repeat)");
+                         "refuse, vanish, dribble, over-long, double, stray, noise-cr, repeat, no-drain)");
   }
   if (eq != std::string_view::npos) {
-    const bool takes =
-        f.kind == FaultKind::Delay || f.kind == FaultKind::GarbageBefore ||
-        f.kind == FaultKind::GarbageAfter || f.kind == FaultKind::Cut || f.kind == FaultKind::WrongStation ||
-        f.kind == FaultKind::Vanish || f.kind == FaultKind::Dribble || f.kind == FaultKind::OverLong ||
-        f.kind == FaultKind::Stray || f.kind == FaultKind::NoiseCr || f.kind == FaultKind::Repeat;
+    const bool takes = f.kind == FaultKind::Delay || f.kind == FaultKind::GarbageBefore ||
+                       f.kind == FaultKind::GarbageAfter || f.kind == FaultKind::Cut ||
+                       f.kind == FaultKind::WrongStation || f.kind == FaultKind::Vanish ||
+                       f.kind == FaultKind::Dribble || f.kind == FaultKind::OverLong ||
+                       f.kind == FaultKind::Stray || f.kind == FaultKind::NoiseCr ||
+                       f.kind == FaultKind::Repeat || f.kind == FaultKind::NoDrain;
     const int64_t max = f.kind == FaultKind::WrongStation ? 99 : 600000;
     int64_t v = 0;
     if (!takes || !parse_number(text.substr(eq + 1), max, &v)) {

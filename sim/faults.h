@@ -27,6 +27,9 @@ enum class FaultKind : uint8_t {
   // The answer, and the same answer again on its own param ms (default 20) later: a module that
   // answers one request twice. Does not combine with Stray or NoiseCr.
   Repeat,
+  // Instead of an answer the line takes nothing for param ms (default 1000): the master's output
+  // is held as by flow control, so its sends find no room.
+  NoDrain,
 };
 
 // How long after its answer a module with the stray fault sends its noise: long enough that the
@@ -85,6 +88,7 @@ inline constexpr int kUnconfigured = 99;  // never configured: silent
 
 inline constexpr int kDelayMs = 300;
 inline constexpr int kVanishMs = 500;
+inline constexpr int kNoDrainMs = 300;
 inline constexpr int kDribbleMs = 10;
 inline constexpr int kOverLongBytes = 600;
 // The time-out the fault campaign gives the master; kLateMs is past it, but within twice it.
@@ -150,6 +154,7 @@ inline constexpr Scenario kScenarios[] = {
     {"vanish", {FaultKind::Vanish, kVanishMs, 0}},
     {"noise-cr", {FaultKind::NoiseCr, kNoiseLeadMs, 0}},
     {"repeat", {FaultKind::Repeat, kRepeatGapMs, 0}},
+    {"no-drain", {FaultKind::NoDrain, kNoDrainMs, 0}},
 };
 
 }  // namespace test_line

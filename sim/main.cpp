@@ -39,7 +39,8 @@ options:
                       garbage-after=N, badcheck, cut[=KEEP], wrong-station[=S], refuse,
                       vanish[=MS], dribble[=MS between bytes], over-long[=BYTES], double,
                       stray[=N noise bytes after the answer], noise-cr[=MS before the
-                      answer], repeat[=MS between the two answers]; without times the fault stays
+                      answer], repeat[=MS between the two answers], no-drain[=MS the line
+                      takes nothing]; without times the fault stays
   --test-line       load the shared test line (see sim/faults.h: good stations 1, 2, 10,
                       12, 21, delayed 3, fault stations 80..86 and 90..97, 99 unconfigured)
   --baud N          send answers one character at a time at N baud (default 0: at once)

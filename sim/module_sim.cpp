@@ -166,6 +166,13 @@ std::optional<Reply> ModuleSim::serve_frame(std::string_view frame, uint64_t now
     push_log(std::move(in));
     return r;
   }
+  if (const Fault* f = find_fault(active, FaultKind::NoDrain)) {
+    r.hold_ms = param_or(*f, 1000);
+    r.note = fault_text(*f);
+    in.note += ", line stops draining";
+    push_log(std::move(in));
+    return r;
+  }
   if (find_fault(active, FaultKind::Silent)) {
     in.note += ", silent";
     push_log(std::move(in));
@@ -286,7 +293,7 @@ void ModuleSim::record_line(std::string note, uint64_t now_ms, std::string bytes
 std::string ModuleSim::exchange(std::string_view bytes, uint64_t now_ms) {
   std::string out;
   for (const Reply& r : feed(bytes, now_ms)) {
-    if (r.vanish_ms > 0) continue;
+    if (r.vanish_ms > 0 || r.hold_ms > 0) continue;
     record_sent(r, now_ms);
     out += r.bytes + r.after;
   }

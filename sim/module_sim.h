@@ -27,7 +27,8 @@ struct Reply {
   uint32_t gap_ms = 0;     // > 0: bytes go out one at a time with this pause between them
   std::string after;       // sent on its own after_ms once bytes are out (stray noise)
   uint32_t after_ms = 0;
-  std::string note;  // faults applied, for the log
+  std::string note;      // faults applied, for the log
+  uint32_t hold_ms = 0;  // > 0: take nothing from the line for this long instead of answering
 };
 
 // One entry of the wire log.

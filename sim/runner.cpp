@@ -171,6 +171,23 @@ void Runner::vanish(uint32_t ms) {
   sim_.record_line("line back: " + p, now());
 }
 
+void Runner::hold(uint32_t ms) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!pty_.hold_output(true)) {
+      sim_.record_line("line cannot be held (not a pseudo-terminal)", now());
+      return;
+    }
+  }
+  sim_.record_line("line stops draining for " + std::to_string(ms) + " ms", now());
+  const bool more = wait_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    pty_.hold_output(false);
+  }
+  if (more) sim_.record_line("line drains again", now());
+}
+
 bool Runner::send(const std::string& bytes, uint32_t gap_ms) {
   uint64_t char_us = 0;
   {
@@ -214,6 +231,10 @@ void Runner::run() {
       if (r.vanish_ms > 0) {
         vanish(r.vanish_ms);
         break;  // what else was asked went with the line
+      }
+      if (r.hold_ms > 0) {
+        hold(r.hold_ms);
+        break;
       }
       if (r.delay_ms > 0 &&
           !wait_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(r.delay_ms))) {

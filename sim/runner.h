@@ -63,6 +63,8 @@ class Runner {
   void run();
   bool open_line(std::string* err);  // with mu_ held
   void vanish(uint32_t ms);
+  // Takes nothing from the line for ms, with the other side's output held.
+  void hold(uint32_t ms);
   // gap_ms > 0: one byte at a time with that pause (a module that dribbles its answer).
   bool send(const std::string& bytes, uint32_t gap_ms = 0);
   // Waits until the steady-clock deadline or stop(); false when stopped.

@@ -222,6 +222,11 @@ bool Pty::write(const void* buf, size_t n, int timeout_ms) {
   return true;
 }
 
+bool Pty::hold_output(bool hold) {
+  // Stopped output of the slave makes the pair refuse its writes at once, the same as a full queue.
+  return impl_ && impl_->hold_fd >= 0 && tcflow(impl_->hold_fd, hold ? TCOOFF : TCOON) == 0;
+}
+
 void Pty::flush() {
   if (is_open()) tcflush(impl_->line(), TCIOFLUSH);
 }

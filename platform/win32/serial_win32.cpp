@@ -4,13 +4,31 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <deque>
+#include <memory>
+#include <string>
 
 #include "platform/serial.h"
 
 namespace korvel::plat {
 namespace {
 
-constexpr DWORD kReadWaitMs = 1000;  // a read of queued bytes that takes longer than this failed
+constexpr DWORD kReadWaitMs = 1000;    // a read of queued bytes that takes longer than this failed
+constexpr DWORD kCancelWaitMs = 1000;  // a cancelled write that a driver has not ended by then is let go
+constexpr uint32_t kDefaultOutQueue = 2048;
+
+// A write left running: a serial driver ends a write only once its bytes have left, so a send
+// that must not wait leaves it in flight with its own copy of the bytes and its own event.
+struct InFlight {
+  OVERLAPPED ov{};
+  std::string bytes;
+  InFlight() { ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+  ~InFlight() {
+    if (ov.hEvent != nullptr) CloseHandle(ov.hEvent);
+  }
+  InFlight(const InFlight&) = delete;
+  InFlight& operator=(const InFlight&) = delete;
+};
 
 // Errors after which the handle is useless: the device was removed or its line closed.
 bool means_gone(DWORD err) {
@@ -36,12 +54,15 @@ struct SerialPort::Impl {
   HANDLE io_event = nullptr;  // manual reset, one for every transfer
   CRITICAL_SECTION lock;      // one transfer at a time on the shared event
   bool gone = false;
+  std::deque<std::unique_ptr<InFlight>> in_flight;  // writes queued without waiting, oldest first
+  uint32_t out_queue = kDefaultOutQueue;            // bytes that may be in flight at once
 
   Impl() {
     InitializeCriticalSection(&lock);
     io_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   }
   ~Impl() {
+    abort_writes();
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     if (io_event != nullptr) CloseHandle(io_event);
     DeleteCriticalSection(&lock);
@@ -51,6 +72,60 @@ struct SerialPort::Impl {
 
   void note_error(DWORD err) {
     if (means_gone(err)) gone = true;
+  }
+
+  // Forgets the writes that have ended; the bytes of those still running.
+  size_t reap_writes() {
+    size_t pending = 0;
+    for (auto it = in_flight.begin(); it != in_flight.end();) {
+      DWORD done = 0;
+      if (GetOverlappedResult(handle, &(*it)->ov, &done, FALSE)) {
+        it = in_flight.erase(it);
+      } else if (GetLastError() == ERROR_IO_INCOMPLETE) {
+        pending += (*it)->bytes.size();
+        ++it;
+      } else {
+        note_error(GetLastError());
+        it = in_flight.erase(it);
+      }
+    }
+    return pending;
+  }
+
+  // Aborts every write in flight and waits (bounded) until the driver lets go of their buffers.
+  void abort_writes() {
+    if (in_flight.empty()) return;
+    if (handle != INVALID_HANDLE_VALUE && !PurgeComm(handle, PURGE_TXABORT | PURGE_TXCLEAR))
+      note_error(GetLastError());
+    for (auto& w : in_flight) {
+      if (handle != INVALID_HANDLE_VALUE &&
+          WaitForSingleObject(w->ov.hEvent, kCancelWaitMs) != WAIT_OBJECT_0) {
+        // A driver that never ends the write still owns the buffer: it must outlive the I/O.
+        (void)w.release();
+      }
+    }
+    in_flight.clear();
+  }
+
+  // Starts a write that must fit the output queue at once. n, or -1 when the queue is full (a line
+  // that stopped draining: what it held is aborted) or the write failed.
+  long queue_write(const void* buf, DWORD n) {
+    if (reap_writes() + n > out_queue) {
+      abort_writes();
+      return -1;
+    }
+    auto w = std::make_unique<InFlight>();
+    if (w->ov.hEvent == nullptr) return -1;
+    w->bytes.assign(static_cast<const char*>(buf), n);
+    DWORD done = 0;
+    if (WriteFile(handle, w->bytes.data(), n, &done, &w->ov)) return done == n ? static_cast<long>(n) : -1;
+    const DWORD err = GetLastError();
+    if (err != ERROR_IO_PENDING) {
+      note_error(err);
+      return -1;
+    }
+    in_flight.push_back(std::move(w));
+    return static_cast<long>(n);
   }
 
   // One overlapped transfer, waiting at most wait_ms. A transfer still running then is cancelled
@@ -215,6 +290,7 @@ bool SerialPort::read_back(SerialLine* line) const {
 
 bool SerialPort::set_queue_sizes(uint32_t in_bytes, uint32_t out_bytes) {
   if (!is_open()) return false;
+  impl_->out_queue = out_bytes > 0 ? out_bytes : kDefaultOutQueue;
   if (SetupComm(impl_->handle, in_bytes, out_bytes)) return true;
   impl_->note_error(GetLastError());
   return false;
@@ -247,6 +323,12 @@ long SerialPort::read(void* buf, size_t n) {
 long SerialPort::write(const void* buf, size_t n, uint32_t timeout_ms) {
   if (!is_open()) return -1;
   if (n == 0) return 0;
+  if (timeout_ms == 0) {
+    EnterCriticalSection(&impl_->lock);
+    const long queued = impl_->queue_write(buf, static_cast<DWORD>(n));
+    LeaveCriticalSection(&impl_->lock);
+    return queued;
+  }
   bool timed_out = false;
   const long put =
       impl_->transfer(false, const_cast<void*>(buf), static_cast<DWORD>(n), timeout_ms, &timed_out);
@@ -263,6 +345,7 @@ void SerialPort::purge_input() {
 
 void SerialPort::close() {
   if (!is_open()) return;
+  impl_->abort_writes();
   CloseHandle(impl_->handle);
   impl_->handle = INVALID_HANDLE_VALUE;
 }

@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
-
 #include <filesystem>
+#include <thread>
 
 #include "platform/text.h"
 #include "pty_helpers.h"
@@ -200,11 +201,29 @@ TEST_F(TCommClassPty, SendTextPutsTheFrameOnTheLineCutTo255) {
   EXPECT_EQ(DrainMaster(master_), "");
 }
 
-TEST_F(TCommClassPty, SendThatTimesOutFailsButKeepsThePort) {
+// The line stops taking output (flow control held, a dead adapter) and takes it again a moment
+// later. A send that waited for room would get through then; a send must not wait, so it fails now
+// and its frame never reaches the line afterwards.
+TEST_F(TCommClassPty, SendOnALineThatStoppedDrainingFailsAtOnce) {
   TCommClass port(nullptr, true);
   ASSERT_TRUE(OpenPort(port, MakeBlock(kComPort)));
-  port.WriteTimeout = 20;
-  // Nobody reads the master side: the line's buffers fill and a send finally cannot finish.
+  ASSERT_TRUE(master_.hold_output(true));
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    master_.hold_output(false);
+  });
+  EXPECT_FALSE(port.SendText("#01HD\r"));
+  release.join();
+  EXPECT_TRUE(port.IsOpen());
+  EXPECT_EQ(DrainMaster(master_), "");
+  EXPECT_TRUE(port.SendText("#10HD\r"));
+  EXPECT_EQ(ReadMaster(master_, 6), "#10HD\r");
+}
+
+TEST_F(TCommClassPty, SendThatFindsTheQueueFullFailsButKeepsThePort) {
+  TCommClass port(nullptr, true);
+  ASSERT_TRUE(OpenPort(port, MakeBlock(kComPort)));
+  // Nobody reads the master side: the line's buffers fill and a send finally finds no room.
   const std::string frame(255, 'x');
   bool failed = false;
   for (int i = 0; i < 10000 && !failed; ++i) failed = !port.SendText(frame);
