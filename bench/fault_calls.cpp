@@ -2,7 +2,8 @@
 // Stations 1 and 12 show the fault, their check-colliding twins 10 and 21 answer, at 115200 baud
 // with a password write every 100 ms, polled through the exports at DetectScanTime on the real clock.
 // One iteration is one poll, timed by hand; the counters give the longest call over all polls and
-// over the polls during which no write went on the wire (writing is allowed to take its line time).
+// over the polls during which no write went on the wire (writing is allowed to take its line time),
+// and how often the line changed state (vanished, stopped draining, came back).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -129,9 +130,10 @@ void BM_LongestReadCall(benchmark::State& state) {
     state.SkipWithError(line.error().c_str());
     return;
   }
-  std::atomic<uint64_t> writesOnWire{0};
+  std::atomic<uint64_t> writesOnWire{0}, lineEvents{0};
   line.sim().set_log_limit(1000);
   line.sim().set_log_sink([&](const sim::WireEvent& e) {
+    if (e.dir == sim::WireEvent::Dir::Line) ++lineEvents;  // the line vanishing, held, back
     if (e.dir == sim::WireEvent::Dir::Received && !e.bytes.empty() && e.bytes[0] == '%') ++writesOnWire;
   });
 
@@ -160,6 +162,7 @@ void BM_LongestReadCall(benchmark::State& state) {
   }
   state.counters["longest_ms"] = longest;
   state.counters["longest_no_write_ms"] = longestQuiet;
+  state.counters["line_events"] = static_cast<double>(lineEvents.load());
   FreeDriver();
   DestroyThreadInstance();
 }

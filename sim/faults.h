@@ -88,7 +88,8 @@ inline constexpr int kUnconfigured = 99;  // never configured: silent
 
 inline constexpr int kDelayMs = 300;
 inline constexpr int kVanishMs = 500;
-inline constexpr int kNoDrainMs = 300;
+// Longer than the campaign's time-out and the rest after it, so that the master's next sends meet it.
+inline constexpr int kNoDrainMs = 1000;
 inline constexpr int kDribbleMs = 10;
 inline constexpr int kOverLongBytes = 600;
 // The time-out the fault campaign gives the master; kLateMs is past it, but within twice it.

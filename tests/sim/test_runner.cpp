@@ -151,6 +151,31 @@ TEST_F(RunnerTest, CampaignFaultsReachTheLine) {
   EXPECT_EQ(longer.rfind(answer_body(81, "=81@"), 0), 0u);
 }
 
+// A line that stops draining takes nothing from the master: its writes find no room, at once, until
+// the simulator lets the line go again; then requests are answered as before.
+TEST_F(RunnerTest, NoDrainHoldsTheMastersOutputForItsTime) {
+  Runner runner(sim_);
+  ASSERT_TRUE(runner.start({}, nullptr));
+  plat::Pty port = open_client(runner.path());
+  const auto noted = [&](const char* what) {
+    return sim_.wait_for(
+        [&](const auto& log) {
+          for (const WireEvent& e : log)
+            if (e.dir == WireEvent::Dir::Line && e.note.find(what) != std::string::npos) return true;
+          return false;
+        },
+        kWaitMs);
+  };
+  sim_.add_fault(test_line::kGood, {FaultKind::NoDrain, 300, 1});
+  ASSERT_TRUE(write_text(port, request_frame("#01")));
+  ASSERT_TRUE(noted("stops draining"));
+  EXPECT_FALSE(port.write("#", 1, 0));
+  ASSERT_TRUE(noted("drains again"));
+  ASSERT_TRUE(write_text(port, request_frame("#01")));
+  const std::string answer = read_answer(port);
+  EXPECT_EQ(answer.rfind('=', 0), 0u) << answer;
+}
+
 TEST_F(RunnerTest, CharacterTimingDribblesTheAnswerInOrder) {
   RunnerOptions opts;
   opts.timing.baud = 300;  // 33 ms a character: a frame cannot arrive in one piece
