@@ -60,7 +60,10 @@ struct Module {
   bool faulty = false;
   int32_t pv = 0, alarm = 0, parm = 0, ao = 0, pw = 0, dev = 0;
   int writesAccepted = 0;  // password writes (switching on) the library accepted
-  int writesFailed = 0;    // reports of the password tag switched back with a failure status
+  int writesFailed = 0;    // reports of the password tag going into a failure status, or switching
+                           // value with one
+  bool pwFlag = false;     // the password tag's last report
+  bool pwFailed = false;
 };
 
 // The line of the campaign: stations 1, 10, 12 and 21, each with a value, an alarm word read as a
@@ -176,7 +179,14 @@ class Campaign {
       return;
     }
     for (Module& m : modules_) {
-      if (id == m.pw && !r.flag && (r.status & kFailureBits) != 0) ++m.writesFailed;
+      if (id == m.pw) {
+        // A failed write restores the value the module has: the tag shows the failure, and shows
+        // the old value only when the module had another one.
+        const bool failed = (r.status & kFailureBits) != 0;
+        if (failed && (!m.pwFailed || r.flag != m.pwFlag)) ++m.writesFailed;
+        m.pwFlag = r.flag;
+        m.pwFailed = failed;
+      }
       if (id == m.dev && EndsWith(r.text, GBK("通讯正常!"))) {
         // Normal is only true when the module's last exchange worked.
         for (const int32_t v : {m.pv, m.parm, m.ao})
