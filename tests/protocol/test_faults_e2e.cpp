@@ -369,8 +369,9 @@ TEST(FaultCampaignLine, DeviceVanishesAndReturns) {
 // simulator's kinds (noise ending in CR, answering twice, late up to three time-outs, cut, bad
 // check, refusal, silence, the line vanishing) or a punctual answer; random password writes and
 // pauses. After every poll no value tag may show anything but its own station's value for that tag
-// with a good status; at the end every accepted write reached its module or was reported failed, and
-// once the faults stop every tag is read again.
+// with a good status; at the end every accepted write reached its module or was reported failed,
+// once the faults stop every tag is read again, and a stop with writes under way sends or counts
+// each of them.
 //
 // Left out, because the wire cannot tell them (the README's list): answers and repeats later than
 // the line waits for them (one time-out after the request when it was answered, three when not),
@@ -577,6 +578,25 @@ class RandomLine {
     for (const Own& o : own_)
       if ((obj_->TagList.at(o.tag)->Status & kFailureBits) != 0)
         return obj_->TagList.at(o.tag)->TagName + " was not read again once the faults stopped";
+    return StopWithWritesUnderWay();
+  }
+
+  // The driver stops with new writes queued or on the line: each is sent or counted failed.
+  std::string StopWithWritesUnderWay() {
+    for (Station& s : stations_)
+      if (s.pw >= 0 && !obj_->TagList.at(static_cast<size_t>(s.pw))->Value.toBool() &&
+          obj_->WriteExecute(s.pw, Variant(true)))
+        ++s.accepted;
+    for (int i = Pick(4); i > 0; --i) Poll();
+    obj_->Stop();
+    int accepted = 0, reached = 0;
+    for (const Station& s : stations_) {
+      accepted += s.accepted;
+      reached += sim_.record(s.st).password_writes;
+    }
+    if (reached + obj_->WriteFailCount < accepted)
+      return "at the stop: " + std::to_string(accepted) + " writes accepted, " + std::to_string(reached) +
+             " reached their modules, " + std::to_string(obj_->WriteFailCount) + " counted failed";
     return {};
   }
 
