@@ -63,9 +63,12 @@ void Ledger::writes_swallowed(int st, int swallowed) {
 
 bool Ledger::password_report(int st, bool on, uint32_t status) {
   Station& s = stations_[st];
-  if (!s.open || on) return true;
+  const bool failure = (status & kFailureBits) != 0;
+  const bool newFailure = failure && !s.failureShown;
+  s.failureShown = failure;
+  if (!s.open || (on && !newFailure)) return true;
   s.open = false;
-  if ((status & kFailureBits) != 0) {
+  if (failure) {
     ++failed_;
     return true;
   }

@@ -30,9 +30,10 @@ class Ledger {
   // The line vanished with `swallowed` password writes of st unread in it so far: a rise settles the
   // open write as swallowed (sent, as far as the library can know, but gone with the device).
   void writes_swallowed(int st, int swallowed);
-  // The password tag of st was reported: switched back with a failure status settles the open
-  // write as failed; switched back with a good status while the write is open is a lost write
-  // (its value was undone without saying it failed).
+  // The password tag of st was reported: a failure status that is new, or comes with the value
+  // switched back, settles the open write as failed (a failed write leaves the tag at what the
+  // module has, which is on when an earlier write put it there); switched back with a good status
+  // while the write is open is a lost write (its value was undone without saying it failed).
   // Returns false when this report made the write lost.
   bool password_report(int st, bool on, uint32_t status);
   // Writes open for longer than max_ms at now_ms are lost (each counted once, then dropped); the
@@ -59,6 +60,7 @@ class Ledger {
     uint64_t since = 0;
     int reached = 0;  // the simulator's count when last looked at
     int swallowed = 0;
+    bool failureShown = false;  // the password tag's last report carried a failure status
   };
   std::map<int32_t, Tag> tags_;
   std::map<int, Station> stations_;

@@ -38,6 +38,12 @@ TEST(Ledger, EveryAcceptedWriteReachesTheModuleOrIsReportedFailed) {
   EXPECT_TRUE(l.write_open(3));
   l.password_report(3, false, 0x00100000);  // switched back with a failure
   EXPECT_EQ(l.failed(), 1);
+  // The module was on already: a failed write leaves the tag on, with a new failure status.
+  l.password_report(3, true, 0);
+  ASSERT_TRUE(l.write_accepted(3, 220));
+  l.password_report(3, true, 0x00100000);
+  EXPECT_FALSE(l.write_open(3));
+  EXPECT_EQ(l.failed(), 2);
 
   ASSERT_TRUE(l.write_accepted(6, 250));
   l.writes_swallowed(6, 1);  // gone with a vanishing line
@@ -54,7 +60,7 @@ TEST(Ledger, EveryAcceptedWriteReachesTheModuleOrIsReportedFailed) {
   EXPECT_TRUE(l.expire(90000, 30000).empty());
   EXPECT_FALSE(l.write_open(5));
   EXPECT_EQ(l.lost(), 2);
-  EXPECT_EQ(l.accepted(), 5);
+  EXPECT_EQ(l.accepted(), 6);
 }
 
 }  // namespace
