@@ -149,14 +149,19 @@ if(NOT WIN32)
 endif()
 
 # ---- Windows zip ------------------------------------------------------------------------------
-# The 32-bit DLL build (i686 MinGW) ships a flat zip: the DLL, its header, the .def file, an import
-# library and the README. The .def file is the one the DLL build links with.
+# The 32-bit DLL build (i686 MinGW) ships one zip with what a Windows host needs to link and run:
+# the DLL, the import libraries (MinGW's KorvelPLNK.dll.a, Microsoft's KorvelPLNK.lib), the .def
+# file they are made from, the header with the records and the parameter block's layout, the
+# README and the host guide with its examples.
 if(WIN32)
   install(TARGETS KorvelPLNK RUNTIME DESTINATION . ARCHIVE DESTINATION . LIBRARY DESTINATION .)
-  install(FILES driver/KorvelPLNK.h README.md DESTINATION .)
-  if(EXISTS ${CMAKE_SOURCE_DIR}/cmake/KorvelPLNK.def)
-    install(FILES cmake/KorvelPLNK.def DESTINATION .)
+  if(KORVEL_MSVC_IMPLIB)
+    install(FILES ${KORVEL_MSVC_IMPLIB} DESTINATION .)
   endif()
+  install(FILES driver/KorvelPLNK.h driver/records.h driver/PDB.h cmake/KorvelPLNK.def README.md
+          DESTINATION .)
+  install(FILES docs/host-guide.md DESTINATION docs)
+  install(DIRECTORY docs/examples DESTINATION docs)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_NAME KorvelPLNK)
   set(CPACK_PACKAGE_FILE_NAME KorvelPLNK-${PROJECT_VERSION}-win32)

@@ -20,9 +20,28 @@ if(WIN32)
   # the version information the vocabulary is read from.
   include(${CMAKE_SOURCE_DIR}/cmake/VersionResource.cmake)
   korvel_write_version_rc(${CMAKE_BINARY_DIR}/generated/KorvelPLNK.rc)
-  target_sources(KorvelPLNK PRIVATE ${CMAKE_SOURCE_DIR}/cmake/KorvelPLNK.def
-                                    ${CMAKE_BINARY_DIR}/generated/KorvelPLNK.rc)
+  set(def ${CMAKE_SOURCE_DIR}/cmake/KorvelPLNK.def)
+  target_sources(KorvelPLNK PRIVATE ${def} ${CMAKE_BINARY_DIR}/generated/KorvelPLNK.rc)
+  target_link_options(KorvelPLNK PRIVATE -Wl,--kill-at)
   set_target_properties(KorvelPLNK PROPERTIES PREFIX "" IMPORT_PREFIX "" SUFFIX ".dll")
+  # The linker's own import library names the exports undecorated, which no caller of the
+  # __stdcall header references: it is replaced by dlltool's, made from the decorated names with
+  # -k (symbols GetPDBLen@0 ..., imported by the DLL's undecorated names). llvm-dlltool makes the
+  # same in Microsoft's short import format (KorvelPLNK.lib) for Microsoft's linker.
+  if(NOT CMAKE_DLLTOOL)
+    find_program(CMAKE_DLLTOOL NAMES ${KORVEL_MINGW_PREFIX}-dlltool dlltool REQUIRED)
+  endif()
+  add_custom_command(TARGET KorvelPLNK POST_BUILD
+                     COMMAND ${CMAKE_DLLTOOL} -d ${def} -k -l $<TARGET_LINKER_FILE:KorvelPLNK>
+                     COMMENT "Import library for the __stdcall names")
+  find_program(KORVEL_LLVM_DLLTOOL NAMES llvm-dlltool)
+  if(KORVEL_LLVM_DLLTOOL)
+    set(KORVEL_MSVC_IMPLIB ${CMAKE_BINARY_DIR}/KorvelPLNK.lib)
+    add_custom_command(TARGET KorvelPLNK POST_BUILD
+                       COMMAND ${KORVEL_LLVM_DLLTOOL} -m i386 -d ${def} -k -l ${KORVEL_MSVC_IMPLIB})
+  else()
+    message(STATUS "llvm-dlltool not found (Debian package llvm): no KorvelPLNK.lib for Microsoft's linker")
+  endif()
 else()
   # Only the fifteen exports leave the library.
   target_link_options(KorvelPLNK PRIVATE -Wl,--no-undefined -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/KorvelPLNK.map)

@@ -1,6 +1,8 @@
 /* The host-facing interface of the KorvelPLNK driver library: fifteen plain C functions.
  * Every string the library hands out (char** results, string values of OnDataRead) is a new
- * NUL-terminated copy that the host releases with free(); an empty text comes back as NULL. */
+ * NUL-terminated copy that the host releases: with free() from the .so, with CoTaskMemFree()
+ * (ole32) from the Windows DLL. An empty text comes back as NULL. C++ hosts include records.h
+ * (the records) and PDB.h (the parameter block's layout) as well. */
 #ifndef KORVELPLNK_H
 #define KORVELPLNK_H
 
@@ -62,7 +64,7 @@ typedef struct TTagValue {
   union {
     double dbl;
     int32_t bln;
-    char* str; /* string values of OnDataRead belong to the host: free them */
+    char* str; /* string values of OnDataRead belong to the host: free() / CoTaskMemFree() */
     uint8_t bytes[8];
   } Data;
 } TTagValue;
@@ -86,8 +88,8 @@ _Static_assert(sizeof(TTagAddrInfo) == 536, "TTagAddrInfo is 536 bytes");
 
 /* Rules common to every export:
  * - Texts are GBK (code page 936). A `char** msg` receives a new NUL-terminated copy that the host
- *   releases with free() (on Windows with the allocator the README names), or NULL when there is
- *   nothing to say; a NULL msg itself is allowed and then nothing is handed out.
+ *   releases with free() (Windows: CoTaskMemFree()), or NULL when there is nothing to say; a NULL
+ *   msg itself is allowed and then nothing is handed out.
  * - A driver instance belongs to the thread that called IniDriver. The run-time calls (IniDriverEx,
  *   OnDataRead, OnDataWrite, GetDeviceStatus, WriteLog, DetectScanTime, FreeDriver) act on the
  *   calling thread's instance only; on a thread without one they answer as documented below

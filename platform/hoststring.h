@@ -1,5 +1,5 @@
 // Strings handed to the host: a new NUL-terminated copy of exactly length+1 bytes that the
-// host frees with free(); an empty text is handed out as a null pointer.
+// host frees (free() on POSIX, CoTaskMemFree() on Windows); an empty text is a null pointer.
 #pragma once
 #include <string>
 
