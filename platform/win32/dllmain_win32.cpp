@@ -14,8 +14,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
       w::thread_slot_thread_detach();
       break;
     case DLL_PROCESS_DETACH:
-      // At process exit (reserved != null) other threads are gone without notice; their
-      // instances are not touched, as the host's process is ending anyway.
+      // FreeLibrary (reserved == null): every instance still alive is stopped and destroyed, so
+      // that a reloaded library can open its ports again. At process exit the other threads are
+      // already gone without notice and may have died holding the log's or a port's lock; waiting
+      // for it here, under the loader lock, would hang the host's exit, so nothing is touched and
+      // the system closes the ports.
       if (reserved == nullptr) w::thread_slot_process_detach();
       break;
     default:

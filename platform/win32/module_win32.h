@@ -15,7 +15,8 @@ std::string module_file(HMODULE module);
 
 // A thread of the host ends: the driver instance in its slot is destroyed.
 void thread_slot_thread_detach();
-// The library is unloaded: the slot index is given back (no instance is destroyed here).
+// The library is unloaded by FreeLibrary: the instance of every thread is destroyed as at thread
+// end, then the slot index is given back.
 void thread_slot_process_detach();
 
 }  // namespace korvel::plat::win32

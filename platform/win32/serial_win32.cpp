@@ -229,7 +229,9 @@ bool SerialPort::apply(const SerialLine& line) {
     impl_->note_error(GetLastError());
     return false;
   }
-  // The handshake flags stay as the port had them; the tables share the DCB's orders.
+  // The hardware handshake flags stay as the port had them; software flow control is switched
+  // off, as on POSIX: left on by an earlier program, one stray XOFF from the line would stop every
+  // request until an XON that modules never send. The tables share the DCB's orders.
   dcb.BaudRate = line.baud;
   dcb.ByteSize = static_cast<BYTE>(line.data_bits);
   dcb.Parity = static_cast<BYTE>(line.parity);
@@ -240,6 +242,8 @@ bool SerialPort::apply(const SerialLine& line) {
   dcb.fTXContinueOnXoff = line.tx_continue_on_xoff;
   dcb.fErrorChar = line.error_char_replace;
   dcb.fNull = line.discard_null;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
   dcb.XonChar = line.xon_char;
   dcb.XoffChar = line.xoff_char;
   dcb.ErrorChar = line.error_char;

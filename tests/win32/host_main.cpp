@@ -571,6 +571,46 @@ TEST(Wine, AMissingOrNonStringInstallPathLogsBelowTheWorkingFolder) {
   EXPECT_FALSE(read_text(cwd + "Debug\\KorvelPLNK.Log").empty());
 }
 
+// A host that unloads the library with an instance alive (no FreeDriver, the thread goes on):
+// the unload stops it as a thread's end does, statistics to the log and the port closed, so the
+// reloaded library opens its line again. Twenty cycles.
+TEST(Wine, UnloadingStopsTheLiveInstanceAndClosesItsPort) {
+  set_install_path(nullptr, 42);  // the log below the working folder
+  const std::string cwd = temp_dir("korvel-unload");
+  ASSERT_TRUE(SetCurrentDirectoryA(cwd.c_str()));
+  const std::string dll = exe_dir() + "KorvelPLNK.dll";
+  korvel::TTagInfo info{};
+  info.TagID = 0;
+  std::strcpy(info.TagName, "flow");
+  std::strcpy(info.TagAddr, "PV1:1");
+  korvel::TTagInfo* tags[] = {&info};
+  std::unique_ptr<PDB> block(static_cast<PDB*>(operator new(sizeof(PDB))));
+  for (int cycle = 0; cycle < 20; ++cycle) {
+    Api a;
+    a.lib = LoadLibraryA(dll.c_str());
+    ASSERT_NE(a.lib, nullptr) << cycle;
+    bind(a.lib, "FullPDB", &a.FullPDB);
+    bind(a.lib, "IniDriver", &a.IniDriver);
+    a.FullPDB(block.get());
+    block->ComPort = static_cast<uint8_t>(com_port());
+    block->Devices[1].DevID = 1;
+    block->Devices[1].DevType = 1;
+    block->Devices[1].DevTypeName.set("PLNK");
+    char* msg = nullptr;
+    EXPECT_TRUE(a.IniDriver(1, tags, block.get(), &msg)) << cycle;
+    EXPECT_EQ(take(msg), com_name(com_port()) + gbk("打开成功")) << cycle;
+    ASSERT_TRUE(FreeLibrary(a.lib));
+    ASSERT_EQ(GetModuleHandleA("KorvelPLNK.dll"), nullptr) << "the library stayed loaded";
+    // Nothing of ours holds the port: it opens exclusively.
+    const HANDLE port = CreateFileA(("\\\\.\\" + com_name(com_port())).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(port, INVALID_HANDLE_VALUE) << cycle;
+    CloseHandle(port);
+  }
+  // Wine does not refuse a second opener: the stop reports show that every port was closed.
+  EXPECT_EQ(count(read_text(cwd + "Debug\\KorvelPLNK.Log"), gbk("：有效标签个数共计=")), 20u);
+}
+
 // ---------------------------------------------------------------- without the simulator
 
 TEST(Wine, BadInputGetsClearResults) {

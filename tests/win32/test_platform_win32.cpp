@@ -189,8 +189,33 @@ class SerialLine : public ::testing::Test {
   std::string name_;
 };
 
+// The DCB's software flow control as a raw handle of the device sees it (the terminal keeps it).
+static bool SoftwareFlowControl(const std::string& name, bool set) {
+  const HANDLE h = CreateFileA(plat::serial_device_path(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  EXPECT_TRUE(GetCommState(h, &dcb));
+  if (set) {
+    dcb.fOutX = dcb.fInX = TRUE;
+    EXPECT_TRUE(SetCommState(h, &dcb));
+    EXPECT_TRUE(GetCommState(h, &dcb));
+  }
+  CloseHandle(h);
+  return dcb.fOutX || dcb.fInX;
+}
+
 TEST_F(SerialLine, EveryRateParityAndStopBitsThenAnExchange) {
+  // A port left with XON/XOFF by an earlier program: one stray XOFF would stop our sending.
+  ASSERT_TRUE(SoftwareFlowControl(name_, true));
   plat::SerialPort port;
+  ASSERT_EQ(port.open(plat::serial_device_path(name_)), plat::OpenResult::Ok);
+  plat::SerialLine plain;
+  plain.parity = plat::SerialParity::None;
+  EXPECT_TRUE(port.apply(plain));
+  port.close();
+  EXPECT_FALSE(SoftwareFlowControl(name_, false));
   ASSERT_EQ(port.open(plat::serial_device_path(name_)), plat::OpenResult::Ok);
   // A pseudo-terminal carries no parity, and Wine's SetCommState refuses parity on one once it
   // has been set: the rates and stop bits are checked without parity.

@@ -18,6 +18,7 @@
 #include "sim/sim_line.h"
 #include "sim/wire.h"
 #include "tests/common/png_image.h"
+#include "tests/common/skip.h"
 #include "tests/common/window_scenarios.h"
 
 namespace korvel {
@@ -104,6 +105,30 @@ TEST_F(Wine, SerialServiceOverAPseudoTerminal) {
   EXPECT_EQ(rc, 0) << out;
   EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
   EXPECT_EQ(Requests(line.sim()), std::vector<std::string>{"#01HD\r"});
+}
+
+// The host guide's C example as the package test (win32.package_zip) built it from the zip alone,
+// run beside the zip's DLL on Com1.
+TEST_F(Wine, TheGuidesExampleBuiltFromTheZipPolls) {
+  sim::SimLine& line = Serve(0);
+  const fs::path dir = KORVEL_WINE_ZIP_HOST;
+  ASSERT_TRUE(fs::exists(dir / "minimal_host.exe")) << "run the win32.package_zip test first";
+  const std::string log = (tmp_ / "example.out").string();
+  const std::string cmd = "cd '" + dir.string() +
+                          "' && env -u DISPLAY WINEDEBUG=-all wine minimal_host.exe 4 > '" + log + "' 2>&1";
+  const int rc = std::system(cmd.c_str());
+  std::ifstream in(log, std::ios::binary);
+  const std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(rc, 0) << out;
+  EXPECT_NE(out.find("Flow = 12.5 status 0x00000000"), std::string::npos) << out;
+  EXPECT_NE(out.find("write Unlock = true queued"), std::string::npos) << out;
+  EXPECT_EQ(line.sim().record(tl::kGood).password_writes, 1);
+}
+
+TEST_F(Wine, UnloadingStopsTheLiveInstanceAndClosesItsPort) {
+  Serve(kCom);
+  std::string out;
+  EXPECT_TRUE(Host("UnloadingStopsTheLiveInstanceAndClosesItsPort", &out)) << out;
 }
 
 TEST_F(Wine, TwoModulesValuesAndStatusWords) {
@@ -224,7 +249,7 @@ class WineWindows : public Wine {
   void SetUp() override {
     Wine::SetUp();
     display_ = plat::get_env("KORVEL_WINE_DISPLAY");
-    if (display_.empty()) GTEST_SKIP() << "no virtual X server (KORVEL_WINE_DISPLAY)";
+    if (display_.empty()) KORVEL_SKIP_MISSING("a virtual X server (KORVEL_WINE_DISPLAY)");
     fs::create_directories(KORVEL_WINE_SCREENSHOT_DIR);
   }
   // The host case with the display; code page 936 unless western, pictures into the build folder.
