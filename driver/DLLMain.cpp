@@ -223,7 +223,12 @@ KORVEL_API int32_t KORVEL_CALL DLLEdDev(intptr_t hostWindow, void* block) {
     w.Changed = CheckPDB(&w.Work) || voided;
     w.NextPage = 9;
     w.History.clear();
-    const intptr_t previousOwner = w.OwnerWindow;
+    // The host's window owns our windows for this call only, also when a page fails.
+    struct Owner {
+      WizardGlobals& w;
+      const intptr_t previous;
+      ~Owner() { w.OwnerWindow = previous; }
+    } owner{w, w.OwnerWindow};
     w.OwnerWindow = hostWindow;
     // The page loop runs on this thread; each page leaves the number of the next one.
     int page = 1;
@@ -232,9 +237,7 @@ KORVEL_API int32_t KORVEL_CALL DLLEdDev(intptr_t hostWindow, void* block) {
       RunWizardPage(page % 128);
       page = w.NextPage;
     }
-    const int32_t result = w.Changed ? 1 : 2;
-    w.OwnerWindow = previousOwner;
-    return result;
+    return w.Changed ? 1 : 2;
   } catch (...) {
     return 2;
   }
@@ -408,19 +411,28 @@ KORVEL_API KBool KORVEL_CALL OnDataWrite(int32_t count, TTagValue* recs, char** 
 }
 
 KORVEL_API KBool KORVEL_CALL GetDeviceStatus(char** msg) {
-  TBaseDLLObject* obj = ThreadInstance();
-  put_msg(msg, obj != nullptr ? take_event(obj) : no_instance_text());
+  std::string message;
+  try {
+    TBaseDLLObject* obj = ThreadInstance();
+    message = obj != nullptr ? take_event(obj) : no_instance_text();
+  } catch (...) {
+    // The text could not be copied: nothing is handed out, the host keeps polling.
+  }
+  put_msg(msg, message);
   return 1;
 }
 
 KORVEL_API void KORVEL_CALL WriteLog(KBool enable, char** msg) {
-  TBaseDLLObject* obj = ThreadInstance();
   std::string message;
-  if (obj == nullptr) {
-    message = no_instance_text();
-  } else if (!obj->sErrEvent.empty()) {
-    obj->SetEnLog(enable != 0);
-    message = take_event(obj);
+  try {
+    TBaseDLLObject* obj = ThreadInstance();
+    if (obj == nullptr) {
+      message = no_instance_text();
+    } else if (!obj->sErrEvent.empty()) {
+      obj->SetEnLog(enable != 0);
+      message = take_event(obj);
+    }
+  } catch (...) {
   }
   put_msg(msg, message);
 }

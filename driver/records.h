@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace korvel {
 
@@ -92,6 +93,15 @@ struct TTagAddrInfo {
   int32_t Reserved532;
 };
 #pragma pack(pop)
+
+// A record's initial value, read by copy: hosts place records at any address, and the packed
+// record does not give its variant member the variant's own 8-byte alignment.
+inline OleVariant InitialValue(const TTagInfo& info) {
+  OleVariant value;
+  std::memcpy(&value, reinterpret_cast<const unsigned char*>(&info) + offsetof(TTagInfo, Value),
+              sizeof value);
+  return value;
+}
 
 static_assert(sizeof(TTagInfo) == 136);
 static_assert(offsetof(TTagInfo, TagName) == 4);

@@ -107,7 +107,7 @@ TDLLTag* TBaseDLLObject::CreatInternalTag(const TTagInfo& info) {
     tag->FiveSeg = GetFiveSeg(tag->TagName, tag->TagAddr, tag->DevType);
     tag->AddrValid = 0;
     if (const TTagKindInfo* kind = TagKindInfo(tag->AddrType)) tag->WriteOnly = kind->WriteOnly;
-    const Variant initial = Variant::fromOle(info.Value);
+    const Variant initial = Variant::fromOle(InitialValue(info));
     if (!initial.isEmpty()) {
       tag->Value = initial;
     } else if (tag->TagType == kTypeReal) {

@@ -161,6 +161,10 @@ TEST(Text, GbkBytesOfLiteralsArePinned) {
   EXPECT_EQ(plat::gbk_to_utf8(GBK("设备号")), "设备号");
   // Broken input never stops the conversion.
   EXPECT_EQ(plat::gbk_to_utf8(std::string("\xff", 1)).empty(), false);
+  // One "?" per character GBK cannot hold, one per byte that starts no character.
+  EXPECT_EQ(plat::utf8_to_gbk("a\U0001F600b"), "a?b");
+  EXPECT_EQ(plat::utf8_to_gbk("\U00020000\U0001F600c"), "??c");
+  EXPECT_EQ(plat::utf8_to_gbk("a\xFFz"), "a?z");
 }
 
 TEST(BadInput, BlockOfRandomBytesIsCheckedAndCopiedSafely) {

@@ -176,6 +176,8 @@ inline void ClearLog() {
 }
 // Heap blocks alive (counted by the test program's operator new/delete).
 extern std::atomic<long> g_live_blocks;
+// While set, every operator new of the test program throws std::bad_alloc.
+extern std::atomic<bool> g_fail_allocations;
 
 // Fixture: a fresh script object on the test clock, with a clean log.
 class FrameworkTest : public ::testing::Test {

@@ -161,5 +161,31 @@ TEST_F(Exports, AfterFreeDriverTheInstanceHasNoTags) {
   std::free(msg);
 }
 
+// Copying the pending text may fail for want of memory: no exception reaches the host, and the
+// text stays pending for the next call.
+TEST_F(Exports, StatusTextsSurviveAFailedCopy) {
+  ThreadInstance()->sErrEvent = std::string(100, 'x');  // beyond any in-place buffer
+  char* msg = reinterpret_cast<char*>(1);
+  int threw = 0;
+  g_fail_allocations = true;
+  try {
+    GetDeviceStatus(&msg);
+  } catch (...) {
+    ++threw;
+  }
+  try {
+    WriteLog(1, nullptr);
+  } catch (...) {
+    ++threw;
+  }
+  g_fail_allocations = false;
+  EXPECT_EQ(threw, 0);
+  EXPECT_EQ(msg, nullptr);
+  GetDeviceStatus(&msg);
+  ASSERT_NE(msg, nullptr);
+  EXPECT_EQ(std::string(msg), std::string(100, 'x'));
+  std::free(msg);
+}
+
 }  // namespace
 }  // namespace korvel::test

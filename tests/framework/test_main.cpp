@@ -17,6 +17,7 @@
 namespace korvel::test {
 
 std::atomic<long> g_live_blocks{0};
+std::atomic<bool> g_fail_allocations{false};
 
 // Each test process logs into a directory of its own: ctest runs test processes side by side,
 // and a test that empties or reads the log must see only its own lines.
@@ -33,6 +34,7 @@ std::string TestLogPath() {
 }  // namespace korvel::test
 
 void* operator new(std::size_t n) {
+  if (korvel::test::g_fail_allocations) throw std::bad_alloc();
   void* p = std::malloc(n == 0 ? 1 : n);
   if (p == nullptr) throw std::bad_alloc();
   ++korvel::test::g_live_blocks;

@@ -229,6 +229,24 @@ TEST_F(Tags, InitialValuesOfEveryNumericOleTypeAreKept) {
   }
 }
 
+// Hosts place records at any address: a record at every offset from an 8-byte boundary keeps
+// its initial value (under UBSan a misaligned read of the variant member aborts).
+TEST_F(Tags, RecordsAtAnyAlignmentKeepTheirInitialValue) {
+  PDB block = MakeBlock({3});
+  obj->IniParm(&block);
+  TTagInfo info = MakeInfos({{1, "PV3:1", 0}})[0];
+  info.Value.vt = VT_R8;
+  info.Value.dblVal = -2.25;
+  alignas(8) unsigned char raw[sizeof(TTagInfo) + 8];
+  for (size_t offset = 0; offset < 8; ++offset) {
+    std::memcpy(raw + offset, &info, sizeof info);
+    const auto* placed = reinterpret_cast<const TTagInfo*>(raw + offset);
+    std::unique_ptr<TDLLTag> t(obj->CreatInternalTag(*placed));
+    ASSERT_TRUE(t) << "offset " << offset;
+    EXPECT_EQ(t->Value, Variant(-2.25)) << "offset " << offset;
+  }
+}
+
 // A value that stays NaN is reported once, not on every poll.
 TEST_F(Tags, ATagHoldingNaNIsReportedOnlyWhenItBecomesNaN) {
   ASSERT_TRUE(Init(MakeBlock({3}), {{1, "PV3:1", 0}}));
