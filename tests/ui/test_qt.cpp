@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "tests/common/png_image.h"
+#include "tests/common/skip.h"
 #include "ui/Backend.h"
 
 namespace ui = korvel::ui;
@@ -122,7 +123,7 @@ TEST_F(QtOffscreen, RendersChineseTextsIntoAPng) {
   ASSERT_TRUE(korvel::plat::read_file(png, bytes));
   ASSERT_EQ(bytes.substr(1, 3), "PNG");
 #ifndef KORVEL_HAVE_PNG
-  GTEST_SKIP() << "libpng-dev missing: the pixels are not checked";
+  KORVEL_SKIP_MISSING("libpng-dev: the pixels are not checked");
 #endif
   Image window;
   ASSERT_TRUE(ReadPng(png, window));
@@ -504,7 +505,7 @@ TEST_F(QtOffscreen, UnusableDisplaysAreReportedNotFatal) {
 #else
 
 TEST(QtOffscreen, NotBuilt) {
-  GTEST_SKIP() << "the Qt backend is not built";
+  KORVEL_SKIP_MISSING("Qt 6 (qt6-base-dev): the Qt backend is not built");
 }
 
 #endif

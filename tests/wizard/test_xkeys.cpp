@@ -22,6 +22,7 @@
 
 #include "platform/files.h"
 #include "platform/text.h"
+#include "tests/common/skip.h"
 #include "tests/common/window_scenarios.h"
 #include "tests/wizard/wizard_fixture.h"
 #include "tools/DLLDebug.h"
@@ -117,7 +118,7 @@ class KeysOnX : public WizardTest {};
 // window, then one to the second page. Each moves exactly one page; the wizard is then cancelled and
 // the host's block comes back untouched.
 TEST_F(KeysOnX, OneReturnKeyFromAnAutomationToolMovesOnePage) {
-  if (!HaveProgram("Xvfb") || !HaveProgram("xdotool")) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+  if (!HaveProgram("Xvfb") || !HaveProgram("xdotool")) KORVEL_SKIP_MISSING("Xvfb or xdotool");
   XServer x;
   ASSERT_NE(x.display(), "") << "Xvfb did not start";
   ASSERT_TRUE(x.TakesClients()) << "the display " << x.display() << " takes no clients";
