@@ -2,6 +2,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <thread>
 
 #include "driver/KorvelPLNK.h"
@@ -257,6 +258,26 @@ class NoDisplay {
  private:
   std::vector<std::pair<std::string, std::string>> saved_;
 };
+
+// A page that fails in the toolkit (here: its window cannot be made) ends the wizard with "nothing
+// changed" and gives the owner window back: the next call's pages do not belong to this host window.
+TEST(FlowFailure, AFailingPageEndsTheWizardAndRestoresTheOwnerWindow) {
+  struct Failing final : ui::Backend {
+    bool Available() override { return true; }
+    int ShowModal(ui::TForm&) override { throw std::runtime_error("no window"); }
+    int MessageBox(const ui::MessageBoxParams&) override { return ui::mrNone; }
+    bool SaveDialog(ui::TSaveDialog&) override { return false; }
+    bool PrintDialog(ui::TPrintDialog&) override { return false; }
+    bool Print(const ui::PrintDocument&) override { return false; }
+    ui::ScreenSize Screen() override { return {}; }
+  } failing;
+  ui::set_backend(&failing);
+  Wizard().OwnerWindow = 0;
+  PDB block = SavedDefaults();
+  EXPECT_EQ(DLLEdDev(0x1234, &block), 2);
+  EXPECT_EQ(Wizard().OwnerWindow, 0);
+  ui::set_backend(nullptr);
+}
 
 // Without a display and without a scripted backend, DLLEdDev comes back at once. A device voided by
 // the block check has changed the host's block, and the host learns it; otherwise nothing changed.
