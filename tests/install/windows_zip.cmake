@@ -17,6 +17,7 @@ if(NOT n EQUAL 1)
 endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${zips} OUTPUT_VARIABLE files COMMAND_ERROR_IS_FATAL ANY)
 string(REPLACE "\n" ";" files "${files}")
+list(FILTER files EXCLUDE REGEX "(^|/)$")  # folder entries
 list(SORT files)
 set(want KorvelPLNK.def KorvelPLNK.dll KorvelPLNK.dll.a KorvelPLNK.h KorvelPLNK.lib PDB.h README.md
          docs/examples/minimal_host.c docs/examples/minimal_host.py docs/host-guide.md records.h)
