@@ -328,7 +328,7 @@ class WindowScenarioOnX : public WizardTest, public ::testing::WithParamInterfac
 
 TEST_P(WindowScenarioOnX, GivesTheIntendedResultAndBlock) {
   const WindowScenario& row = GetParam();
-  if (!HaveProgram("Xvfb") || !HaveProgram("xdotool")) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+  if (!HaveProgram("Xvfb") || !HaveProgram("xdotool")) KORVEL_SKIP_MISSING("Xvfb or xdotool");
   XServer x;
   ASSERT_NE(x.display(), "") << "Xvfb did not start";
   ASSERT_TRUE(x.TakesClients()) << "the display " << x.display() << " takes no clients";
