@@ -40,7 +40,7 @@ if(WIN32)
     add_custom_command(TARGET KorvelPLNK POST_BUILD
                        COMMAND ${KORVEL_LLVM_DLLTOOL} -m i386 -d ${def} -k -l ${KORVEL_MSVC_IMPLIB})
   else()
-    message(STATUS "llvm-dlltool not found (Debian package llvm): no KorvelPLNK.lib for Microsoft's linker")
+    korvel_missing("llvm-dlltool (Debian package llvm)" "no KorvelPLNK.lib for Microsoft's linker")
   endif()
 else()
   # Only the fifteen exports leave the library.
