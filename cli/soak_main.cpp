@@ -1,8 +1,9 @@
 // korvel-soak: the library under a long, unkind load, driven through its exports as a host drives
 // it. 100 modules x 10 tags at 115200 baud against the simulator on a pseudo-terminal, about 1 % of
 // the exchanges spoilt by the fault campaign's faults (the line ceasing to drain among them), a
-// password write every 100 ms, the line vanishing now and then. Every 30 s it prints what a leak or a lie would show: resident memory,
-// open descriptors, the longest OnDataRead, wrong values and lost writes (both must stay 0).
+// password write every 100 ms, the line vanishing now and then. Every 30 s it prints what a leak or a lie
+// would show: resident memory, open descriptors, the longest OnDataRead, wrong values and lost writes (both
+// must stay 0).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
