@@ -1,14 +1,23 @@
 #include "gateway/broker.h"
 
 #include <mosquitto.h>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+
+#include "platform/clock.h"
 
 namespace korvel::gateway {
 namespace {
 
 constexpr int kQos = 1;
 constexpr int kWindow = 1000;
+// The network thread writes at most this often when woken by new messages: the lines' batches of
+// a few milliseconds go out together, well within the latency a subscriber expects.
+constexpr uint64_t kCoalesceMs = 5;
+constexpr int kMaxPackets = 1000;
+constexpr int kMaxRetryS = 30;
 
 // libmosquitto keeps process-wide state (the TLS library among it) that is set up once.
 struct LibInit {
@@ -22,10 +31,13 @@ Broker::Broker(const MqttConfig& config, OnMessage on_message)
     : config_(config), status_topic_(config.topic_prefix + "/status"), on_message_(std::move(on_message)) {}
 
 Broker::~Broker() {
-  if (mosq_ != nullptr) {
-    mosquitto_loop_stop(mosq_, true);
-    mosquitto_destroy(mosq_);
+  quit_.store(true);
+  if (net_.joinable()) {
+    plat::signal_host_event(wake_);
+    net_.join();
   }
+  if (mosq_ != nullptr) mosquitto_destroy(mosq_);
+  plat::close_host_event(wake_);
 }
 
 bool Broker::start(std::string& err) {
@@ -37,15 +49,15 @@ bool Broker::start(std::string& err) {
     err = "cannot create the MQTT client";
     return false;
   }
+  // Our own thread drives the client: publishing only queues the packet.
+  mosquitto_threaded_set(mosq_, true);
   mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
   mosquitto_connect_with_flags_callback_set(
       mosq_, [](mosquitto* m, void* self, int rc, int flags) { on_connect(m, self, rc, flags, nullptr); });
   mosquitto_disconnect_callback_set(mosq_, &Broker::on_disconnect);
   mosquitto_message_callback_set(mosq_, &Broker::on_message);
   mosquitto_publish_callback_set(mosq_, &Broker::on_publish);
-  mosquitto_reconnect_delay_set(mosq_, 1, 30, true);
-  mosquitto_max_inflight_messages_set(
-      mosq_, 0);  // flush_locked() keeps the window  // 1, 2, 4 ... 30 s between attempts
+  mosquitto_max_inflight_messages_set(mosq_, 0);  // flush_locked() keeps the window
   const std::string offline = "offline";
   if (mosquitto_will_set(mosq_, status_topic_.c_str(), static_cast<int>(offline.size()), offline.data(), kQos,
                          true) != MOSQ_ERR_SUCCESS) {
@@ -70,16 +82,96 @@ bool Broker::start(std::string& err) {
       return false;
     }
   }
-  // A broker that is not there yet is no error: the network thread keeps trying.
-  const int rc = mosquitto_connect_async(mosq_, config_.host.c_str(), config_.port, config_.keepalive);
-  if (rc != MOSQ_ERR_SUCCESS)
-    std::fprintf(stderr, "korvel-gateway: broker %s:%d: %s; retrying\n", config_.host.c_str(), config_.port,
-                 rc == MOSQ_ERR_ERRNO ? "cannot connect" : mosquitto_strerror(rc));
-  if (mosquitto_loop_start(mosq_) != MOSQ_ERR_SUCCESS) {
-    err = "cannot start the MQTT network thread";
+  wake_ = plat::create_host_event();
+  if (wake_ == 0) {
+    err = "cannot create the MQTT network thread's event";
     return false;
   }
+  // A broker that is not there yet is no error: the network thread keeps trying.
+  net_ = std::thread([this] { run(); });
   return true;
+}
+
+void Broker::wake() {
+  if (!wake_pending_.exchange(true)) plat::signal_host_event(wake_);
+}
+
+bool Broker::connect_now() {
+  const uint64_t now = plat::tick_ms();
+  if (now < next_try_ms_) {
+    plat::wait_event_or_socket(wake_, -1, false,
+                               static_cast<int>(std::min<uint64_t>(next_try_ms_ - now, 1000)));
+    return false;
+  }
+  const int rc = mosquitto_connect(mosq_, config_.host.c_str(), config_.port, config_.keepalive);
+  if (rc == MOSQ_ERR_SUCCESS) {
+    said_unreachable_ = false;
+    return true;
+  }
+  if (!said_unreachable_)
+    std::fprintf(stderr, "korvel-gateway: broker %s:%d: %s; retrying\n", config_.host.c_str(), config_.port,
+                 rc == MOSQ_ERR_ERRNO ? "cannot connect" : mosquitto_strerror(rc));
+  said_unreachable_ = true;
+  // 1, 2, 4 ... 30 s between attempts; a connection the broker accepts starts again at 1 s.
+  next_try_ms_ = plat::tick_ms() + static_cast<uint64_t>(retry_s_) * 1000;
+  retry_s_ = std::min(retry_s_ * 2, kMaxRetryS);
+  return false;
+}
+
+void Broker::run() {
+  uint64_t last_write = 0;
+  while (!quit_.load()) {
+    if (mosquitto_socket(mosq_) < 0) {
+      if (connected_.load()) {
+        std::lock_guard<std::mutex> lock(mu_);
+        connected_.store(false);
+        published_.notify_all();
+      }
+      if (!connect_now()) continue;
+      next_try_ms_ = plat::tick_ms() + static_cast<uint64_t>(retry_s_) * 1000;
+      retry_s_ = std::min(retry_s_ * 2, kMaxRetryS);
+    }
+    const plat::SocketWait w =
+        plat::wait_event_or_socket(wake_, mosquitto_socket(mosq_), mosquitto_want_write(mosq_), 1000);
+    int rc = MOSQ_ERR_SUCCESS;
+    // Acknowledgements first: they free the window for the messages that wait.
+    if (w.readable || w.failed) {
+      // The client stops reading at the first EAGAIN it finds in errno, also a stale one: clear it
+      // so that one call takes every acknowledgement that has arrived.
+      errno = 0;
+      rc = mosquitto_loop_read(mosq_, kMaxPackets);
+    }
+    wake_pending_.store(false);  // what the lines queue from now on signals again
+    if (w.event) {
+      const uint64_t since = plat::tick_ms() - last_write;
+      if (since < kCoalesceMs && !quit_.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(kCoalesceMs - since));
+    }
+    {
+      // The lines only queue; the messages are handed to the client here, in one batch.
+      std::lock_guard<std::mutex> lock(mu_);
+      in_flight_ = std::max(0, in_flight_ - acked_.exchange(0));
+      flush_locked();
+      published_.notify_all();
+    }
+    if (rc == MOSQ_ERR_SUCCESS && mosquitto_socket(mosq_) >= 0 && mosquitto_want_write(mosq_)) {
+      rc = mosquitto_loop_write(mosq_, kMaxPackets);
+      last_write = plat::tick_ms();
+    }
+    // Keep-alive; a broker that stopped answering is given up here. Any failure has closed the
+    // socket and reported the disconnection; the top of the loop connects again.
+    if (rc == MOSQ_ERR_SUCCESS && mosquitto_socket(mosq_) >= 0) mosquitto_loop_misc(mosq_);
+  }
+  finish();
+}
+
+void Broker::finish() {
+  // stop() queued the disconnection: write it (and what is still queued) out, briefly.
+  const uint64_t until = plat::tick_ms() + 1000;
+  while (mosquitto_socket(mosq_) >= 0 && mosquitto_want_write(mosq_) && plat::tick_ms() < until) {
+    const plat::SocketWait w = plat::wait_event_or_socket(wake_, mosquitto_socket(mosq_), true, 100);
+    if ((w.writable || w.failed) && mosquitto_loop_write(mosq_, kMaxPackets) != MOSQ_ERR_SUCCESS) break;
+  }
 }
 
 bool Broker::send_locked(const std::string& topic, Entry& e) {
@@ -115,32 +207,39 @@ void Broker::flush_locked() {
 }
 
 void Broker::publish(const std::string& topic, std::string payload, bool retain) {
-  std::lock_guard<std::mutex> lock(mu_);
-  Entry& e = latest_[topic];
-  e.payload = std::move(payload);
-  e.retain = retain;
-  e.sent = false;
-  queue_locked(topic, e);
-  flush_locked();
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    Entry& e = latest_[topic];
+    e.payload = std::move(payload);
+    e.retain = retain;
+    e.sent = false;
+    queue_locked(topic, e);
+  }
+  wake();
 }
 
 void Broker::publish_retained(std::vector<std::pair<const std::string*, std::string>>& messages) {
-  std::lock_guard<std::mutex> lock(mu_);
-  for (auto& [topic, payload] : messages) {
-    Entry& e = latest_[*topic];
-    e.payload = std::move(payload);
-    e.retain = true;
-    e.sent = false;
-    queue_locked(*topic, e);
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    for (auto& [topic, payload] : messages) {
+      Entry& e = latest_[*topic];
+      e.payload = std::move(payload);
+      e.retain = true;
+      e.sent = false;
+      queue_locked(*topic, e);
+    }
   }
-  flush_locked();
+  wake();
 }
 
 void Broker::connected_now(bool session_present) {
   std::lock_guard<std::mutex> lock(mu_);
   connected_.store(true);
   ++connections_;
+  retry_s_ = 1;
+  next_try_ms_ = 0;
   in_flight_ = 0;
+  acked_.store(0);
   int mid = 0;
   mosquitto_publish(mosq_, &mid, status_topic_.c_str(), 6, "online", kQos, true);
   for (const std::string& s : subscriptions_) mosquitto_subscribe(mosq_, &mid, s.c_str(), kQos);
@@ -170,11 +269,9 @@ void Broker::on_disconnect(mosquitto*, void* self, int rc) {
 }
 
 void Broker::on_publish(mosquitto*, void* self, int) {
-  auto* b = static_cast<Broker*>(self);
-  std::lock_guard<std::mutex> lock(b->mu_);
-  if (b->in_flight_ > 0) --b->in_flight_;
-  b->flush_locked();
-  b->published_.notify_all();
+  // Counted without the lock, which a line may hold for a whole poll's messages: the network
+  // thread settles the count and refills the window once it has read every acknowledgement.
+  static_cast<Broker*>(self)->acked_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void Broker::on_message(mosquitto*, void* self, const mosquitto_message* m) {
@@ -196,7 +293,9 @@ void Broker::stop(int timeout_ms) {
                         [&] { return (in_flight_ == 0 && pending_.empty()) || !connected_.load(); });
   }
   mosquitto_disconnect(mosq_);
-  mosquitto_loop_stop(mosq_, false);
+  quit_.store(true);
+  plat::signal_host_event(wake_);
+  if (net_.joinable()) net_.join();
 }
 
 }  // namespace korvel::gateway

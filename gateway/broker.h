@@ -1,17 +1,22 @@
 // The gateway's one connection to the broker. Keeps the latest message of every retained topic, so
 // that a broker that was away (or restarted and lost its retained messages) gets them again, and
-// hands the sets it receives to a callback.
+// hands the sets it receives to a callback. One network thread of its own drives the client: the
+// lines' messages are queued in the client and the thread, woken once per batch, writes them out
+// together, so that thousands of messages a second do not cost a wake-up each.
 #pragma once
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "gateway/config.h"
+#include "platform/event.h"
 
 struct mosquitto;
 struct mosquitto_message;
@@ -64,6 +69,10 @@ class Broker {
   bool send_locked(const std::string& topic, Entry& e);
   void queue_locked(const std::string& topic, Entry& e);
   void flush_locked();
+  void wake();
+  void run();
+  bool connect_now();
+  void finish();
 
   const MqttConfig config_;
   const std::string status_topic_;
@@ -77,6 +86,16 @@ class Broker {
   std::unordered_map<std::string, Entry> latest_;
   std::deque<std::string> pending_;  // topics with a message to send, each once, oldest first
   int in_flight_ = 0;
+  std::atomic<int> acked_{0};  // acknowledgements not yet taken off in_flight_
+
+  std::thread net_;
+  plat::HostEvent wake_ = 0;
+  std::atomic<bool> wake_pending_{false};  // the event is signalled and not yet taken
+  std::atomic<bool> quit_{false};
+  // The network thread's own: the back-off between connection attempts.
+  int retry_s_ = 1;
+  uint64_t next_try_ms_ = 0;
+  bool said_unreachable_ = false;
 };
 
 }  // namespace korvel::gateway

@@ -23,3 +23,21 @@ bool take_host_event(HostEvent handle);
 void close_host_event(HostEvent handle);
 
 }  // namespace korvel::plat
+
+#ifndef _WIN32
+namespace korvel::plat {
+
+// What wait_event_or_socket() saw.
+struct SocketWait {
+  bool event = false;     // the event was signalled (and is now cleared)
+  bool readable = false;  // the socket has data, or was closed by the peer
+  bool writable = false;  // asked for and possible
+  bool failed = false;    // the socket is in error or hung up
+};
+
+// Waits up to timeout_ms until the event is signalled or the socket (when >= 0) is readable, or
+// writable when want_write. A signal that interrupts the wait returns an empty result.
+SocketWait wait_event_or_socket(HostEvent event, int socket, bool want_write, int timeout_ms);
+
+}  // namespace korvel::plat
+#endif

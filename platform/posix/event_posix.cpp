@@ -47,3 +47,22 @@ void close_host_event(HostEvent handle) {
 }
 
 }  // namespace korvel::plat
+
+namespace korvel::plat {
+
+SocketWait wait_event_or_socket(HostEvent event, int socket, bool want_write, int timeout_ms) {
+  SocketWait out;
+  pollfd p[2] = {{static_cast<int>(event), POLLIN, 0},
+                 {socket, static_cast<short>(POLLIN | (want_write ? POLLOUT : 0)), 0}};
+  const nfds_t n = socket >= 0 ? 2 : 1;
+  if (::poll(p, n, timeout_ms) <= 0) return out;
+  if ((p[0].revents & POLLIN) != 0) out.event = take_host_event(event);
+  if (n == 2) {
+    out.readable = (p[1].revents & (POLLIN | POLLHUP)) != 0;
+    out.writable = (p[1].revents & POLLOUT) != 0;
+    out.failed = (p[1].revents & (POLLERR | POLLNVAL)) != 0;
+  }
+  return out;
+}
+
+}  // namespace korvel::plat
