@@ -22,6 +22,11 @@ uint64_t monotonic_ms();
 uint64_t thread_cpu_ns();
 uint64_t process_cpu_ns();
 
+// Time the calling thread has spent ready to run but kept off every processor by the scheduler, in
+// nanoseconds (Linux's schedstat); 0 where the system does not say. A long call minus this growth is
+// what the call itself took.
+uint64_t thread_runqueue_ns();
+
 // Sleep for a few milliseconds (used by retry loops, never by the poll path).
 void sleep_ms(uint32_t ms);
 

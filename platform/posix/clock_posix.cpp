@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <time.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include "platform/clock.h"
 
@@ -24,6 +28,20 @@ uint64_t thread_cpu_ns() {
 
 uint64_t process_cpu_ns() {
   return cpu_ns(CLOCK_PROCESS_CPUTIME_ID);
+}
+
+uint64_t thread_runqueue_ns() {
+  // "cpu-ns runqueue-ns slices"; the second figure is the wait for a processor.
+  const int fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char text[96];
+  const ssize_t n = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (n <= 0) return 0;
+  text[n] = '\0';
+  char* rest = nullptr;
+  std::strtoull(text, &rest, 10);
+  return std::strtoull(rest, nullptr, 10);
 }
 
 void sleep_ms(uint32_t ms) {

@@ -37,6 +37,10 @@ uint64_t process_cpu_ns() {
   return cpu_ns(kernel, user);
 }
 
+uint64_t thread_runqueue_ns() {
+  return 0;  // Windows keeps no such figure for a thread
+}
+
 void sleep_ms(uint32_t ms) {
   Sleep(ms);
 }
