@@ -116,6 +116,17 @@ void declare_tag_options(CLI::App& app, RawLists& raw) {
       ->allow_extra_args(false);
 }
 
+// A finite number of 0 or more. CLI11's own check lets NaN through (a run without end) and names
+// the largest double in full when it refuses.
+const CLI::Validator kNotNegative(
+    [](std::string& text) {
+      char* end = nullptr;
+      const double v = std::strtod(text.c_str(), &end);
+      if (!text.empty() && *end == '\0' && std::isfinite(v) && v >= 0) return std::string();
+      return "takes a number of 0 or more, not '" + text + "'";
+    },
+    "");
+
 // What is printed, and for how long.
 void declare_output_options(CLI::App& app, Options& o) {
   auto* json = app.add_flag("--json", o.json, "JSON lines instead of a table");
@@ -129,8 +140,8 @@ void declare_output_options(CLI::App& app, Options& o) {
       ->excludes(csv);
   app.add_option("--duration", o.duration, "stop after S seconds (default: until interrupted)")
       ->option_text("S")
-      ->check(CLI::NonNegativeNumber);
-  app.add_option("--polls", o.polls, "stop after N polls")->option_text("N")->check(CLI::NonNegativeNumber);
+      ->check(kNotNegative);
+  app.add_option("--polls", o.polls, "stop after N polls")->option_text("N")->check(kNotNegative);
 }
 
 // The built-in simulator, and the footer.
@@ -145,7 +156,7 @@ void declare_sim_options(CLI::App& app, Options& o) {
   app.add_option("--sim-baud", o.simBaud,
                  "the simulator's character timing (default: the line rate; 0 = none)")
       ->option_text("RATE")
-      ->check(CLI::NonNegativeNumber);
+      ->check(kNotNegative);
   app.footer(
       "Exit status: 0 after the run, 1 when the library cannot be loaded or the driver cannot start (the\n"
       "port cannot be opened: the library's message is printed), 2 for a usage error.");

@@ -387,14 +387,29 @@ class Soak {
 int main(int argc, char** argv) {
   double minutes = 10;
   std::string library;
+  const char* const usage = "usage: korvel-soak [--minutes N (default 10)] [--library PATH] [--version]\n";
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    if (a == "--version") {
+      std::printf("korvel-soak " KORVEL_VERSION "\n");
+      return 0;
+    }
+    if (a == "--help" || a == "-h") {
+      std::fputs(usage, stdout);
+      return 0;
+    }
     if (a == "--library" && i + 1 < argc) {
       library = argv[++i];
     } else if (a == "--minutes" && i + 1 < argc) {
-      minutes = std::atof(argv[++i]);
+      // A typo must not become a run of no time (atof) or one without end.
+      char* end = nullptr;
+      minutes = std::strtod(argv[++i], &end);
+      if (*end != '\0' || !(minutes > 0 && minutes <= 100000)) {
+        std::fprintf(stderr, "korvel-soak: --minutes takes a number of minutes above 0, not '%s'\n", argv[i]);
+        return 2;
+      }
     } else {
-      std::fprintf(stderr, "usage: korvel-soak [--minutes N (default 10)] [--library PATH]\n");
+      std::fputs(usage, stderr);
       return 2;
     }
   }

@@ -17,14 +17,16 @@ PDB = os.environ["KORVEL_PDB"]
 LIBRARY = os.environ["KORVEL_LIBRARY"]
 README = os.environ["KORVEL_README"]
 SIM = os.environ["KORVEL_SIM"]
+SOAK = os.environ["KORVEL_SOAK"]
+GATEWAY = os.environ.get("KORVEL_GATEWAY")  # built only with its MQTT and TOML packages
 sys.path.insert(0, os.path.join(os.path.dirname(README), "python"))
 from korvelplnk.status import decode_status  # noqa: E402  (the binding names the bits the tools name)
 
 TIMEOUT_MESSAGE = "通讯超时错，期待设备应答"
 
 
-def run(args, **kw):
-    return subprocess.run(args, capture_output=True, text=True, timeout=120, **kw)
+def run(args, timeout=120, **kw):
+    return subprocess.run(args, capture_output=True, text=True, timeout=timeout, **kw)
 
 
 def columns(text):
@@ -166,21 +168,25 @@ class PollExitStatus(unittest.TestCase):
                 (POLL, ["--block", block, "--port", "2"], "--port"),
                 (POLL, ["--block", block, "--timeout", "200"], "--timeout"),
                 (POLL, ["--block", block, "--module", "3"], "--module"),
-                (POLL, ["--duration", "-1"], "--duration"),
+                (POLL, ["--duration", "-1"], "--duration: takes a number of 0 or more, not '-1'"),
+                (POLL, ["--duration", "nan"], "--duration"),
                 (POLL, ["--polls", "-1"], "--polls"),
+                (SOAK, ["--minutes", "ten"], "--minutes"),
+                (SOAK, ["--minutes", "-1"], "--minutes"),
                 (PDB, ["diff", block, os.path.join(d, "missing.pdb")], "cannot read"),
                 (PDB, ["bogus", block], "unknown subcommand 'bogus'"),
             ]
             for tool, args, says in cases:
-                r = run([tool, *args])
+                r = run([tool, *args], timeout=20)  # a bad value must not start a run without end
                 self.assertEqual(r.returncode, 2, (args, r.stdout, r.stderr))
                 self.assertIn(says, r.stderr, args)
+                self.assertLess(len(r.stderr), 300, "the message names no 300-digit bound")
 
     def test_every_tool_tells_its_version(self):
-        for tool in (POLL, PDB, SIM):
+        for tool in (POLL, PDB, SIM, SOAK) + ((GATEWAY,) if GATEWAY else ()):
             r = run([tool, "--version"])
             self.assertEqual(r.returncode, 0, tool)
-            self.assertRegex(r.stdout, r"^korvel-(poll|pdb|sim) \d+\.\d+\.\d+", tool)
+            self.assertRegex(r.stdout, r"^korvel-(poll|pdb|sim|soak|gateway) \d+\.\d+\.\d+", tool)
 
 
 class PdbFiles(unittest.TestCase):
