@@ -281,6 +281,7 @@ class Soak {
   void Poll(uint64_t now) {
     const uint64_t wiresBefore = wire_.writesOnWire.load();
     const uint64_t waitBefore = plat::thread_runqueue_ns();
+    const uint64_t cpuBefore = plat::thread_cpu_ns();
     const auto t0 = std::chrono::steady_clock::now();
     int32_t n = 0;
     char* msg = nullptr;
@@ -296,12 +297,13 @@ class Soak {
     // scheduler's, not the library's, and is taken off before the call is judged.
     const double waited = static_cast<double>(plat::thread_runqueue_ns() - waitBefore) / 1e6;
     const double own = std::max(0.0, ms - waited);
+    const double cpu = static_cast<double>(plat::thread_cpu_ns() - cpuBefore) / 1e6;
     longestOwnMs_ = std::max(longestOwnMs_, own);
     if (own > 20)
       std::printf(
-          "SLOW CALL: OnDataRead took %.2f ms (%.2f ms of it waiting for a processor) at %.1f s, "
-          "%d values reported, the line last vanished at %llu ms\n",
-          ms, waited, static_cast<double>(now) / 1000, n, static_cast<unsigned long long>(lastVanish_));
+          "SLOW CALL: OnDataRead took %.2f ms (%.2f ms of it waiting for a processor, %.2f ms on one) at "
+          "%.1f s, %d values reported, the line last vanished at %llu ms\n",
+          ms, waited, cpu, static_cast<double>(now) / 1000, n, static_cast<unsigned long long>(lastVanish_));
     AccountAll(n, now);
   }
 

@@ -213,8 +213,8 @@ const std::string& TCommClass::ReadAll() {
     if (IsOpen()) {
       long got = 0;
       {
-        // A read that never waits answers "how much is queued" by itself: one system call per
-        // poll instead of a queue query and a read. The buffer is kept, so a poll allocates nothing.
+        // The port's read never waits and asks the queue first: one system call on a poll that
+        // finds nothing. The buffer is kept, so a poll allocates nothing.
         std::lock_guard<std::mutex> lock(Lock_);
         if (ReadBuf_.size() != InBufSize) ReadBuf_.assign(InBufSize, '\0');
         if (!ReadBuf_.empty()) got = Port_.read(ReadBuf_.data(), ReadBuf_.size());

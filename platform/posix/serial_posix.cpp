@@ -273,6 +273,13 @@ long SerialPort::queued_input() {
 long SerialPort::read(void* buf, size_t n) {
   if (impl_->fd < 0) return -1;
   if (n == 0) return 0;
+  // A terminal's read that finds nothing in its line discipline first waits for the kernel worker
+  // that moves freshly received bytes there, however long a busy machine keeps that worker off the
+  // processor (84 ms seen on a pseudo-terminal; a UART's bytes take the same path). The count never
+  // waits for it, so the read runs only when there is something to take. A count that fails leaves
+  // the read to tell a device that hung up.
+  int queued = 0;
+  if (ioctl(impl_->fd, FIONREAD, &queued) == 0 && queued <= 0) return 0;
   for (;;) {
     const ssize_t got = ::read(impl_->fd, buf, n);
     if (got > 0) return static_cast<long>(got);
