@@ -80,7 +80,7 @@ class PollOutput(unittest.TestCase):
         self.assertIn("write Pwd := 1 queued", r.stdout)
 
     def test_stats_count_every_failed_exchange_under_its_kind(self):
-        r = run([POLL, "--library", LIBRARY, "--simulate", "--stats", "--polls", "500", "--timeout", "50",
+        r = run([POLL, "--library", LIBRARY, "--simulate", "--stats", "--polls", "500", "--timeout", "200",
                  "--module", "1:PLNK", "--module", "2:PLNE", "--module", "3:PLNK",
                  "--sim", "fault 2:silent", "--sim", "fault 3:badcheck"], cwd=self.work.name)
         self.assertEqual(r.returncode, 0, r.stderr)
@@ -91,7 +91,7 @@ class PollOutput(unittest.TestCase):
                 table[int(cells[0])] = [int(c) for c in cells[1:6]] + [cells[8]]
         self.assertEqual(sorted(table), [1, 2, 3], r.stdout)
         for module, (exchanges, no_answer, incomplete, bad_check, refused, timeout) in table.items():
-            self.assertEqual(timeout, "50", r.stdout)
+            self.assertEqual(timeout, "200", r.stdout)
             self.assertGreater(exchanges, 3, r.stdout)
             # The last read may still be waiting for its time-out when the run ends.
             want = {1: (0, 0), 2: (exchanges, 0), 3: (0, exchanges)}[module]
