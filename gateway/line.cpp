@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "cli/host_tags.h"
 #include "cli/status_names.h"
@@ -23,6 +24,15 @@ std::string joined_flags(uint32_t status) {
   std::string out;
   for (const std::string& f : cli::status_flag_names(status)) out += (out.empty() ? "" : ", ") + f;
   return out;
+}
+
+// A module's link text ends with its state: it answers while the state is normal, or shows only
+// a few failures in a row ("interference"); never answered, faulty, broken, switched off or paused
+// is no answer.
+bool module_answers(const TTagValue& v) {
+  if (v.DataType != kTypeString || v.Data.str == nullptr) return false;
+  const std::string_view text(v.Data.str);
+  return text.ends_with(GBK("通讯正常!")) || text.ends_with(GBK("通讯出现干扰!"));
 }
 
 std::string json_text(const std::string& utf8) {
@@ -51,11 +61,13 @@ Line::Line(const LineConfig& config, const cli::HostExports& x, Broker& broker, 
   link_text_id_ = static_cast<int32_t>(all.size() + 1);
   all.push_back({"~linktext", "COMMLINK", kTypeString, 1000});
   first_module_id_ = static_cast<int32_t>(all.size() + 1);
+  // As a text: only the text follows the module's own link; a number or a Boolean follows the
+  // whole line's.
   for (const TDevInfo& d : config_.block->Devices) {
     if (d.DevType == 2) continue;
     modules_.push_back(d.DevID);
     all.push_back(
-        {"~dev" + std::to_string(d.DevID), "DEVICELINK" + std::to_string(d.DevID), kTypeBool, 1000});
+        {"~dev" + std::to_string(d.DevID), "DEVICELINK" + std::to_string(d.DevID), kTypeString, 1000});
   }
   infos_ = cli::tag_infos(all);
   buf_.resize(infos_.size() + 1);
@@ -192,7 +204,7 @@ void Line::report(const TTagValue& v) {
   }
   if (v.TagID >= first_module_id_) {
     const size_t k = static_cast<size_t>(v.TagID - first_module_id_);
-    if (k < modules_.size()) publish_availability(modules_[k], v.Data.bln != 0);
+    if (k < modules_.size()) publish_availability(modules_[k], module_answers(v));
     return;
   }
   if (v.TagID < 1 || static_cast<size_t>(v.TagID) > tags_.size()) return;
