@@ -159,7 +159,8 @@ void declare_sim_options(CLI::App& app, Options& o) {
       ->check(kNotNegative);
   app.footer(
       "Exit status: 0 after the run, 1 when the library cannot be loaded or the driver cannot start (the\n"
-      "port cannot be opened: the library's message is printed), 2 for a usage error.");
+      "port cannot be opened: the library's message is printed), 2 for a usage error or an input file\n"
+      "(--block, --tags, --sim-config) that cannot be read or holds no tags.");
 }
 
 // The tag lists and timed writes from their texts; -1 to go on, else 2 (a usage error).
@@ -249,8 +250,9 @@ int build_block(const Options& o, PDB& block) {
   std::string err;
   if (!o.blockFile.empty()) {
     if (cli::load_block(o.blockFile, block, err)) return 0;
+    // Bad input, as an unreadable tag list is: the driver never got to start.
     std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
-    return 1;
+    return 2;
   }
   if (o.port < 1 || o.port > 16) {
     std::fprintf(stderr, "korvel-poll: --port takes 1..16\n");
@@ -328,6 +330,11 @@ int check_writes(const Options& o, const std::vector<cli::TagSpec>& tags) {
       std::fprintf(stderr, "korvel-poll: --write names no tag of this run: %s\n", w.tag.c_str());
       return 2;
     }
+    if (o.duration > 0 && static_cast<double>(w.atMs) >= o.duration * 1000) {
+      std::fprintf(stderr, "korvel-poll: --write %s=%s@%llu comes after the run's end (--duration %g)\n",
+                   w.tag.c_str(), w.value.c_str(), static_cast<unsigned long long>(w.atMs), o.duration);
+      return 2;
+    }
     TTagValue rec{};
     if (!write_value(w.value, tag->type, rec)) {
       std::fprintf(stderr, "korvel-poll: --write %s=%s: %s\n", w.tag.c_str(), w.value.c_str(),
@@ -388,7 +395,7 @@ int start_simulator(const Options& o, const PDB& block, sim::ModuleSim& simulato
   timing.baud = static_cast<uint32_t>(o.simBaud >= 0 ? o.simBaud : kBaudRates[block.BaudRate % 15]);
   if (!o.simConfig.empty() && !sim::load_config_file(simulator, timing, o.simConfig, &err)) {
     std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
-    return 1;
+    return 2;
   }
   for (const std::string& c : o.simCommands) {
     if (!sim::apply_command(simulator, timing, c, &err)) {
@@ -486,6 +493,11 @@ class Host {
 
   // Stops the driver and says how it ended.
   void Stop() {
+    // A write whose moment never came was not made: the run must not pass for one that wrote it.
+    for (const Options::Write& w : o_.writes)
+      if (!w.done)
+        std::fprintf(stderr, "korvel-poll: --write %s=%s@%llu not made: the run ended first\n", w.tag.c_str(),
+                     w.value.c_str(), static_cast<unsigned long long>(w.atMs));
     if (o_.stats) {
       TakeWireNotes();
       if (wire_.runner != nullptr) board_.settle(wire_.runner->now());

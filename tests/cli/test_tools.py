@@ -76,8 +76,9 @@ class PollOutput(unittest.TestCase):
         tags = os.path.join(self.work.name, "bom.csv")
         with open(tags, "w", encoding="utf-8-sig") as f:
             f.write("Pwd,SetPassWord1:0,bool,0\nFlow,PV1:1,real,200\n")
-        r = self.simulated("--tags", tags, "--write", "Pwd=1")
+        r = self.simulated("--tags", tags, "--write", "Pwd=1", "--write", "Pwd=0@600000")
         self.assertIn("write Pwd := 1 queued", r.stdout)
+        self.assertIn("--write Pwd=0@600000 not made: the run ended first", r.stderr)
 
     def test_stats_count_every_failed_exchange_under_its_kind(self):
         r = run([POLL, "--library", LIBRARY, "--simulate", "--stats", "--polls", "500", "--timeout", "200",
@@ -165,6 +166,10 @@ class PollExitStatus(unittest.TestCase):
                 (POLL, ["--write", "PWD1=maybe"], "Boolean"),
                 (POLL, ["--write", "PV1=high"], "number"),
                 (POLL, ["--write", "PWD1=1@soon"], "time in ms"),
+                (POLL, ["--write", "PWD1=1@5000", "--duration", "2"], "after the run's end"),
+                (POLL, ["--block", os.path.join(d, "missing.pdb")], "cannot read"),
+                (POLL, ["--block", comments], "a parameter block has 26508"),
+                (POLL, ["--simulate", "--sim-config", os.path.join(d, "missing.cfg")], "cannot read"),
                 (POLL, ["--block", block, "--port", "2"], "--port"),
                 (POLL, ["--block", block, "--timeout", "200"], "--timeout"),
                 (POLL, ["--block", block, "--module", "3"], "--module"),
