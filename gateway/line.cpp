@@ -319,7 +319,7 @@ void Line::publish_link() {
   if (!link_dirty_) return;
   link_dirty_ = false;
   broker_.publish(base_ + "link",
-                  "{\"state\":" + std::to_string(link_state_) + ",\"text\":" + json_text(link_text_) + "}",
+                  "{\"state\": " + std::to_string(link_state_) + ", \"text\": " + json_text(link_text_) + "}",
                   true);
 }
 

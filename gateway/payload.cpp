@@ -172,9 +172,8 @@ bool parse_set(const std::string& payload, uint8_t type, SetValue& out, std::str
 }
 
 std::string write_result(bool ok, const std::string& error) {
-  json m = {{"ok", ok}};
-  if (!ok) m["error"] = error;
-  return m.dump(-1, ' ', false, json::error_handler_t::replace);
+  // In the documented key order and spacing, as the value messages: "ok" first.
+  return ok ? std::string("{\"ok\": true}") : "{\"ok\": false, \"error\": " + cli::json_string(error) + "}";
 }
 
 }  // namespace korvel::gateway

@@ -240,6 +240,7 @@ class GatewayFlow(unittest.TestCase):
         for m in (1, 2):
             c.wait(PREFIX + "/line1/module/%d/availability" % m, lambda p: p == "online")
         self.assertEqual(c.wait(PREFIX + "/line1/link", lambda p: p["state"] == 1)["state"], 1)
+        self.assertRegex(c.messages[PREFIX + "/line1/link"][-1], r'^\{"state": \d, "text": ".+"\}$')
         # Availability is each module's own: one that stops answering goes offline while the line's
         # link stays up with the other, and online again when it answers.
         availability = PREFIX + "/line1/module/2/availability"
@@ -271,6 +272,7 @@ class GatewayFlow(unittest.TestCase):
             c.wait(result, lambda p, n=n: len(c.all(result)) >= n)
         time.sleep(1)
         self.assertEqual(c.all(result), [{"ok": True}] * 3)
+        self.assertEqual(c.messages[result][0], '{"ok": true}', "the documented shape, byte for byte")
         self.assertEqual(len(re.findall(r"RX 1 %01", self.sim.wire())), 3, "each set went out on the wire")
         self.sim.command("clear-log")
         refusals = [("Flow", "5", "not writable"), ("Nope", "1", "unknown tag"),
@@ -283,6 +285,7 @@ class GatewayFlow(unittest.TestCase):
             got = c.wait(topic, lambda p, t=topic, b=before: len(c.all(t)) > b) and c.all(topic)[before]
             self.assertFalse(got["ok"], (tag, payload))
             self.assertIn(why, got["error"])
+            self.assertTrue(c.messages[topic][before].startswith('{"ok": false, "error": "'), c.messages[topic])
         self.assertNotIn("%01", self.sim.wire(), "a refused set writes nothing")
 
     def test_4_a_broker_restart_loses_no_latest_value(self):
