@@ -120,15 +120,19 @@ void warn_voided(const PDB& block) {
                list.c_str());
 }
 
-// A word that is no option and no subcommand: CLI11 would only say that a subcommand is required.
+// A first word that is no subcommand (nor --help or --version): CLI11 would only say that a
+// subcommand is required.
 bool unknown_subcommand(int argc, char** argv, const CLI::App& app) {
-  if (argc < 2 || argv[1][0] == '-') return false;
+  if (argc < 2) return false;
+  const std::string first = argv[1];
+  if (first == "-h" || first == "--help" || first == "--version") return false;
   std::string names;
   for (const CLI::App* sub : app.get_subcommands({})) {
-    if (sub->get_name() == argv[1]) return false;
+    if (sub->get_name() == first) return false;
     names += (names.empty() ? "" : ", ") + sub->get_name();
   }
-  std::fprintf(stderr, "korvel-pdb: unknown subcommand '%s' (one of %s; --help)\n", argv[1], names.c_str());
+  std::fprintf(stderr, "korvel-pdb: unknown %s '%s' (a subcommand comes first: one of %s; --help)\n",
+               first[0] == '-' ? "option" : "subcommand", argv[1], names.c_str());
   return true;
 }
 

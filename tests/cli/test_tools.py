@@ -180,6 +180,7 @@ class PollExitStatus(unittest.TestCase):
                 (SOAK, ["--minutes", "-1"], "--minutes"),
                 (PDB, ["diff", block, os.path.join(d, "missing.pdb")], "cannot read"),
                 (PDB, ["bogus", block], "unknown subcommand 'bogus'"),
+                (PDB, ["--bogus", "print", block], "unknown option '--bogus'"),
             ]
             for tool, args, says in cases:
                 r = run([tool, *args], timeout=20)  # a bad value must not start a run without end
