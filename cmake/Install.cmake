@@ -105,6 +105,9 @@ if(NOT WIN32)
     set(CPACK_DEBIAN_${up}_PACKAGE_NAME ${package})
     set(CPACK_DEBIAN_${up}_FILE_NAME DEB-DEFAULT)
     set(CPACK_COMPONENT_${up}_DESCRIPTION "${summary}")
+    # Its own synopsis (the description's first line); without it each package has the library's.
+    set(CPACK_DEBIAN_${up}_DESCRIPTION
+        "${summary}\nPart of KorvelPLNK, the serial driver library for NX4400 industrial I/O modules.")
     string(REPLACE ";" ", " CPACK_DEBIAN_${up}_PACKAGE_DEPENDS "${deb_DEPENDS}")
     string(REPLACE ";" ", " CPACK_DEBIAN_${up}_PACKAGE_RECOMMENDS "${deb_RECOMMENDS}")
     install(FILES ${pkg}/copyright ${korvel_changelog} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package}
@@ -171,7 +174,11 @@ endif()
 # ---- Package metadata (both) ------------------------------------------------------------------
 set(CPACK_PACKAGE_VENDOR "KorvelPLNK")
 set(CPACK_PACKAGE_CONTACT "KorvelPLNK maintainers <korvelplnk@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Serial driver library for NX4400 I/O modules, with tools and a Python binding")
+if(WIN32)
+  # The Debian packages take their synopsis from each package's own description instead: this
+  # summary would be put in front of every one of them.
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Serial driver library for NX4400 I/O modules, with tools and a Python binding")
+endif()
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 # Packages carry the binaries without their debugging information.
 set(CPACK_STRIP_FILES ON)

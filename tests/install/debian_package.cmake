@@ -75,9 +75,9 @@ endif()
 if(GATEWAY)
   deb_of(korvel-gateway gateway)
   execute_process(COMMAND dpkg-deb -c ${gateway} OUTPUT_VARIABLE files COMMAND_ERROR_IS_FATAL ANY)
-  execute_process(COMMAND dpkg-deb -f ${gateway} Depends OUTPUT_VARIABLE fields COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND dpkg-deb -f ${gateway} Depends Description OUTPUT_VARIABLE fields COMMAND_ERROR_IS_FATAL ANY)
   require("${files}" "korvel-gateway" "./usr/bin/korvel-gateway" "./usr/lib/systemd/system/korvel-gateway.service"
           "./usr/share/man/man1/korvel-gateway.1.gz" "./usr/share/doc/korvel-gateway/gateway.toml.example"
           "./usr/share/doc/korvel-gateway/copyright")
-  require("${fields}" "korvel-gateway's fields" "korvelplnk (= " "libmosquitto1")
+  require("${fields}" "korvel-gateway's fields" "korvelplnk (= " "libmosquitto1" "Description: MQTT gateway")
 endif()
