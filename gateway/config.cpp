@@ -2,6 +2,7 @@
 
 #include <toml++/toml.h>
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "platform/files.h"
@@ -100,7 +101,9 @@ class Reader {
     return true;
   }
 
-  bool line(const toml::table& t, LineConfig& l, std::set<std::string>& names) {
+  // ports: the lines so far by the serial port of their block.
+  bool line(const toml::table& t, LineConfig& l, std::set<std::string>& names,
+            std::map<int, std::string>& ports) {
     if (!known_keys(t, {"name", "block", "tags", "writable"}, "in [[line]]")) return false;
     if (!text(t, "name", l.name, true, "in [[line]]")) return false;
     const std::string where = "in line \"" + l.name + "\"";
@@ -112,6 +115,11 @@ class Reader {
     l.block = std::make_shared<PDB>();
     std::string why;
     if (!cli::load_block(resolve(block), *l.block, why)) return fail(t.get("block"), why + " " + where);
+    // A port opens for one program only: the second line would never start.
+    const auto [other, first] = ports.emplace(l.block->ComPort, l.name);
+    if (!first)
+      return fail(t.get("block"), "Com" + std::to_string(l.block->ComPort + 1) + " is the port of line \"" +
+                                      other->second + "\" already " + where);
     if (!tags.empty() && !cli::load_tags(resolve(tags), l.tags, why))
       return fail(t.get("tags"), why + " " + where);
     std::set<std::string> tag_names;
@@ -200,9 +208,10 @@ bool load_config(const std::string& path, Config& config, std::string& err) {
   if (lines == nullptr || !lines->is_array_of_tables() || lines->as_array()->empty())
     return r.fail(lines ? lines : &root, "at least one [[line]] is required");
   std::set<std::string> names;
+  std::map<int, std::string> ports;
   for (const toml::node& n : *lines->as_array()) {
     LineConfig l;
-    if (!r.line(*n.as_table(), l, names)) return false;
+    if (!r.line(*n.as_table(), l, names, ports)) return false;
     config.lines.push_back(std::move(l));
   }
   return true;

@@ -356,6 +356,7 @@ class Configuration(unittest.TestCase):
                 ([("line1", b, t, ["Flow", "Ghost"])], "line \"line1\"", "writable names no tag 'Ghost'"),
                 ([("line1", b, t, []), ("line1", b, t, [])], "", "a second line named \"line1\""),
                 ([("a/b", b, t, [])], "", "one topic level"),
+                ([("line1", b, t, []), ("line2", b, t, [])], "line \"line2\"", "Com3 is the port of line \"line1\""),
             ]
             for lines, where, what in cases:
                 path = write_config(work, 1883, lines)
