@@ -186,6 +186,13 @@ int read_lists(const RawLists& raw, Options& o) {
     }
     o.tags.push_back(t);
   }
+  // A write or a row of the output names a tag; two tags of one name would make either ambiguous.
+  std::map<std::string, int> seen;
+  for (const cli::TagSpec& t : o.tags)
+    if (++seen[t.name] == 2) {
+      std::fprintf(stderr, "korvel-poll: the tag name %s is given twice\n", t.name.c_str());
+      return 2;
+    }
   for (const std::string& v : raw.writes) {
     const size_t eq = v.find('=');
     if (eq == std::string::npos) {

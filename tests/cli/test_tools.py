@@ -159,6 +159,7 @@ class PollExitStatus(unittest.TestCase):
             cases = [
                 (POLL, ["--tags", empty], "holds no tags"),
                 (POLL, ["--tags", comments], "holds no tags"),
+                (POLL, ["--tag", "Flow,PV1:1,real,200", "--tag", "Flow,PV2:1,real,200"], "Flow is given twice"),
                 (POLL, ["--timeout", "0"], "--timeout"),
                 (POLL, ["--timeout", "-5"], "--timeout"),
                 (POLL, ["--timeout", "70000"], "--timeout"),
