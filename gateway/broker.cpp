@@ -277,6 +277,14 @@ void Broker::on_publish(mosquitto*, void* self, int) {
 void Broker::on_message(mosquitto*, void* self, const mosquitto_message* m) {
   auto* b = static_cast<Broker*>(self);
   if (m == nullptr || m->topic == nullptr) return;
+  // A retained set is the broker's copy, handed again on every subscription: written once when it
+  // was published, it is not written again on each reconnection.
+  if (m->retain) {
+    std::fprintf(stderr,
+                 "korvel-gateway: %s: a retained set is not written again (publish sets without retain)\n",
+                 m->topic);
+    return;
+  }
   const std::string payload =
       m->payload != nullptr && m->payloadlen > 0
           ? std::string(static_cast<const char*>(m->payload), static_cast<size_t>(m->payloadlen))

@@ -146,8 +146,8 @@ class Client:
         with self.cond:
             return [_decode(p) for p in self.messages.get(topic, [])]
 
-    def publish(self, topic, payload):
-        self.c.publish(topic, payload, qos=1).wait_for_publish()
+    def publish(self, topic, payload, retain=False):
+        self.c.publish(topic, payload, qos=1, retain=retain).wait_for_publish()
 
     def close(self):
         self.c.loop_stop()
@@ -329,14 +329,20 @@ class PersistentSession(unittest.TestCase):
             gw = Gateway(config, work, dict(os.environ, KORVELPLNK_COM6=os.path.join(work, "com6")))
             try:
                 client.wait(PREFIX + "/away/module/1/availability", lambda p: p == "online")
+                # A retained set is written once, not again when the broker hands it over anew.
+                result = PREFIX + "/away/Unlock/write_result"
+                client.publish(PREFIX + "/away/Unlock/set", "true", retain=True)
+                client.wait(result)
                 # Frozen past its keep-alive, the gateway loses its connection; the broker keeps
                 # its session and the set sent meanwhile.
                 gw.proc.send_signal(signal.SIGSTOP)
                 client.wait(PREFIX + "/status", lambda p: p == "offline", timeout=30)
                 client.publish(PREFIX + "/away/Unlock/set", "true")
                 gw.proc.send_signal(signal.SIGCONT)
-                self.assertEqual(client.wait(PREFIX + "/away/Unlock/write_result", timeout=30), {"ok": True})
-                self.assertIn("RX 1 %01", sim.wire())
+                client.wait(result, lambda p: len(client.all(result)) == 2, timeout=30)
+                time.sleep(3)  # room for a replayed set's write and result
+                self.assertEqual(client.all(result), [{"ok": True}] * 2)
+                self.assertEqual(sim.wire().count("RX 1 %01"), 2)
             finally:
                 gw.proc.send_signal(signal.SIGCONT)
                 self.assertEqual(gw.terminate(), 0)
