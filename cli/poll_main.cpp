@@ -574,7 +574,9 @@ class Host {
     std::string text = cli::take_message(msg);
     if (text.empty()) return;
     if (text == "通讯超时错，期待设备应答") {
-      if (wire_.runner != nullptr) timedOut = board_.last_timed_out(wire_.runner->now());
+      // The wire log when it saw the read, else the tags of this poll.
+      const int fromWire = wire_.runner != nullptr ? board_.last_timed_out(wire_.runner->now()) : -1;
+      if (fromWire >= 0) timedOut = fromWire;
       text += timedOut >= 0 ? " (module " + std::to_string(timedOut) + ")" : " (module ?)";
     }
     show_text(text, o_);

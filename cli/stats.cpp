@@ -118,13 +118,18 @@ void StatsBoard::settle(uint64_t now) {
 }
 
 int StatsBoard::last_timed_out(uint64_t now) {
-  // One exchange at a time per line: a read still waiting is the one the driver gave up on.
+  // One exchange at a time per line: a read still waiting is the one the driver gave up on. After a
+  // failed read the line waits three time-outs before the next request, so a failure the log saw
+  // that long ago is an earlier one: the read given up now never reached the log (a line that
+  // stopped taking bytes, a simulator behind), and the log cannot name its module.
+  const uint64_t recent = 3ull * timeout_;
   const Row* waiting = nullptr;
   for (const auto& [st, r] : rows_)
     if (r.pending && (waiting == nullptr || r.pendingSince > waiting->pendingSince)) waiting = &r;
-  if (waiting != nullptr && waiting->pendingSince >= lastTimedOutAt_) return waiting->station;
+  if (waiting != nullptr && waiting->pendingSince >= lastTimedOutAt_)
+    return now < waiting->pendingSince + recent ? waiting->station : -1;
   settle(now);
-  return lastTimedOut_;
+  return lastTimedOut_ >= 0 && now < lastTimedOutAt_ + recent ? lastTimedOut_ : -1;
 }
 
 std::string StatsBoard::table(std::string (*convert)(const std::string&)) const {

@@ -50,8 +50,9 @@ class StatsBoard {
   void settle(uint64_t now);
   bool has_wire() const { return wire_; }
 
-  // The module of the latest read that failed for lack of a (complete) answer by now, -1 if none:
-  // the module a time-out message of the driver is about.
+  // The module of the latest read that failed for lack of a (complete) answer by now, -1 if none
+  // or if that failure is too old to be the one the driver reports now: the module a time-out
+  // message of the driver is about.
   int last_timed_out(uint64_t now);
 
   struct Row {

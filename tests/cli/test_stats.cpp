@@ -78,7 +78,9 @@ TEST(Stats, FailuresCountOncePerModuleAndPollAndAnswersPairWithTheirRequests) {
   EXPECT_EQ(b.last_timed_out(1450), 2);
   b.request(2, 1600, true);
   EXPECT_EQ(b.last_timed_out(1750), 2);  // still waiting: the read being given up
-  b.report(4, 0x00800000, "");           // once the wire counts, status changes do not
+  // Three time-outs on, the read given up is a later one the log never saw.
+  EXPECT_EQ(b.last_timed_out(1900), -1);
+  b.report(4, 0x00800000, "");  // once the wire counts, status changes do not
   EXPECT_TRUE(b.has_wire());
   EXPECT_EQ(rows.at(1).exchanges, 4u);
   EXPECT_EQ(rows.at(1).answerMs, (std::map<uint32_t, uint64_t>{{4, 1}, {10, 1}}));
@@ -91,6 +93,8 @@ TEST(Stats, FailuresCountOncePerModuleAndPollAndAnswersPairWithTheirRequests) {
   EXPECT_EQ(rows.at(2).failures[StatsBoard::BadCheck], 1u);
   EXPECT_EQ(rows.at(2).failures[StatsBoard::Incomplete], 1u);
   EXPECT_EQ(rows.at(2).failures[StatsBoard::Refused], 0u);
+  EXPECT_EQ(b.last_timed_out(1999), 2);  // settled at 1700
+  EXPECT_EQ(b.last_timed_out(2000), -1);
 
   const std::string t = b.table([](const std::string& s) { return "<" + s + ">"; });
   EXPECT_NE(t.find("<1-link>"), std::string::npos) << t;

@@ -103,6 +103,22 @@ class PollOutput(unittest.TestCase):
         self.assertTrue(timeouts, r.stdout)
         self.assertTrue(all(l.endswith("(module 2)") for l in timeouts), timeouts)
 
+    def test_a_time_out_the_wire_log_never_saw_is_named_by_the_tags_it_failed(self):
+        # Module 3's line stops taking bytes after its request: module 1's reads that follow time out
+        # unseen by the simulator's log, which must not name module 3 for them.
+        r = self.simulated("--json", "--module", "1:PLNK", "--module", "3:PLNK", "--sim", "fault 3:no-drain=1500,times=1")
+        failed, named = set(), []
+        for line in map(json.loads, r.stdout.splitlines()):
+            if "no answer" in line.get("flags", []):
+                failed.add(line["module"])
+            elif TIMEOUT_MESSAGE in line.get("message", ""):
+                if len(failed) == 1:
+                    named.append((failed.pop(), line["message"]))
+                failed = set()
+        self.assertIn(1, [m for m, _ in named], r.stdout)
+        for module, message in named:
+            self.assertTrue(message.endswith("(module %d)" % module), (module, message))
+
     def test_table_columns_line_up_by_display_width(self):
         r = self.simulated("--tag", "Link1,DEVICELINK1,string,500", "--tag", "Flow,PV1:1,real,200",
                            "--tag", "链路,COMMLINK,string,500")
