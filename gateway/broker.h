@@ -26,6 +26,18 @@ namespace korvel::gateway {
 class Broker {
  public:
   using OnMessage = std::function<void(const std::string& topic, const std::string& payload)>;
+  // A topic's latest message.
+  struct Entry {
+    std::string payload;
+    bool retain = false;
+    bool has_message = false;  // a slot may be made before its first message
+    bool sent = false;
+    bool queued = false;  // in pending_
+    bool pinned = false;  // a slot: kept, also without a retained message
+  };
+  // The place of a topic's latest message, valid for the broker's life: publishing through it
+  // costs no look-up of the topic.
+  using Slot = std::pair<const std::string, Entry>;
 
   Broker(const MqttConfig& config, OnMessage on_message);
   ~Broker();
@@ -43,8 +55,11 @@ class Broker {
   // that lost its state; a message that cannot go out yet (no broker, or a full window of
   // unacknowledged ones) waits, and a newer one of the same topic replaces it.
   void publish(const std::string& topic, std::string payload, bool retain);
-  // The same for retained messages of one poll, under one lock (their payloads are taken).
-  void publish_retained(std::vector<std::pair<const std::string*, std::string>>& messages);
+  // The slot of a retained topic, made on the first call.
+  Slot* slot(const std::string& topic);
+  // The same as publish() for retained messages of one poll, under one lock (their payloads are
+  // taken).
+  void publish_retained(std::vector<std::pair<Slot*, std::string>>& messages);
 
   // `offline` on the status topic, then disconnects (waits up to timeout_ms for the broker to take
   // what is still in flight).
@@ -55,19 +70,14 @@ class Broker {
   unsigned long connections() const { return connections_.load(); }
 
  private:
-  struct Entry {
-    std::string payload;
-    bool retain = false;
-    bool sent = false;
-    bool queued = false;  // in pending_
-  };
   static void on_connect(mosquitto*, void* self, int rc, int flags, const void* props);
   static void on_disconnect(mosquitto*, void* self, int rc);
   static void on_message(mosquitto*, void* self, const mosquitto_message* m);
   static void on_publish(mosquitto*, void* self, int mid);
   void connected_now(bool session_present);
   bool send_locked(const std::string& topic, Entry& e);
-  void queue_locked(const std::string& topic, Entry& e);
+  void queue_locked(Slot& slot);
+  void take_locked(Slot& slot, std::string&& payload, bool retain);
   void flush_locked();
   void wake();
   void run();
@@ -84,7 +94,9 @@ class Broker {
   std::mutex mu_;
   std::condition_variable published_;
   std::unordered_map<std::string, Entry> latest_;
-  std::deque<std::string> pending_;  // topics with a message to send, each once, oldest first
+  // Topics with a message to send, each once, oldest first. Entries of latest_ stay where they
+  // are until erased, and one is erased only once off this queue.
+  std::deque<Slot*> pending_;
   int in_flight_ = 0;
   std::atomic<int> acked_{0};  // acknowledgements not yet taken off in_flight_
 

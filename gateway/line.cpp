@@ -47,6 +47,7 @@ Line::Line(const LineConfig& config, const cli::HostExports& x, Broker& broker, 
     Tag t;
     t.spec = s;
     t.topic = base_ + s.name;
+    t.slot = broker_.slot(t.topic);
     t.module = module_of(s.address);
     t.writable =
         std::find(config_.writable.begin(), config_.writable.end(), s.name) != config_.writable.end();
@@ -211,7 +212,7 @@ void Line::report(const TTagValue& v) {
   const size_t idx = static_cast<size_t>(v.TagID - 1);
   Tag& t = tags_[idx];
   t.status = v.Status;
-  outbox_.emplace_back(&t.topic, value_message(v, t.module));
+  outbox_.emplace_back(t.slot, value_message(v, t.module));
   if (!t.writing) return;
   // Delivery clears a tag's failure bits; a write that could not be delivered sets "no answer".
   if ((v.Status & kStatusNotDelivered) != 0 && v.Status != t.status_before)

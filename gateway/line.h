@@ -50,6 +50,7 @@ class Line {
   struct Tag {
     cli::TagSpec spec;
     std::string topic;
+    Broker::Slot* slot = nullptr;
     std::optional<int> module;
     bool writable = false;
     uint32_t status = 0x00080000;  // until the library reports it: no value yet
@@ -87,7 +88,7 @@ class Line {
   int32_t link_state_id_ = 0, link_text_id_ = 0, first_module_id_ = 0;
   std::vector<TTagInfo> infos_;
   std::vector<TTagValue> buf_;
-  std::vector<std::pair<const std::string*, std::string>> outbox_;  // a poll's value messages
+  std::vector<std::pair<Broker::Slot*, std::string>> outbox_;  // a poll's value messages
   bool running_ = false;
   int link_state_ = 0;
   std::string link_text_;

@@ -39,5 +39,10 @@ struct SocketWait {
 // writable when want_write. A signal that interrupts the wait returns an empty result.
 SocketWait wait_event_or_socket(HostEvent event, int socket, bool want_write, int timeout_ms);
 
+// Holds a TCP socket's small writes back while on, so that a batch of them leaves in full segments
+// instead of one segment (and one wake-up of the peer) each; off sends what is held. False when
+// the socket does not allow it (not TCP, closed, or a system without the option).
+bool hold_socket_output(int socket, bool on);
+
 }  // namespace korvel::plat
 #endif

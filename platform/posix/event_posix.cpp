@@ -1,7 +1,10 @@
 #include "platform/event.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -63,6 +66,17 @@ SocketWait wait_event_or_socket(HostEvent event, int socket, bool want_write, in
     out.failed = (p[1].revents & (POLLERR | POLLNVAL)) != 0;
   }
   return out;
+}
+
+bool hold_socket_output(int socket, bool on) {
+#ifdef TCP_CORK
+  const int value = on ? 1 : 0;
+  return socket >= 0 && ::setsockopt(socket, IPPROTO_TCP, TCP_CORK, &value, sizeof value) == 0;
+#else
+  (void)socket;
+  (void)on;
+  return false;
+#endif
 }
 
 }  // namespace korvel::plat

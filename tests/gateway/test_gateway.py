@@ -254,6 +254,9 @@ class GatewayFlow(unittest.TestCase):
         type(self).sim2 = Sim(os.path.join(self.work, "com4"), "1:PLNK:pv=99")
         c.wait(PREFIX + "/line2/module/1/availability", lambda p: p == "online", timeout=60)
         c.wait(PREFIX + "/line2/Flow", lambda p: p["value"] == 99 and p["status"] == 0)
+        # Nothing went out for the line's tags before the library reported them: an empty retained
+        # message would have cleared the topic at the broker.
+        self.assertNotIn("", c.all(PREFIX + "/line2/Flow"))
 
     def test_3_every_set_gets_one_result_and_only_writable_tags_are_written(self):
         c = self.client
