@@ -171,8 +171,18 @@ class Reader {
       return false;
     }
     if (!rest.empty() && rest.back() == '/') rest.pop_back();
-    const size_t colon = rest.rfind(':');
-    m.host = rest.substr(0, colon);
+    // An IPv6 address in brackets ("[::1]:1883"); any other host has no colon of its own.
+    size_t colon = rest.find(':');
+    if (!rest.empty() && rest[0] == '[') {
+      const size_t close = rest.find(']');
+      if (close == std::string::npos || (close + 1 < rest.size() && rest[close + 1] != ':')) return false;
+      m.host = rest.substr(1, close - 1);
+      if (m.host.empty() || m.host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
+        return false;
+      colon = close + 1 < rest.size() ? close + 1 : std::string::npos;
+    } else {
+      m.host = rest.substr(0, colon);
+    }
     if (colon != std::string::npos) {
       const std::string p = rest.substr(colon + 1);
       if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos) return false;

@@ -37,11 +37,11 @@ def free_port():
 class Broker:
     """mosquitto on 127.0.0.1 with its own configuration file; restartable on the same port."""
 
-    def __init__(self, work, tls=None):
-        self.port = free_port()
+    def __init__(self, work, tls=None, host="127.0.0.1"):
+        self.port, self.host = free_port(), host
         self.conf = os.path.join(work, "mosquitto-%d.conf" % self.port)
         # As root, mosquitto would read its files as the user "mosquitto": it stays the caller here.
-        lines = ["listener %d 127.0.0.1" % self.port, "persistence false", "user " + pwd.getpwuid(os.getuid()).pw_name]
+        lines = ["listener %d %s" % (self.port, host), "persistence false", "user " + pwd.getpwuid(os.getuid()).pw_name]
         if tls:
             lines += ["cafile " + tls["ca"], "certfile " + tls["cert"], "keyfile " + tls["key"],
                       "password_file " + tls["passwords"], "allow_anonymous false"]
@@ -56,8 +56,8 @@ class Broker:
         self.proc = subprocess.Popen([MOSQUITTO, "-c", self.conf], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         deadline = time.time() + 10
         while time.time() < deadline:
-            with socket.socket() as s:
-                if s.connect_ex(("127.0.0.1", self.port)) == 0:
+            with socket.socket(socket.AF_INET6 if ":" in self.host else socket.AF_INET) as s:
+                if s.connect_ex((self.host, self.port)) == 0:
                     return
             time.sleep(0.05)
         raise RuntimeError("mosquitto did not start: " + self.proc.stderr.read().decode(errors="replace"))
@@ -104,7 +104,7 @@ class Sim:
 class Client:
     """A subscriber to everything under the prefix, keeping every message by topic."""
 
-    def __init__(self, port, tls=None, user=None):
+    def __init__(self, port, tls=None, user=None, host="127.0.0.1"):
         self.messages = {}
         self.cond = threading.Condition()
         self.c = mqtt.Client(client_id="test-%d-%d" % (os.getpid(), id(self)), clean_session=True)
@@ -113,7 +113,7 @@ class Client:
         if user:
             self.c.username_pw_set(*user)
         self.c.on_message = self._on_message
-        self.c.connect("127.0.0.1", port)
+        self.c.connect(host, port)
         self.c.subscribe(PREFIX + "/#", qos=1)
         self.c.loop_start()
 
@@ -316,11 +316,12 @@ class PersistentSession(unittest.TestCase):
     def test_a_set_sent_while_the_gateway_was_away_still_arrives(self):
         work = tempfile.mkdtemp(prefix="korvel-gw-away-")
         try:
-            broker = Broker(work)
+            broker = Broker(work, host="::1")  # and a broker at an IPv6 address
             sim = Sim(os.path.join(work, "com6"), "1:PLNK:pv=1")
             b, t = make_line_files(work, "away", 6, ["1:PLNK"])
-            config = write_config(work, broker.port, [("away", b, t, ["Unlock"])], "keepalive = 5")
-            client = Client(broker.port)
+            config = write_config(work, 0, [("away", b, t, ["Unlock"])], "keepalive = 5",
+                                  url="mqtt://[::1]:%d" % broker.port)
+            client = Client(broker.port, host="::1")
             gw = Gateway(config, work, dict(os.environ, KORVELPLNK_COM6=os.path.join(work, "com6")))
             try:
                 client.wait(PREFIX + "/away/module/1/availability", lambda p: p == "online")
@@ -371,6 +372,9 @@ class Configuration(unittest.TestCase):
             r = subprocess.run([GATEWAY, "--config", path], capture_output=True, text=True, timeout=30)
             self.assertEqual(r.returncode, 2)
             self.assertIn(path + ":5: unknown key 'colour'", r.stderr)
+            path = write_config(work, 0, [("line1", b, t, [])], url="mqtt://::1:1883")  # IPv6 needs brackets
+            r = subprocess.run([GATEWAY, "--config", path, "--check"], capture_output=True, text=True, timeout=30)
+            self.assertEqual((r.returncode, path + ":2: url must be" in r.stderr), (2, True), r.stderr)
             r = subprocess.run([GATEWAY, "--version"], capture_output=True, text=True, timeout=30)
             self.assertRegex(r.stdout, r"^korvel-gateway \d+\.\d+\.\d+")
 
