@@ -43,6 +43,21 @@ std::unique_ptr<PDB> new_block() {
   return b;
 }
 
+std::string voided_entries_warning(const PDB& block) {
+  std::unique_ptr<PDB> checked = new_block();
+  *checked = block;
+  if (!CheckPDB(checked.get())) return std::string();
+  std::string list;
+  int n = 0;
+  for (int i = 0; i < kMaxDevices; ++i)
+    if (checked->Devices[i].DevType != block.Devices[i].DevType) {
+      if (n++ < 10) list += (list.empty() ? "" : ", ") + std::to_string(i);
+    }
+  if (n > 10) list += " ... (" + std::to_string(n) + " in all)";
+  return "warning: the driver's block check voids module entries " + list +
+         ": their type name does not match their type (a damaged or foreign block); they are not polled";
+}
+
 bool load_block(const std::string& path, PDB& block, std::string& err) {
   std::string bytes;
   if (!plat::read_file(path, bytes, sizeof(PDB) + 1)) {

@@ -15,6 +15,10 @@ std::unique_ptr<PDB> new_block();
 bool load_block(const std::string& path, PDB& block, std::string& err);
 bool save_block(const std::string& path, const PDB& block, std::string& err);
 
+// The module entries the driver's block check voids (their type name does not match their type,
+// as in a damaged or foreign block), as a warning to print; empty when it voids none.
+std::string voided_entries_warning(const PDB& block);
+
 // Configures module n (0..99) in entry n with its family name "PLNE" or "PLNK" (the name the
 // block check expects). False with the reason in err.
 bool add_module(PDB& block, const std::string& spec, std::string& err);

@@ -101,25 +101,6 @@ int diff_blocks(const Command& c) {
   return lines.empty() ? 0 : 1;
 }
 
-// The entries the block check voids when a driver starts with this block: their type name does
-// not match their type (a foreign or damaged block). Said on stderr, beside the JSON.
-void warn_voided(const PDB& block) {
-  std::unique_ptr<PDB> checked = cli::new_block();
-  *checked = block;
-  if (!CheckPDB(checked.get())) return;
-  std::string list;
-  int n = 0;
-  for (int i = 0; i < kMaxDevices; ++i)
-    if (checked->Devices[i].DevType != block.Devices[i].DevType) {
-      if (n++ < 10) list += (list.empty() ? "" : ", ") + std::to_string(i);
-    }
-  if (n > 10) list += " ... (" + std::to_string(n) + " in all)";
-  std::fprintf(stderr,
-               "korvel-pdb: warning: the driver's block check voids module entries %s: their type name "
-               "does not match their type (a damaged or foreign block); they are not polled\n",
-               list.c_str());
-}
-
 // A first word that is no subcommand (nor --help or --version): CLI11 would only say that a
 // subcommand is required.
 bool unknown_subcommand(int argc, char** argv, const CLI::App& app) {
@@ -159,7 +140,9 @@ int main(int argc, char** argv) {
   if (!cli::load_block(c.file, *block, err)) return fail(err);
   if (*c.print) {
     std::fputs(cli::block_json(*block).c_str(), stdout);
-    warn_voided(*block);
+    // Said on stderr, beside the JSON.
+    if (const std::string w = cli::voided_entries_warning(*block); !w.empty())
+      std::fprintf(stderr, "korvel-pdb: %s\n", w.c_str());
     return 0;
   }
   if (!edit(*block, *c.add ? c.modules : std::vector<std::string>{},

@@ -256,7 +256,12 @@ void show_message(char* msg, const Options& o) {
 int build_block(const Options& o, PDB& block) {
   std::string err;
   if (!o.blockFile.empty()) {
-    if (cli::load_block(o.blockFile, block, err)) return 0;
+    if (cli::load_block(o.blockFile, block, err)) {
+      // Else its tags only show a failure status, with no word of why.
+      if (const std::string w = cli::voided_entries_warning(block); !w.empty())
+        std::fprintf(stderr, "korvel-poll: %s\n", w.c_str());
+      return 0;
+    }
     // Bad input, as an unreadable tag list is: the driver never got to start.
     std::fprintf(stderr, "korvel-poll: %s\n", err.c_str());
     return 2;
@@ -612,9 +617,10 @@ class Host {
     if (redraw) std::printf("\x1b[H\x1b[2J");
     std::fputs(board_.table([](const std::string& gbk) { return plat::gbk_to_utf8(gbk); }).c_str(), stdout);
     if (!board_.has_wire())
-      std::puts(
-          "(exchanges and answer times come from the simulator's wire log: run with --simulate; the "
-          "library's exports report changed tags only)");
+      std::puts(o_.simulate
+                    ? "(no request has reached the simulator yet: no exchanges or answer times to show)"
+                    : "(exchanges and answer times come from the simulator's wire log: run with "
+                      "--simulate; the library's exports report changed tags only)");
     std::printf("failures: %s; timeout: the answer time-out; polls %ld%s\n",
                 board_.has_wire() ? "every failed exchange, from the simulator's wire log"
                                   : "status changes into each code as reported to the host",

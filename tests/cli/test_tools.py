@@ -224,6 +224,15 @@ class PdbFiles(unittest.TestCase):
             r = run([PDB, "print", noise])
             self.assertEqual(r.returncode, 0, r.stderr)
             self.assertIn("block check voids module entries", r.stderr)
+            # Module 3's type name lost (its length byte): korvel-poll says so too, and --stats
+            # does not send a simulated run to --simulate.
+            with open(good, "r+b") as f:
+                f.seek(16 + 264 * 3 + 5)
+                f.write(b"\0")
+            r = run([POLL, "--library", LIBRARY, "--block", good, "--simulate", "--stats", "--polls", "20"], cwd=d)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertIn("korvel-poll: warning: the driver's block check voids module entries 3:", r.stderr)
+            self.assertNotIn("run with --simulate", r.stdout)
 
 
 class HelpMatchesReadme(unittest.TestCase):
