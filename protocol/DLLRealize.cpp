@@ -133,7 +133,16 @@ bool TDLLObject::CheckResult(const std::string& answer) {
     // same sum share them: the start character at least tells a PV answer from a PARM answer.
     if (!proto::AnswerStartFits(CurCommand->AddrType, answer)) return false;
     // The frame GetCrcSourceStr and CheckCRC would build, checked in place without building it.
-    return proto::AnswerValid(CurCommand->DeviceAddr, answer);
+    if (!proto::AnswerValid(CurCommand->DeviceAddr, answer)) return false;
+    if (proto::AnswerRefused(answer)) return true;
+    // An answer whose number does not read is damaged, whatever its check characters say; taken
+    // as good it would show the tag's old value with a good status.
+    const std::string_view body = proto::AnswerBody(answer);
+    for (const int32_t idx : CurCommand->TagIndex) {
+      const TDLLTag* t = TagAt(idx);
+      if (t != nullptr && !proto::BodyDecodes(t->AddrType, t->TagType, body)) return false;
+    }
+    return true;
   });
 }
 

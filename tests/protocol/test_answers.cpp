@@ -151,6 +151,26 @@ TEST_F(AnswerPath, ParameterAndOutputAnswers) {
   EXPECT_EQ(ao->Value, Variant(4.5));
 }
 
+// A byte sum does not see every damage: station 70's output answer cut before its CR, then station
+// 77's value answer, carries check characters right for station 70 (the randomized campaign found
+// it). Its number does not read, so it is a damaged answer, not a good reading of the old value.
+TEST_F(AnswerPath, AnAnswerWhoseNumberDoesNotReadIsDamagedWhateverItsCheck) {
+  TDLLTag* ao = AddTag(3, 70, 1, 0);
+  TDLLTag* text = AddTag(3, 70, 1, 2);
+  TCommand* c = Command(ao);
+  ASSERT_EQ(Command(text), nullptr);
+  obj_->CurCommand = c;
+  const std::string crossed = "=70.25@N@=77.5@KL\r";
+  ASSERT_TRUE(proto::AnswerValid(70, crossed));
+  EXPECT_FALSE(obj_->CheckResult(crossed));
+  EXPECT_TRUE(obj_->CheckResult(proto::CheckCRC(proto::DevAddrText(70) + "=70.25@").substr(2) + "\r"));
+  EXPECT_TRUE(
+      obj_->CheckResult(proto::CheckCRC(proto::DevAddrText(70) + "?").substr(2) + "\r"));  // a refusal
+  // A text tag alone takes any body.
+  c->TagIndex = {text->TagIndex};
+  EXPECT_TRUE(obj_->CheckResult(crossed));
+}
+
 // Every failure kind: failures 1 and 2 give the plain code, from 3 on the late bit and a new time
 // stamp; the good module's value stays untouched.
 struct FailureCase {
