@@ -136,11 +136,12 @@ bool TDLLObject::CheckResult(const std::string& answer) {
     if (!proto::AnswerValid(CurCommand->DeviceAddr, answer)) return false;
     if (proto::AnswerRefused(answer)) return true;
     // An answer whose number does not read is damaged, whatever its check characters say; taken
-    // as good it would show the tag's old value with a good status.
-    const std::string_view body = proto::AnswerBody(answer);
+    // as good it would show the tag's old value with a good status. The tags share the body, so
+    // the first that takes a number decides.
     for (const int32_t idx : CurCommand->TagIndex) {
       const TDLLTag* t = TagAt(idx);
-      if (t != nullptr && !proto::BodyDecodes(t->AddrType, t->TagType, body)) return false;
+      if (t != nullptr && proto::TakesNumber(t->AddrType, t->TagType))
+        return proto::NumberReads(proto::AnswerBody(answer));
     }
     return true;
   });

@@ -97,10 +97,12 @@ bool ParseNumber(std::string_view text, double* out);
 Variant DecodeValue(int32_t addrType, uint8_t tagType, int32_t channel, std::string_view body,
                     const Variant& current);
 
-// True when a tag of this address type and tag type reads its value from the body as DecodeValue
-// does without falling back to the tag's current value. A body that fails this for a tag its
-// answer serves was not made by the module for that request: a byte sum does not see every
-// damage (a cut answer followed by another station's can carry right check characters).
-bool BodyDecodes(int32_t addrType, uint8_t tagType, std::string_view body);
+// True when a tag of this address type and tag type takes its value from the body's number.
+bool TakesNumber(int32_t addrType, uint8_t tagType);
+// True when the body's number reads, so that DecodeValue does not fall back to a tag's current
+// value. A body that fails this for a tag that takes a number was not made by the module for that
+// request: a byte sum does not see every damage (a cut answer followed by another station's can
+// carry right check characters).
+bool NumberReads(std::string_view body);
 
 }  // namespace korvel::proto

@@ -353,28 +353,24 @@ class Configuration(unittest.TestCase):
     def test_errors_exit_2_with_file_line_and_what(self):
         with tempfile.TemporaryDirectory() as work:
             b, t = make_line_files(work, "line1", 3, ["1:PLNK"])
+            # (lines, write_config's keywords, where, what)
             cases = [
-                ([("line1", "missing.pdb", t, [])], "line \"line1\"", "missing.pdb"),
-                ([("line1", b, t, ["Flow", "Ghost"])], "line \"line1\"", "writable names no tag 'Ghost'"),
-                ([("line1", b, t, []), ("line1", b, t, [])], "", "a second line named \"line1\""),
-                ([("a/b", b, t, [])], "", "one topic level"),
-                ([("line1", b, t, []), ("line2", b, t, [])], "line \"line2\"", "Com3 is the port of line \"line1\""),
+                ([("line1", "missing.pdb", t, [])], {}, "line \"line1\"", "missing.pdb"),
+                ([("line1", b, t, ["Flow", "Ghost"])], {}, "line \"line1\"", "writable names no tag 'Ghost'"),
+                ([("line1", b, t, []), ("line1", b, t, [])], {}, "", "a second line named \"line1\""),
+                ([("a/b", b, t, [])], {}, "", "one topic level"),
+                ([("line1", b, t, []), ("line2", b, t, [])], {}, "line \"line2\"", "Com3 is the port of line \"line1\""),
+                ([("line1", b, t, [])], {"mqtt_extra": 'colour = "red"'}, ":5: unknown key 'colour'", "colour"),
+                ([("line1", b, t, [])], {"url": "mqtt://::1:1883"}, ":2: url must be", "url"),  # IPv6 needs brackets
             ]
-            for lines, where, what in cases:
-                path = write_config(work, 1883, lines)
+            for lines, extra, where, what in cases:
+                path = write_config(work, 1883, lines, **extra)
                 r = subprocess.run([GATEWAY, "--config", path, "--library", LIBRARY], capture_output=True, text=True,
                                    timeout=30)
                 self.assertEqual(r.returncode, 2, r.stderr)
                 self.assertRegex(r.stderr, re.escape(path) + r":\d+: ")
                 self.assertIn(where, r.stderr)
                 self.assertIn(what, r.stderr)
-            path = write_config(work, 1883, [("line1", b, t, [])], mqtt_extra='colour = "red"')
-            r = subprocess.run([GATEWAY, "--config", path], capture_output=True, text=True, timeout=30)
-            self.assertEqual(r.returncode, 2)
-            self.assertIn(path + ":5: unknown key 'colour'", r.stderr)
-            path = write_config(work, 0, [("line1", b, t, [])], url="mqtt://::1:1883")  # IPv6 needs brackets
-            r = subprocess.run([GATEWAY, "--config", path, "--check"], capture_output=True, text=True, timeout=30)
-            self.assertEqual((r.returncode, path + ":2: url must be" in r.stderr), (2, True), r.stderr)
             r = subprocess.run([GATEWAY, "--version"], capture_output=True, text=True, timeout=30)
             self.assertRegex(r.stdout, r"^korvel-gateway \d+\.\d+\.\d+")
 

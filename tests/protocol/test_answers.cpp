@@ -531,15 +531,22 @@ TEST_P(Crossings, NoRequestTakesAnotherOnesAnswer) {
   })) << "the line did not recover";
 }
 
-// Each answer of the first station of a pair arrives lead ms after noise that ends in CR; both
-// answer punctually, in 30 and 60 ms against a 100 ms time-out.
-Crossing NoiseBefore(int a, int b) {
-  return {"noise_cr", {a, b}, false, 100, [a, b](sim::ModuleSim& sim, TDLLObject&, long poll) {
+// A pair answering punctually against a 100 ms time-out, the first with a fault on every answer:
+// noise ending in CR 5 ms ahead of its answer (answers in 30 and 60 ms), or each answer sent again
+// 20 ms later (both in 30 ms).
+Crossing PairWith(const char* name, int a, int b, sim::Fault fault, int delayB) {
+  return {name, {a, b}, false, 100, [=](sim::ModuleSim& sim, TDLLObject&, long poll) {
             if (poll != 0) return;
             sim.add_fault(a, {sim::FaultKind::Delay, 30, 0});
-            sim.add_fault(a, {sim::FaultKind::NoiseCr, 5, 0});
-            sim.add_fault(b, {sim::FaultKind::Delay, 60, 0});
+            sim.add_fault(a, fault);
+            sim.add_fault(b, {sim::FaultKind::Delay, delayB, 0});
           }};
+}
+Crossing NoiseBefore(int a, int b) {
+  return PairWith("noise_cr", a, b, {sim::FaultKind::NoiseCr, 5, 0}, 60);
+}
+Crossing Twice(int a, int b) {
+  return PairWith("repeat", a, b, {sim::FaultKind::Repeat, 20, 0}, 30);
 }
 
 // A healthy line slips once: one noise CR, later one repeated answer.
@@ -548,16 +555,6 @@ void SlipOnce(sim::ModuleSim& sim, TDLLObject&, long poll) {
     for (const int st : {19, 28, 5}) sim.add_fault(st, {sim::FaultKind::Delay, 30, 0});
   if (poll == 500) sim.add_fault(19, {sim::FaultKind::NoiseCr, 5, 1});
   if (poll == 2000) sim.add_fault(28, {sim::FaultKind::Repeat, 20, 1});
-}
-
-// Both answer in 30 ms; the first of the pair sends each answer again 20 ms later.
-Crossing Twice(int a, int b) {
-  return {"repeat", {a, b}, false, 100, [a, b](sim::ModuleSim& sim, TDLLObject&, long poll) {
-            if (poll != 0) return;
-            sim.add_fault(a, {sim::FaultKind::Delay, 30, 0});
-            sim.add_fault(a, {sim::FaultKind::Repeat, 20, 0});
-            sim.add_fault(b, {sim::FaultKind::Delay, 30, 0});
-          }};
 }
 
 // Station 19 answers 0.95 to 3 time-outs late, a new delay for each request; the others at once.
