@@ -155,7 +155,7 @@ endif()
 # The 32-bit DLL build (i686 MinGW) ships one zip with what a Windows host needs to link and run:
 # the DLL, the import libraries (MinGW's KorvelPLNK.dll.a, Microsoft's KorvelPLNK.lib), the .def
 # file they are made from, the header with the records and the parameter block's layout, the
-# README and the host guide with its examples.
+# README and the manual with the host guide's examples.
 if(WIN32)
   install(TARGETS KorvelPLNK RUNTIME DESTINATION . ARCHIVE DESTINATION . LIBRARY DESTINATION .)
   if(KORVEL_MSVC_IMPLIB)
@@ -163,7 +163,8 @@ if(WIN32)
   endif()
   install(FILES driver/KorvelPLNK.h driver/records.h driver/PDB.h cmake/KorvelPLNK.def README.md
           DESTINATION .)
-  install(FILES docs/host-guide.md DESTINATION docs)
+  file(GLOB korvel_manual ${CMAKE_SOURCE_DIR}/docs/*.md)
+  install(FILES ${korvel_manual} DESTINATION docs)
   install(DIRECTORY docs/examples DESTINATION docs)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_NAME KorvelPLNK)

@@ -1,5 +1,7 @@
 #include <dlfcn.h>
+#include <link.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -39,8 +41,19 @@ void* DynLib::symbol(const char* name) const {
 
 std::string module_path_of(const void* address) {
   Dl_info info{};
-  if (!address || dladdr(address, &info) == 0 || !info.dli_fname || !*info.dli_fname) return {};
-  // The program itself may be reported by the name it was started with; make it absolute.
+  link_map* map = nullptr;
+  if (!address || dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0) return {};
+  // The program itself is reported by the name it was started with, which says nothing about where
+  // it lies (a bare name found through PATH would resolve against the working directory): ask the
+  // system instead.
+  if (map && map->l_name && !*map->l_name) {
+    char exe[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return {};
+    exe[n] = '\0';
+    return exe;
+  }
+  if (!info.dli_fname || !*info.dli_fname) return {};
   char resolved[PATH_MAX];
   if (realpath(info.dli_fname, resolved)) return resolved;
   return info.dli_fname;

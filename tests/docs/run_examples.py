@@ -1,9 +1,12 @@
 """The host guide's C and Python hosts: the guide shows exactly the files, and both run against
-the module simulator."""
+the module simulator. The README's and the manual's code blocks marked runnable run verbatim with the
+installed tools."""
+import glob
 import os
 import re
 import subprocess
 import sys
+import tempfile
 import unittest
 
 SOURCE = os.environ["KORVEL_SOURCE"]
@@ -45,6 +48,38 @@ class ExamplesRun(unittest.TestCase):
         out = self.check([sys.executable, os.path.join(SOURCE, "docs", "examples", "minimal_host.py"), "4"],
                          PYTHONPATH=os.path.join(SOURCE, "python"))
         self.assertIn("Alarm = True", out)
+
+
+RUNNABLE = re.compile(r"<!-- runnable -->\n```sh\n(.*?)```", re.S)
+
+
+@unittest.skipUnless(os.environ.get("KORVEL_BUILD"), "needs the build tree to install from")
+class RunnableBlocksRun(unittest.TestCase):
+    def test_blocks_marked_runnable_work_verbatim(self):
+        docs = [os.path.join(SOURCE, "README.md")] + sorted(glob.glob(os.path.join(SOURCE, "docs", "*.md")))
+        blocks = []
+        for doc in docs:
+            with open(doc, encoding="utf-8") as f:
+                text = f.read()
+            found = RUNNABLE.findall(text)
+            # A marker that is not followed by a shell block would silently run nothing.
+            self.assertEqual(text.count("<!-- runnable -->"), len(found), "%s: a runnable marker without a sh block" % doc)
+            blocks += [(os.path.relpath(doc, SOURCE), code) for code in found]
+        self.assertTrue(blocks, "no block is marked runnable")
+        with tempfile.TemporaryDirectory() as tmp:
+            prefix = os.path.join(tmp, "usr")
+            subprocess.run([os.environ["KORVEL_CMAKE"], "--install", os.environ["KORVEL_BUILD"], "--prefix", prefix],
+                           check=True, capture_output=True, timeout=300)
+            env = {k: v for k, v in os.environ.items() if not k.startswith("KORVELPLNK_")}
+            env["PATH"] = os.path.join(prefix, "bin") + os.pathsep + env["PATH"]
+            for i, (doc, code) in enumerate(blocks):
+                with self.subTest(doc=doc, block=i):
+                    work = os.path.join(tmp, "run%d" % i)
+                    os.mkdir(work)
+                    r = subprocess.run(["bash", "-e", "-o", "pipefail", "-c", code], cwd=work, env=env,
+                                       capture_output=True, timeout=300)
+                    self.assertEqual(r.returncode, 0, "%s:\n%s\n%s%s" % (doc, code, r.stdout.decode("utf-8", "replace"),
+                                                                         r.stderr.decode("utf-8", "replace")))
 
 
 if __name__ == "__main__":

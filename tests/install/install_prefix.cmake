@@ -13,10 +13,17 @@ foreach(f share/doc/korvelplnk/host-guide.md ${PYDIR}/korvelplnk/__init__.py ${P
   endif()
 endforeach()
 
-# The installed tool, without --library, in a directory of its own (the driver logs below it).
+# The installed tool, without --library, started through PATH in a directory of its own (the driver
+# logs below it) that holds a file of the tool's name with a broken KorvelPLNK.so above it: the tool
+# finds its library from where it lies, never from the working directory.
+file(REMOVE_RECURSE ${WORK}/run ${WORK}/KorvelPLNK.so)
 file(MAKE_DIRECTORY ${WORK}/run)
-execute_process(COMMAND ${prefix}/bin/korvel-poll --simulate --json --polls 300 --timeout 200
+file(WRITE ${WORK}/run/korvel-poll "")
+file(WRITE ${WORK}/KorvelPLNK.so "not a library")
+execute_process(COMMAND ${CMAKE_COMMAND} -E env PATH=${prefix}/bin:$ENV{PATH}
+                        sh -c "exec korvel-poll --simulate --json --polls 300 --timeout 200"
                 WORKING_DIRECTORY ${WORK}/run RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+file(REMOVE ${WORK}/run/korvel-poll ${WORK}/KorvelPLNK.so)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "installed korvel-poll failed (${rc}): ${err}")
 endif()

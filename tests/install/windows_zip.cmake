@@ -19,8 +19,11 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${zips} OUTPUT_VARIABLE files
 string(REPLACE "\n" ";" files "${files}")
 list(FILTER files EXCLUDE REGEX "(^|/)$")  # folder entries
 list(SORT files)
+# The manual goes whole: the README points into it.
+file(GLOB manual RELATIVE ${SRC} ${SRC}/docs/*.md)
 set(want KorvelPLNK.def KorvelPLNK.dll KorvelPLNK.dll.a KorvelPLNK.h KorvelPLNK.lib PDB.h README.md
-         docs/examples/minimal_host.c docs/examples/minimal_host.py docs/host-guide.md records.h)
+         docs/examples/minimal_host.c docs/examples/minimal_host.py ${manual} records.h)
+list(SORT want)
 if(NOT files STREQUAL want)
   message(FATAL_ERROR "the zip holds ${files}, expected ${want}")
 endif()
