@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "driver/KorvelPLNK.h"
 #include "sim/wire.h"
 
 namespace korvel::cli {
@@ -65,7 +66,8 @@ void StatsBoard::report(int32_t id, uint32_t status, const std::string& text) {
     return;
   }
   if (wire_) return;  // the wire log counts every exchange
-  static constexpr uint32_t kCodes[kFailures] = {0x00100000, 0x00200000, 0x00400000, 0x00800000};
+  static constexpr uint32_t kCodes[kFailures] = {KORVEL_STATUS_NO_ANSWER, KORVEL_STATUS_INCOMPLETE,
+                                                 KORVEL_STATUS_BAD_CHECK, KORVEL_STATUS_REFUSED};
   unsigned& seen = seenThisPoll_[row.station];
   for (int k = 0; k < kFailures; ++k) {
     if ((status & kCodes[k]) == 0 || (seen & (1u << k)) != 0) continue;

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include "driver/KorvelPLNK.h"
+
 namespace korvel::cli {
 
 namespace {
@@ -11,13 +13,13 @@ struct NamedBit {
   const char* name;
 };
 constexpr NamedBit kBits[] = {
-    {0x00040000, "address refused"},
-    {0x00080000, "no value yet"},
-    {0x00100000, "no answer"},
-    {0x00200000, "incomplete answer"},
-    {0x00400000, "check characters wrong"},
-    {0x00800000, "refused by the module"},
-    {0x01000000, "failing repeatedly"},
+    {KORVEL_STATUS_ADDRESS_REFUSED, "address refused"},
+    {KORVEL_STATUS_NO_VALUE_YET, "no value yet"},
+    {KORVEL_STATUS_NO_ANSWER, "no answer"},
+    {KORVEL_STATUS_INCOMPLETE, "incomplete answer"},
+    {KORVEL_STATUS_BAD_CHECK, "check characters wrong"},
+    {KORVEL_STATUS_REFUSED, "refused by the module"},
+    {KORVEL_STATUS_REPEATED_FAILURE, "failing repeatedly"},
 };
 }  // namespace
 

@@ -86,6 +86,25 @@ _Static_assert(sizeof(TTagAddrInfo) == 536, "TTagAddrInfo is 536 bytes");
 #endif
 #endif
 
+/* Bits of a tag's status word (TTagValue.Status). 0 is a good value that came from the answer to
+ * the tag's own request. The texts are the names the tools and the Python binding print. */
+#define KORVEL_STATUS_ADDRESS_REFUSED 0x00040000u  /* "address refused": never requested */
+#define KORVEL_STATUS_NO_VALUE_YET 0x00080000u     /* "no value yet": address checked, not read */
+#define KORVEL_STATUS_NO_ANSWER 0x00100000u        /* "no answer": also a write not delivered */
+#define KORVEL_STATUS_INCOMPLETE 0x00200000u       /* "incomplete answer" at the time-out */
+#define KORVEL_STATUS_BAD_CHECK 0x00400000u        /* "check characters wrong", or a wrong answer */
+#define KORVEL_STATUS_REFUSED 0x00800000u          /* "refused by the module" ('?' answer) */
+#define KORVEL_STATUS_REPEATED_FAILURE 0x01000000u /* "failing repeatedly" (with one of the above) */
+
+/* Values of the COMMLINK tag (the line) and of DEVICELINK<n> (module n). */
+#define KORVEL_LINK_NEVER 0        /* never answered (or paused before the first answer) */
+#define KORVEL_LINK_OK 1           /* the last exchange succeeded */
+#define KORVEL_LINK_INTERFERENCE 2 /* a few failures */
+#define KORVEL_LINK_FAULT 3        /* more failures; the line after a failure */
+#define KORVEL_LINK_BROKEN 4       /* many failures */
+#define KORVEL_LINK_POWER_OFF 5    /* a probe got no answer: module off or broken */
+#define KORVEL_LINK_PAUSED 6       /* polling paused or the module disabled */
+
 /* Rules common to every export:
  * - Texts are GBK (code page 936). A `char** msg` receives a new NUL-terminated copy that the host
  *   releases with free() (Windows: CoTaskMemFree()), or NULL when there is nothing to say; a NULL

@@ -9,13 +9,13 @@
 
 #include "cli/host_tags.h"
 #include "cli/status_names.h"
+#include "driver/KorvelPLNK.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 
 namespace korvel::gateway {
 namespace {
 
-constexpr uint32_t kStatusNotDelivered = 0x00100000;
 // Sets that wait in the gateway: all lines' sets not yet taken, and per tag behind its write.
 constexpr size_t kMaxQueuedSets = 256;
 constexpr size_t kMaxWaitingPerTag = 8;
@@ -120,7 +120,7 @@ bool Line::start_driver() {
     // Most often the port cannot be opened; the line is tried again later.
     x_.FreeDriver();
     say("the driver did not start: " + text);
-    all_offline(3, text.empty() ? "the driver did not start" : text);
+    all_offline(KORVEL_LINK_FAULT, text.empty() ? "the driver did not start" : text);
     return false;
   }
   say("polling" + (text.empty() ? std::string() : ": " + text));
@@ -171,7 +171,7 @@ void Line::run() {
   take_sets();
   if (running_) stop_driver();
   running_ = false;
-  all_offline(6, "stopped");
+  all_offline(KORVEL_LINK_PAUSED, "stopped");
 }
 
 void Line::poll() {
@@ -215,7 +215,7 @@ void Line::report(const TTagValue& v) {
   outbox_.emplace_back(t.slot, value_message(v, t.module));
   if (!t.writing) return;
   // Delivery clears a tag's failure bits; a write that could not be delivered sets "no answer".
-  if ((v.Status & kStatusNotDelivered) != 0 && v.Status != t.status_before)
+  if ((v.Status & KORVEL_STATUS_NO_ANSWER) != 0 && v.Status != t.status_before)
     settle(idx, false, "not delivered: " + joined_flags(v.Status));
   else if (t.status_before != 0 && v.Status == 0)
     settle(idx, true, std::string());

@@ -1,5 +1,6 @@
 """The Python binding against the real library and the module simulator on a pseudo-terminal."""
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -12,6 +13,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import korvelplnk  # noqa: E402
 from korvelplnk import Block, Driver, DriverError, Tag, check_address, decode_status  # noqa: E402
+from korvelplnk import status  # noqa: E402
 from simline import SimLine  # noqa: E402
 
 
@@ -103,6 +105,13 @@ class LibraryTest(unittest.TestCase):
         self.assertEqual(decode_status(0), [])
         self.assertEqual(decode_status(0x01100000), ["no answer", "failing repeatedly"])
         self.assertEqual(decode_status(0x00040001), ["address refused", "bits 0x00000001"])
+        # Every code the public header names, with the same value here.
+        header = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "driver", "KorvelPLNK.h")
+        with open(header, encoding="utf-8") as f:
+            named = re.findall(r"#define KORVEL_((?:STATUS|LINK)_\w+) (\w+)", f.read())
+        self.assertEqual(len(named), 14)
+        for name, value in named:
+            self.assertEqual(getattr(status, name.replace("STATUS_", "")), int(value.rstrip("u"), 0), name)
 
 
 class DriverTest(unittest.TestCase):
