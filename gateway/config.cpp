@@ -5,7 +5,9 @@
 #include <map>
 #include <set>
 
+#include "platform/env.h"
 #include "platform/files.h"
+#include "platform/serial.h"
 #include "platform/text.h"
 
 namespace korvel::gateway {
@@ -101,10 +103,10 @@ class Reader {
     return true;
   }
 
-  // ports: the lines so far by the serial port of their block.
+  // devices: the lines so far by their serial device.
   bool line(const toml::table& t, LineConfig& l, std::set<std::string>& names,
-            std::map<int, std::string>& ports) {
-    if (!known_keys(t, {"name", "block", "tags", "writable"}, "in [[line]]")) return false;
+            std::map<std::string, std::string>& devices) {
+    if (!known_keys(t, {"name", "block", "tags", "writable", "port"}, "in [[line]]")) return false;
     if (!text(t, "name", l.name, true, "in [[line]]")) return false;
     const std::string where = "in line \"" + l.name + "\"";
     if (!topic_safe(l.name))
@@ -112,14 +114,20 @@ class Reader {
     if (!names.insert(l.name).second) return fail(t.get("name"), "a second line named \"" + l.name + "\"");
     std::string block, tags;
     if (!text(t, "block", block, true, where) || !text(t, "tags", tags, false, where)) return false;
+    if (!text(t, "port", l.device, false, where)) return false;
+    if (t.get("port") != nullptr && l.device.empty()) return fail(t.get("port"), "'port' is empty " + where);
+    l.device_given = !l.device.empty();
     l.block = std::make_shared<PDB>();
     std::string why;
     if (!cli::load_block(resolve(block), *l.block, why)) return fail(t.get("block"), why + " " + where);
-    // A port opens for one program only: the second line would never start.
-    const auto [other, first] = ports.emplace(l.block->ComPort, l.name);
-    if (!first)
-      return fail(t.get("block"), "Com" + std::to_string(l.block->ComPort + 1) + " is the port of line \"" +
-                                      other->second + "\" already " + where);
+    // A device opens for one program only: the second line would never start.
+    if (!l.device_given) l.device = plat::serial_device_path("Com" + std::to_string(l.block->ComPort + 1));
+    const auto [other, first] = devices.emplace(l.device, l.name);
+    if (!first) {
+      const std::string what = l.device_given ? l.device : "Com" + std::to_string(l.block->ComPort + 1);
+      return fail(t.get(l.device_given ? "port" : "block"),
+                  what + " is the port of line \"" + other->second + "\" already " + where);
+    }
     if (!tags.empty() && !cli::load_tags(resolve(tags), l.tags, why))
       return fail(t.get("tags"), why + " " + where);
     std::set<std::string> tag_names;
@@ -218,13 +226,31 @@ bool load_config(const std::string& path, Config& config, std::string& err) {
   if (lines == nullptr || !lines->is_array_of_tables() || lines->as_array()->empty())
     return r.fail(lines ? lines : &root, "at least one [[line]] is required");
   std::set<std::string> names;
-  std::map<int, std::string> ports;
+  std::map<std::string, std::string> devices;
   for (const toml::node& n : *lines->as_array()) {
     LineConfig l;
-    if (!r.line(*n.as_table(), l, names, ports)) return false;
+    if (!r.line(*n.as_table(), l, names, devices)) return false;
     config.lines.push_back(std::move(l));
   }
+  // Lines of distinct devices whose blocks name the same port number (blocks made with the
+  // default COM1, say): a line with a `port` key moves to a number no other line uses.
+  std::set<int> taken;
+  for (const LineConfig& l : config.lines)
+    if (!l.device_given) taken.insert(l.block->ComPort);
+  for (LineConfig& l : config.lines) {
+    if (!l.device_given || taken.insert(l.block->ComPort).second) continue;
+    int free = 0;
+    while (free < 16 && taken.count(free) != 0) ++free;
+    if (free == 16) return r.fail(&root, "more than 16 lines: a process drives at most 16 ports");
+    taken.insert(free);
+    l.block->ComPort = static_cast<decltype(l.block->ComPort)>(free);
+  }
   return true;
+}
+
+void use_devices(const Config& config) {
+  for (const LineConfig& l : config.lines)
+    if (l.device_given) plat::set_env("KORVELPLNK_COM" + std::to_string(l.block->ComPort + 1), l.device);
 }
 
 }  // namespace korvel::gateway

@@ -27,6 +27,10 @@ struct LineConfig {
   std::shared_ptr<PDB> block;
   std::vector<cli::TagSpec> tags;
   std::vector<std::string> writable;
+  // The serial device: the line's `port` key, else the device of the block's ComN (KORVELPLNK_COMN
+  // or /dev/ttyS(N-1)). With the key, the block's port number may be moved to a free one.
+  std::string device;
+  bool device_given = false;
 };
 
 struct Config {
@@ -37,5 +41,9 @@ struct Config {
 // Reads and checks the whole file, the block and tag files it names included (relative paths are
 // relative to the file). False with "file:line: what is wrong" in err.
 bool load_config(const std::string& path, Config& config, std::string& err);
+
+// Points each line's port number at its configured device (KORVELPLNK_COMN in this process), for
+// the lines with a `port` key. Before any line starts.
+void use_devices(const Config& config);
 
 }  // namespace korvel::gateway

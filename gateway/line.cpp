@@ -117,10 +117,12 @@ bool Line::start_driver() {
   const bool ok = x_.IniDriver(static_cast<int32_t>(pointers.size()), pointers.data(), &block, &msg) != 0;
   const std::string text = cli::take_message(msg);
   if (!ok) {
-    // Most often the port cannot be opened; the line is tried again later.
+    // Most often the port cannot be opened; the line is tried again later. The library names the
+    // port by its number only, which for a line with a `port` key is not the one the user wrote.
     x_.FreeDriver();
-    say("the driver did not start: " + text);
-    all_offline(KORVEL_LINK_FAULT, text.empty() ? "the driver did not start" : text);
+    const std::string said = (text.empty() ? "the driver did not start" : text) + " (" + config_.device + ")";
+    say("the driver did not start: " + said);
+    all_offline(KORVEL_LINK_FAULT, said);
     return false;
   }
   say("polling" + (text.empty() ? std::string() : ": " + text));

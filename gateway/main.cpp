@@ -98,6 +98,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (args.check) return 0;
+  gateway::use_devices(config);
 
   if (args.library.empty())
     args.library = cli::default_library(reinterpret_cast<const void*>(&on_signal), KORVEL_INSTALLED_LIBRARY);

@@ -158,9 +158,10 @@ def _decode(p):
 def write_config(work, port, lines, mqtt_extra="", url=None):
     text = '[mqtt]\nurl = "%s"\nclient_id = "korvel-gw-test"\ntopic_prefix = "%s"\n%s\n' % (
         url or "mqtt://127.0.0.1:%d" % port, PREFIX, mqtt_extra)
-    for name, block, tags, writable in lines:
+    for name, block, tags, writable, *port in lines:
         text += '[[line]]\nname = "%s"\nblock = "%s"\ntags = "%s"\nwritable = %s\n' % (
             name, block, tags, json.dumps(writable))
+        text += "".join('port = "%s"\n' % p for p in port)
     path = os.path.join(work, "gateway.toml")
     with open(path, "w") as f:
         f.write(text)
@@ -206,10 +207,11 @@ class GatewayFlow(unittest.TestCase):
         cls.sim = Sim(os.path.join(cls.work, "com3"), "1:PLNK:pv=12.5", "2:PLNE:pv=3")
         cls.broker = Broker(cls.work)
         b1, t1 = make_line_files(cls.work, "line1", 3, ["1:PLNK", "2:PLNE"])
-        b2, t2 = make_line_files(cls.work, "line2", 4, ["1:PLNK"])
-        config = write_config(cls.work, cls.broker.port, [("line1", b1, t1, ["Unlock"]), ("line2", b2, t2, [])])
-        env = dict(os.environ, KORVELPLNK_COM3=os.path.join(cls.work, "com3"),
-                   KORVELPLNK_COM4=os.path.join(cls.work, "com4"))
+        # Line 2's block names line 1's port number too; its own device comes from its port key.
+        b2, t2 = make_line_files(cls.work, "line2", 3, ["1:PLNK"])
+        config = write_config(cls.work, cls.broker.port, [("line1", b1, t1, ["Unlock"]),
+                                                          ("line2", b2, t2, [], os.path.join(cls.work, "com4"))])
+        env = dict(os.environ, KORVELPLNK_COM3=os.path.join(cls.work, "com3"))
         cls.client = Client(cls.broker.port)
         cls.gateway = Gateway(config, cls.work, env)
         cls.sim2 = None
@@ -247,7 +249,7 @@ class GatewayFlow(unittest.TestCase):
     def test_2_a_missing_port_is_said_and_retried_while_the_other_line_goes_on(self):
         c = self.client
         link = c.wait(PREFIX + "/line2/link", lambda p: p["state"] == 3)
-        self.assertIn("Com4", link["text"])
+        self.assertIn(os.path.join(self.work, "com4"), link["text"])
         c.wait(PREFIX + "/line2/module/1/availability", lambda p: p == "offline")
         self.sim.command("module 1:PLNK:pv=7.5")
         c.wait(PREFIX + "/line1/Flow", lambda p: p["value"] == 7.5)
@@ -360,6 +362,8 @@ class Configuration(unittest.TestCase):
                 ([("line1", b, t, []), ("line1", b, t, [])], {}, "", "a second line named \"line1\""),
                 ([("a/b", b, t, [])], {}, "", "one topic level"),
                 ([("line1", b, t, []), ("line2", b, t, [])], {}, "line \"line2\"", "Com3 is the port of line \"line1\""),
+                ([("line1", b, t, [], "/dev/ttyUSB0"), ("line2", b, t, [], "/dev/ttyUSB0")], {}, "line \"line2\"",
+                 "/dev/ttyUSB0 is the port of line \"line1\""),
                 ([("line1", b, t, [])], {"mqtt_extra": 'colour = "red"'}, ":5: unknown key 'colour'", "colour"),
                 ([("line1", b, t, [])], {"url": "mqtt://::1:1883"}, ":2: url must be", "url"),  # IPv6 needs brackets
             ]
@@ -371,6 +375,14 @@ class Configuration(unittest.TestCase):
                 self.assertRegex(r.stderr, re.escape(path) + r":\d+: ")
                 self.assertIn(where, r.stderr)
                 self.assertIn(what, r.stderr)
+            # The service ends for good on it, not restarted every few seconds: the unit runs no
+            # check of its own (RestartPreventExitStatus covers the main process only).
+            unit = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "gateway", "korvel-gateway.service")
+            with open(unit) as f:
+                keys = dict(re.findall(r"^(\w+)=(.*)$", f.read(), re.M))
+            self.assertNotIn("ExecStartPre", keys)
+            self.assertEqual(keys["Restart"], "on-failure")
+            self.assertIn(str(r.returncode), keys["RestartPreventExitStatus"].split())
             r = subprocess.run([GATEWAY, "--version"], capture_output=True, text=True, timeout=30)
             self.assertRegex(r.stdout, r"^korvel-gateway \d+\.\d+\.\d+")
 
