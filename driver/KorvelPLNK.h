@@ -126,9 +126,11 @@ KORVEL_API void* KORVEL_CALL FullPDB(void* block);
 
 /* Runs the configuration wizard modally on the calling thread over a copy of the host's block
  * (GetPDBLen() bytes, read and written in place; NULL gives 2 at once). hostWindow owns the
- * windows (0 = none). Returns 1 when the host's block was changed, 2 otherwise (also when no
- * window can be shown). Blocks the calling thread until the wizard ends: call it from the host's
- * window thread, never from a polling thread. */
+ * windows (0 = none). Returns 1 when the host's block was changed, 2 when it is as it was. When no
+ * window can be shown it returns at once, after the block check alone: 1 when that check voided
+ * damaged module entries in the host's block (as in a block of FullPDB's defaults only, whose
+ * entry 0 has no type name), else 2. Blocks the calling thread until the wizard ends: call it
+ * from the host's window thread, never from a polling thread. */
 KORVEL_API int32_t KORVEL_CALL DLLEdDev(intptr_t hostWindow, void* block);
 
 /* Runs the device test window on a copy of block (GetPDBLen() bytes, not changed; NULL gives 0);
