@@ -35,6 +35,7 @@ require("${files}" "the package" "./usr/${LIBDIR}/KorvelPLNK.so" "./usr/include/
         "./usr/share/doc/korvelplnk/changelog.gz" "/pkgconfig/korvelplnk.pc" "/cmake/KorvelPLNK/KorvelPLNKConfig.cmake"
         "/cmake/KorvelPLNK/KorvelPLNKTargets.cmake" "./usr/share/man/man1/korvel-poll.1.gz"
         "./usr/share/man/man1/korvel-pdb.1.gz" "./usr/share/man/man1/korvel-sim.1.gz"
+        "./usr/share/man/man3/KorvelPLNK.3.gz"
         "/dist-packages/korvelplnk/__init__.py")
 if(files MATCHES "korvel_qt|korvel-gateway|__pycache__|\\.pyc")
   message(FATAL_ERROR "the main package carries the Qt backend or compiled Python:\n${files}")
@@ -59,10 +60,14 @@ foreach(script postinst prerm)
   endif()
 endforeach()
 
-# The manual pages are the tools' --help.
+# The manual pages: a tool's options are its --help, the library's functions its header's contracts.
 execute_process(COMMAND dpkg-deb --fsys-tarfile ${main} COMMAND tar -xO ./usr/share/man/man1/korvel-poll.1.gz
                 COMMAND gzip -dc OUTPUT_VARIABLE page COMMAND_ERROR_IS_FATAL ANY)
-require("${page}" "korvel-poll(1)" ".TH KORVEL-POLL 1" "\\-\\-stats" "\\-\\-simulate")
+require("${page}" "korvel-poll(1)" ".TH KORVEL\\-POLL 1" ".SH SYNOPSIS" ".SH ENVIRONMENT" ".SH EXIT STATUS"
+        ".B \\-\\-stats\n" ".B \\-\\-simulate\n")
+execute_process(COMMAND dpkg-deb --fsys-tarfile ${main} COMMAND tar -xO ./usr/share/man/man3/KorvelPLNK.3.gz
+                COMMAND gzip -dc OUTPUT_VARIABLE page COMMAND_ERROR_IS_FATAL ANY)
+require("${page}" "KorvelPLNK(3)" ".SS IniDriver\n" ".SS OnDataRead\n" ".SS FreeDriver\n" "26508")
 
 if(QT)
   deb_of(korvelplnk-qt qt)
@@ -77,7 +82,7 @@ if(GATEWAY)
   execute_process(COMMAND dpkg-deb -c ${gateway} OUTPUT_VARIABLE files COMMAND_ERROR_IS_FATAL ANY)
   execute_process(COMMAND dpkg-deb -f ${gateway} Depends Description OUTPUT_VARIABLE fields COMMAND_ERROR_IS_FATAL ANY)
   require("${files}" "korvel-gateway" "./usr/bin/korvel-gateway" "./usr/lib/systemd/system/korvel-gateway.service"
-          "./usr/share/man/man1/korvel-gateway.1.gz" "./usr/share/doc/korvel-gateway/gateway.toml.example"
+          "./usr/share/man/man8/korvel-gateway.8.gz" "./usr/share/man/man5/korvel-gateway.toml.5.gz" "./usr/share/doc/korvel-gateway/gateway.toml.example"
           "./usr/share/doc/korvel-gateway/copyright")
   require("${fields}" "korvel-gateway's fields" "korvelplnk (= " "libmosquitto1" "Description: MQTT gateway")
 endif()
