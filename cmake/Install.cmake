@@ -75,6 +75,14 @@ if(NOT WIN32)
             PATTERN "__pycache__" EXCLUDE PATTERN "_location.py" EXCLUDE)
     install(FILES ${CMAKE_BINARY_DIR}/python/korvelplnk/_location.py
             DESTINATION ${KORVEL_INSTALL_PYTHONDIR}/korvelplnk COMPONENT main)
+    # For a virtual environment or another interpreter: a directory that holds the binding alone
+    # (a link to it), which a .pth file of that interpreter can name without bringing in the
+    # system's other Python packages.
+    set(korvel_pydir_private ${CMAKE_INSTALL_DATADIR}/korvelplnk/python)
+    file(RELATIVE_PATH korvel_py_link /prefix/${korvel_pydir_private} /prefix/${KORVEL_INSTALL_PYTHONDIR}/korvelplnk)
+    install(CODE "file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${korvel_pydir_private}\")
+                  file(CREATE_LINK ${korvel_py_link} \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${korvel_pydir_private}/korvelplnk\" SYMBOLIC)"
+            COMPONENT main)
   endif()
 
   # Hosts built against the library: pkg-config (relocatable through ${pcfiledir}) and a CMake

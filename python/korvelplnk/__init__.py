@@ -7,6 +7,9 @@ from .library import Library, LibraryError, load_library
 from .records import TTagAddrInfo, TTagInfo, TTagValue
 from .status import decode_status
 
+# The version of the KorvelPLNK release this binding belongs to (the project's version).
+__version__ = "4.8.3.0"
+
 
 def check_address(block, address, library=None):
     """(ok, normal form, message) of a tag address for the block, as the host's tag editor gets it."""
@@ -15,5 +18,6 @@ def check_address(block, address, library=None):
 
 __all__ = [
     "BAUD_RATES", "PARITIES", "Block", "Driver", "DriverError", "Library", "LibraryError", "Tag",
-    "TTagAddrInfo", "TTagInfo", "TTagValue", "Value", "check_address", "decode_status", "load_library",
+    "TTagAddrInfo", "TTagInfo", "TTagValue", "Value", "__version__", "check_address", "decode_status",
+    "load_library",
 ]

@@ -19,7 +19,9 @@ def _candidates(path):
         return [path]
     if os.environ.get("KORVELPLNK_LIBRARY"):
         return [os.environ["KORVELPLNK_LIBRARY"]]
-    here = os.path.dirname(os.path.abspath(__file__))
+    # The package's real place: another interpreter may reach it through a link (a .pth naming
+    # share/korvelplnk/python), while the library lies relative to where it is installed.
+    here = os.path.dirname(os.path.realpath(__file__))
     found = []
     try:  # written by the install: the library relative to the installed package
         from ._location import LIBRARY_FROM_PACKAGE

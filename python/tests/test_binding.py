@@ -102,6 +102,7 @@ class LibraryTest(unittest.TestCase):
         self.assertEqual(kinds[0][1], "模块测量值")
 
     def test_status_words_decode(self):
+        self.assertEqual(korvelplnk.__version__, os.environ["KORVEL_VERSION"])
         self.assertEqual(decode_status(0), [])
         self.assertEqual(decode_status(0x01100000), ["no answer", "failing repeatedly"])
         self.assertEqual(decode_status(0x00040001), ["address refused", "bits 0x00000001"])
