@@ -1,5 +1,5 @@
 """The command-line tools as a user runs them: CSV and table output, --stats, exit statuses, bad
-input, and --help in step with the README."""
+input, and --help in step with the manual's page of the tools."""
 import csv
 import fcntl
 import io
@@ -15,11 +15,11 @@ import unittest
 POLL = os.environ["KORVEL_POLL"]
 PDB = os.environ["KORVEL_PDB"]
 LIBRARY = os.environ["KORVEL_LIBRARY"]
-README = os.environ["KORVEL_README"]
+TOOLS_DOC = os.environ["KORVEL_TOOLS_DOC"]
 SIM = os.environ["KORVEL_SIM"]
 SOAK = os.environ["KORVEL_SOAK"]
 GATEWAY = os.environ.get("KORVEL_GATEWAY")  # built only with its MQTT and TOML packages
-sys.path.insert(0, os.path.join(os.path.dirname(README), "python"))
+sys.path.insert(0, os.path.join(os.path.dirname(TOOLS_DOC), "..", "python"))
 from korvelplnk.status import decode_status  # noqa: E402  (the binding names the bits the tools name)
 
 TIMEOUT_MESSAGE = "通讯超时错，期待设备应答"
@@ -237,7 +237,7 @@ class PdbFiles(unittest.TestCase):
 
 class HelpMatchesReadme(unittest.TestCase):
     def readme_row(self, tool):
-        with open(README, encoding="utf-8") as f:
+        with open(TOOLS_DOC, encoding="utf-8") as f:
             rows = [l for l in f if l.startswith("| `") and "/" + tool + "`" in l.split("|")[1]]
         self.assertEqual(len(rows), 1, tool)
         return rows[0]
