@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -67,6 +68,7 @@ struct Options {
   std::vector<std::string> simCommands;
   std::string simConfig;
   long simBaud = -1;
+  std::string logDir;
 };
 
 // The raw texts of the options that need more than CLI11 reads.
@@ -142,6 +144,9 @@ void declare_output_options(CLI::App& app, Options& o) {
       ->option_text("S")
       ->check(kNotNegative);
   app.add_option("--polls", o.polls, "stop after N polls")->option_text("N")->check(kNotNegative);
+  app.add_option("--log", o.logDir,
+                 "the library's log goes to DIR/Debug/KorvelPLNK.Log (default: below the working directory)")
+      ->option_text("DIR");
 }
 
 // The built-in simulator, and the footer.
@@ -161,6 +166,32 @@ void declare_sim_options(CLI::App& app, Options& o) {
       "Exit status: 0 after the run, 1 when the library cannot be loaded or the driver cannot start (the\n"
       "port cannot be opened: the library's message is printed), 2 for a usage error or an input file\n"
       "(--block, --tags, --sim-config) that cannot be read or holds no tags.");
+}
+
+// The library logs below the working directory, unless the host's installation (ORVANE_PATH) names
+// a project: --log DIR makes DIR that directory. Once the inputs are read, whose relative paths
+// are the user's. Returns the log's path when the run will be the one to create it, else "".
+std::string use_log_dir(const Options& o, int& rc) {
+  rc = 0;
+  if (!plat::get_env("ORVANE_PATH").empty()) {
+    if (!o.logDir.empty())
+      std::fprintf(stderr, "korvel-poll: --log %s: ORVANE_PATH is set: the library logs below its project\n",
+                   o.logDir.c_str());
+    return {};
+  }
+  std::error_code ec;
+  if (!o.logDir.empty()) {
+    std::filesystem::create_directories(o.logDir, ec);
+    std::filesystem::current_path(o.logDir, ec);
+    if (ec) {
+      std::fprintf(stderr, "korvel-poll: --log %s: %s\n", o.logDir.c_str(), ec.message().c_str());
+      rc = 2;
+      return {};
+    }
+  }
+  const std::filesystem::path log = std::filesystem::current_path(ec) / "Debug" / "KorvelPLNK.Log";
+  if (ec || std::filesystem::exists(log, ec)) return {};
+  return log.string();
 }
 
 // The tag lists and timed writes from their texts; -1 to go on, else 2 (a usage error).
@@ -665,11 +696,21 @@ int main(int argc, char** argv) {
   if (o.simulate)
     if (const int rc = start_simulator(o, *block, simulator, runner, wire); rc != 0) return rc;
 
+  int rc = 0;
+  const std::string newLog = use_log_dir(o, rc);
+  if (rc != 0) {
+    runner.stop();
+    return rc;
+  }
   Host host(o, x, std::move(tags), wire);
   host.SetTimeout(block->TimeOut);
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
-  if (!host.Start(*block)) {
+  const bool started = host.Start(*block);
+  // A log that appears in whatever directory the tool was started from should not go unnoticed.
+  if (!newLog.empty() && plat::file_exists(newLog))
+    std::fprintf(stderr, "korvel-poll: the library's log is %s\n", newLog.c_str());
+  if (!started) {
     runner.stop();
     return 1;
   }

@@ -80,6 +80,17 @@ class PollOutput(unittest.TestCase):
         self.assertIn("write Pwd := 1 queued", r.stdout)
         self.assertIn("--write Pwd=0@600000 not made: the run ended first", r.stderr)
 
+    def test_the_log_goes_where_log_says_and_its_creation_is_said_once(self):
+        with tempfile.TemporaryDirectory() as started_in:
+            logs = os.path.join(self.work.name, "logs")
+            said = []
+            for _ in range(2):
+                r = run([POLL, "--library", LIBRARY, "--simulate", "--polls", "20", "--log", logs], cwd=started_in)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                said.append("the library's log is " + os.path.join(logs, "Debug", "KorvelPLNK.Log") in r.stderr)
+            self.assertEqual(said, [True, False])
+            self.assertEqual(os.listdir(started_in), [])
+
     def test_stats_count_every_failed_exchange_under_its_kind(self):
         r = run([POLL, "--library", LIBRARY, "--simulate", "--stats", "--polls", "500", "--timeout", "200",
                  "--module", "1:PLNK", "--module", "2:PLNE", "--module", "3:PLNK",
