@@ -63,7 +63,8 @@ class RunnableBlocksRun(unittest.TestCase):
                 text = f.read()
             found = RUNNABLE.findall(text)
             # A marker that is not followed by a shell block would silently run nothing.
-            self.assertEqual(text.count("<!-- runnable -->"), len(found), "%s: a runnable marker without a sh block" % doc)
+            markers = len(re.findall(r"^<!-- runnable -->$", text, re.M))
+            self.assertEqual(markers, len(found), "%s: a runnable marker without a sh block" % doc)
             blocks += [(os.path.relpath(doc, SOURCE), code) for code in found]
         self.assertTrue(blocks, "no block is marked runnable")
         with tempfile.TemporaryDirectory() as tmp:
