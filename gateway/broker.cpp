@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <string_view>
 
 #include "platform/clock.h"
 
@@ -21,6 +22,9 @@ constexpr int kWindow = 200;
 constexpr uint64_t kCoalesceMs = 5;
 constexpr int kMaxPackets = 1000;
 constexpr int kMaxRetryS = 30;
+// Sparkplug messages that wait for the broker: beyond this the session starts again with births
+// rather than hold a slow broker's backlog.
+constexpr size_t kMaxOrdered = 100000;
 
 // libmosquitto keeps process-wide state (the TLS library among it) that is set up once.
 struct LibInit {
@@ -45,9 +49,10 @@ Broker::~Broker() {
 
 bool Broker::start(std::string& err) {
   static LibInit init;
-  // A persistent session (clean_session false): the broker keeps our subscriptions and the sets
-  // sent to us while we were away for a moment.
-  mosq_ = mosquitto_new(config_.client_id.c_str(), false, this);
+  // JSON: a persistent session (clean_session false), the broker keeps our subscriptions and the
+  // sets sent to us while we were away for a moment. Sparkplug asks for a clean session: a
+  // command is for the session it was sent in.
+  mosq_ = mosquitto_new(config_.client_id.c_str(), config_.sparkplug, this);
   if (mosq_ == nullptr) {
     err = "cannot create the MQTT client";
     return false;
@@ -62,8 +67,8 @@ bool Broker::start(std::string& err) {
   mosquitto_publish_callback_set(mosq_, &Broker::on_publish);
   mosquitto_max_inflight_messages_set(mosq_, 0);  // flush_locked() keeps the window
   const std::string offline = "offline";
-  if (mosquitto_will_set(mosq_, status_topic_.c_str(), static_cast<int>(offline.size()), offline.data(), kQos,
-                         true) != MOSQ_ERR_SUCCESS) {
+  if (!config_.sparkplug && mosquitto_will_set(mosq_, status_topic_.c_str(), static_cast<int>(offline.size()),
+                                               offline.data(), kQos, true) != MOSQ_ERR_SUCCESS) {
     err = "cannot set the will on " + status_topic_;
     return false;
   }
@@ -106,6 +111,12 @@ bool Broker::connect_now() {
                                static_cast<int>(std::min<uint64_t>(next_try_ms_ - now, 1000)));
     return false;
   }
+  if (will_source_) {
+    // Sparkplug's will changes with every attempt (its bdSeq).
+    const sparkplug::Message will = will_source_();
+    mosquitto_will_set(mosq_, will.topic.c_str(), static_cast<int>(will.payload.size()), will.payload.data(),
+                       will.qos, false);
+  }
   const int rc = mosquitto_connect(mosq_, config_.host.c_str(), config_.port, config_.keepalive);
   if (rc == MOSQ_ERR_SUCCESS) {
     said_unreachable_ = false;
@@ -128,6 +139,7 @@ void Broker::run() {
       if (connected_.load()) {
         std::lock_guard<std::mutex> lock(mu_);
         connected_.store(false);
+        ordered_.clear();
         published_.notify_all();
       }
       if (!connect_now()) continue;
@@ -208,6 +220,23 @@ void Broker::take_locked(Slot& slot, std::string&& payload, bool retain) {
 }
 
 void Broker::flush_locked() {
+  while (connected_.load() && in_flight_ < kWindow && !ordered_.empty()) {
+    const sparkplug::Message& m = ordered_.front();
+    int mid = 0;
+    const int rc = mosquitto_publish(mosq_, &mid, m.topic.c_str(), static_cast<int>(m.payload.size()),
+                                     m.payload.data(), m.qos, false);
+    if (rc == MOSQ_ERR_NO_CONN) return;  // the next connection starts a new session
+    if (rc == MOSQ_ERR_SUCCESS) {
+      ++in_flight_;
+    } else {
+      std::fprintf(stderr, "korvel-gateway: %s: not published (%s); the session starts again\n",
+                   m.topic.c_str(), mosquitto_strerror(rc));
+      ordered_.clear();
+      ++generation_;
+      return;
+    }
+    ordered_.pop_front();
+  }
   // At most kWindow messages wait for the broker's acknowledgement; the others wait here, one per
   // topic, so a slow or absent broker costs memory for the latest values only.
   while (connected_.load() && in_flight_ < kWindow && !pending_.empty()) {
@@ -243,16 +272,34 @@ void Broker::publish_retained(std::vector<std::pair<Slot*, std::string>>& messag
   wake();
 }
 
+bool Broker::publish_in_order(unsigned long generation, std::vector<sparkplug::Message>& messages) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (generation != generation_.load() || !connected_.load()) return false;
+    if (ordered_.size() + messages.size() > kMaxOrdered) {
+      std::fprintf(stderr, "korvel-gateway: the broker takes too little; the session starts again\n");
+      ordered_.clear();
+      ++generation_;
+      return false;
+    }
+    for (sparkplug::Message& m : messages) ordered_.push_back(std::move(m));
+  }
+  wake();
+  return true;
+}
+
 void Broker::connected_now(bool session_present) {
   std::lock_guard<std::mutex> lock(mu_);
   connected_.store(true);
   ++connections_;
+  ++generation_;
+  ordered_.clear();
   retry_s_ = 1;
   next_try_ms_ = 0;
   in_flight_ = 0;
   acked_.store(0);
   int mid = 0;
-  mosquitto_publish(mosq_, &mid, status_topic_.c_str(), 6, "online", kQos, true);
+  if (!config_.sparkplug) mosquitto_publish(mosq_, &mid, status_topic_.c_str(), 6, "online", kQos, true);
   for (const std::string& s : subscriptions_) mosquitto_subscribe(mosq_, &mid, s.c_str(), kQos);
   // A broker without our session has lost what it held for us, retained values included.
   for (Slot& slot : latest_) {
@@ -277,6 +324,7 @@ void Broker::on_disconnect(mosquitto*, void* self, int rc) {
   auto* b = static_cast<Broker*>(self);
   std::lock_guard<std::mutex> lock(b->mu_);
   b->connected_.store(false);
+  b->ordered_.clear();
   if (rc != 0) std::fprintf(stderr, "korvel-gateway: lost the broker; reconnecting\n");
   b->published_.notify_all();
 }
@@ -292,7 +340,8 @@ void Broker::on_message(mosquitto*, void* self, const mosquitto_message* m) {
   if (m == nullptr || m->topic == nullptr) return;
   // A retained set is the broker's copy, handed again on every subscription: written once when it
   // was published, it is not written again on each reconnection.
-  if (m->retain) {
+  // A primary host's STATE is retained by design: it is read, not written.
+  if (m->retain && !(b->config_.sparkplug && std::string_view(m->topic).starts_with("spBv1.0/STATE/"))) {
     std::fprintf(stderr,
                  "korvel-gateway: %s: a retained set is not written again (publish sets without retain)\n",
                  m->topic);
@@ -307,11 +356,12 @@ void Broker::on_message(mosquitto*, void* self, const mosquitto_message* m) {
 
 void Broker::stop(int timeout_ms) {
   if (mosq_ == nullptr) return;
-  publish(status_topic_, "offline", true);
+  if (!config_.sparkplug) publish(status_topic_, "offline", true);
   {
     std::unique_lock<std::mutex> lock(mu_);
-    published_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                        [&] { return (in_flight_ == 0 && pending_.empty()) || !connected_.load(); });
+    published_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
+      return (in_flight_ == 0 && pending_.empty() && ordered_.empty()) || !connected_.load();
+    });
   }
   mosquitto_disconnect(mosq_);
   quit_.store(true);

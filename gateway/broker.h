@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "gateway/config.h"
+#include "gateway/sparkplug.h"
 #include "platform/event.h"
 
 struct mosquitto;
@@ -61,6 +62,16 @@ class Broker {
   // taken).
   void publish_retained(std::vector<std::pair<Slot*, std::string>>& messages);
 
+  // Sparkplug: a session of messages that go out in order, each once, or not at all. A
+  // generation is one connection's session; messages of another generation are dropped (a new
+  // session starts with births), and so is a message the client refuses, which starts a new
+  // generation too: the next births close the gap. False when dropped.
+  using WillSource = std::function<sparkplug::Message()>;
+  // Called before each connection attempt for the will that attempt carries; set before start().
+  void set_will_source(WillSource source) { will_source_ = std::move(source); }
+  unsigned long generation() const { return generation_.load(); }
+  bool publish_in_order(unsigned long generation, std::vector<sparkplug::Message>& messages);
+
   // `offline` on the status topic, then disconnects (waits up to timeout_ms for the broker to take
   // what is still in flight).
   void stop(int timeout_ms);
@@ -97,6 +108,9 @@ class Broker {
   // Topics with a message to send, each once, oldest first. Entries of latest_ stay where they
   // are until erased, and one is erased only once off this queue.
   std::deque<Slot*> pending_;
+  std::deque<sparkplug::Message> ordered_;
+  WillSource will_source_;
+  std::atomic<unsigned long> generation_{0};
   int in_flight_ = 0;
   std::atomic<int> acked_{0};  // acknowledgements not yet taken off in_flight_
 

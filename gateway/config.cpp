@@ -59,14 +59,20 @@ class Reader {
     if (node == nullptr || !node->is_table()) return fail(node ? node : &root, "a [mqtt] table is required");
     const toml::table& t = *node->as_table();
     const std::string where = "in [mqtt]";
-    if (!known_keys(t,
-                    {"url", "client_id", "topic_prefix", "username", "password_file", "ca_file", "cert_file",
-                     "key_file", "keepalive"},
-                    where))
+    if (!known_keys(
+            t,
+            {"url", "client_id", "topic_prefix", "username", "password_file", "ca_file", "cert_file",
+             "key_file", "keepalive", "mode", "group_id", "edge_node_id", "primary_host_id", "bdseq_file"},
+            where))
       return false;
-    std::string url, password_file;
+    std::string url, password_file, mode = "json";
+    if (!text(t, "mode", mode, false, where)) return false;
+    if (mode != "json" && mode != "sparkplug")
+      return fail(t.get("mode"), "mode must be \"json\" or \"sparkplug\"");
+    m.sparkplug = mode == "sparkplug";
+    if (!sparkplug_ids(t, m, where)) return false;
     if (!text(t, "url", url, true, where) || !text(t, "client_id", m.client_id, true, where) ||
-        !text(t, "topic_prefix", m.topic_prefix, true, where) ||
+        !text(t, "topic_prefix", m.topic_prefix, !m.sparkplug, where) ||
         !text(t, "username", m.username, false, where) ||
         !text(t, "password_file", password_file, false, where) ||
         !text(t, "ca_file", m.ca_file, false, where) || !text(t, "cert_file", m.cert_file, false, where) ||
@@ -74,7 +80,8 @@ class Reader {
       return false;
     if (!parse_url(url, m))
       return fail(t.get("url"), "url must be mqtt://host[:port] or mqtts://host[:port]: '" + url + "'");
-    for (const std::string& level : plat_split(m.topic_prefix))
+    for (const std::string& level :
+         m.topic_prefix.empty() && m.sparkplug ? std::vector<std::string>{} : plat_split(m.topic_prefix))
       if (!topic_safe(level))
         return fail(t.get("topic_prefix"),
                     "topic_prefix must be topic levels without '+', '#' or empty levels");
@@ -103,10 +110,30 @@ class Reader {
     return true;
   }
 
+  // group_id and edge_node_id for Sparkplug, and only there.
+  bool sparkplug_ids(const toml::table& t, MqttConfig& m, const std::string& where) {
+    for (auto [key, out] : {std::pair{"group_id", &m.group_id},
+                            {"edge_node_id", &m.edge_node_id},
+                            {"primary_host_id", &m.primary_host_id},
+                            {"bdseq_file", &m.bdseq_file}}) {
+      const bool required =
+          m.sparkplug && std::string(key) != "primary_host_id" && std::string(key) != "bdseq_file";
+      if (!m.sparkplug && t.get(key) != nullptr)
+        return fail(t.get(key), std::string(key) + " needs mode = \"sparkplug\"");
+      if (!text(t, key, *out, required, where)) return false;
+      if (!out->empty() && std::string(key) != "bdseq_file" && !topic_safe(*out))
+        return fail(t.get(key), std::string(key) + " must be one topic level (no '/', '+', '#')");
+    }
+    // Kept where the service may write (its working directory) unless the file says otherwise.
+    if (m.sparkplug)
+      m.bdseq_file = m.bdseq_file.empty() ? "korvel-" + m.edge_node_id + ".bdseq" : resolve(m.bdseq_file);
+    return true;
+  }
+
   // devices: the lines so far by their serial device.
   bool line(const toml::table& t, LineConfig& l, std::set<std::string>& names,
             std::map<std::string, std::string>& devices) {
-    if (!known_keys(t, {"name", "block", "tags", "writable", "port"}, "in [[line]]")) return false;
+    if (!known_keys(t, {"name", "block", "tags", "writable", "port", "device_ids"}, "in [[line]]")) return false;
     if (!text(t, "name", l.name, true, "in [[line]]")) return false;
     const std::string where = "in line \"" + l.name + "\"";
     if (!topic_safe(l.name))
@@ -149,6 +176,25 @@ class Reader {
           return fail(&e, "writable names no tag '" + s->get() + "' " + where);
         l.writable.push_back(s->get());
       }
+    }
+    return device_ids(t, l, where);
+  }
+
+  // device_ids = { 1 = "boiler-feed", ... }: Sparkplug device ids by module number.
+  bool device_ids(const toml::table& t, LineConfig& l, const std::string& where) {
+    const toml::node* n = t.get("device_ids");
+    if (n == nullptr) return true;
+    const auto* table = n->as_table();
+    if (table == nullptr) return fail(n, "device_ids must be a table of module number = device id " + where);
+    for (const auto& [k, v] : *table) {
+      const std::string key(k.str());
+      const auto* id = v.as_string();
+      const bool number =
+          !key.empty() && key.size() <= 3 && key.find_first_not_of("0123456789") == std::string::npos;
+      if (!number || id == nullptr || !topic_safe(id->get()))
+        return fail(&v, "device_ids: '" + key +
+                            "' must be a module number with a device id of one topic level " + where);
+      l.device_ids[std::stoi(key)] = id->get();
     }
     return true;
   }
@@ -245,12 +291,27 @@ bool load_config(const std::string& path, Config& config, std::string& err) {
     taken.insert(free);
     l.block->ComPort = static_cast<decltype(l.block->ComPort)>(free);
   }
+  // A device id names one module of the whole node.
+  std::map<std::string, std::string> ids;
+  for (const LineConfig& l : config.lines)
+    for (const TDevInfo& d : l.block->Devices) {
+      if (d.DevType == 2) continue;
+      const std::string id = device_id(l, d.DevID);
+      const std::string who = "module " + std::to_string(d.DevID) + " of line \"" + l.name + "\"";
+      if (config.mqtt.sparkplug && !ids.emplace(id, who).second)
+        return r.fail(lines, "device id \"" + id + "\" of " + who + " is " + ids[id] + "'s already");
+    }
   return true;
 }
 
 void use_devices(const Config& config) {
   for (const LineConfig& l : config.lines)
     if (l.device_given) plat::set_env("KORVELPLNK_COM" + std::to_string(l.block->ComPort + 1), l.device);
+}
+
+std::string device_id(const LineConfig& line, int module) {
+  const auto it = line.device_ids.find(module);
+  return it != line.device_ids.end() ? it->second : line.name + "-" + std::to_string(module);
 }
 
 }  // namespace korvel::gateway

@@ -1,6 +1,7 @@
 // The gateway's configuration file (TOML): the broker, and the lines with their block and tags.
 #pragma once
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,11 @@ struct MqttConfig {
   std::string password;  // read from password_file, never given on the command line
   std::string ca_file, cert_file, key_file;
   int keepalive = 30;  // seconds
+  // "json" (per-tag topics under topic_prefix) or "sparkplug" (Sparkplug B, below).
+  bool sparkplug = false;
+  std::string group_id, edge_node_id;
+  std::string primary_host_id;  // empty: births without waiting for a primary host application
+  std::string bdseq_file;       // where bdSeq is kept across restarts
 };
 
 struct LineConfig {
@@ -31,6 +37,7 @@ struct LineConfig {
   // or /dev/ttyS(N-1)). With the key, the block's port number may be moved to a free one.
   std::string device;
   bool device_given = false;
+  std::map<int, std::string> device_ids;  // Sparkplug device ids by module number; else "<line>-<n>"
 };
 
 struct Config {
@@ -45,5 +52,7 @@ bool load_config(const std::string& path, Config& config, std::string& err);
 // Points each line's port number at its configured device (KORVELPLNK_COMN in this process), for
 // the lines with a `port` key. Before any line starts.
 void use_devices(const Config& config);
+// The Sparkplug device id of a module of the line.
+std::string device_id(const LineConfig& line, int module);
 
 }  // namespace korvel::gateway

@@ -61,6 +61,8 @@ Line::Line(const LineConfig& config, const cli::HostExports& x, Broker& broker, 
   all.push_back({"~link", "COMMLINK", kTypeReal, 1000});
   link_text_id_ = static_cast<int32_t>(all.size() + 1);
   all.push_back({"~linktext", "COMMLINK", kTypeString, 1000});
+  enabled_id_ = static_cast<int32_t>(all.size() + 1);
+  all.push_back({"~enabled", "ENCOMMLINK", kTypeBool, 1000});
   first_module_id_ = static_cast<int32_t>(all.size() + 1);
   // As a text: only the text follows the module's own link; a number or a Boolean follows the
   // whole line's.
@@ -100,7 +102,14 @@ void Line::offer_set(const std::string& tag, const std::string& payload) {
       return;
     }
   }
-  broker_.publish(base_ + tag + "/write_result", write_result(false, "too many sets waiting"), false);
+  result(tag, false, "too many sets waiting");
+}
+
+void Line::result(const std::string& tag, bool ok, const std::string& error) {
+  if (publisher_ != nullptr)
+    publisher_->write_result(publisher_line_, tag, ok, error);
+  else
+    broker_.publish(base_ + tag + "/write_result", write_result(ok, error), false);
 }
 
 uint64_t Line::write_wait_ms() const {
@@ -191,6 +200,8 @@ void Line::poll() {
   }
   if (!outbox_.empty()) broker_.publish_retained(outbox_);
   outbox_.clear();
+  if (publisher_ != nullptr) publisher_->values(publisher_line_, reports_);
+  reports_.clear();
   publish_link();
 }
 
@@ -205,6 +216,11 @@ void Line::report(const TTagValue& v) {
     link_dirty_ = true;
     return;
   }
+  if (v.TagID == enabled_id_) {
+    enabled_ = v.DataType == kTypeBool && v.Data.bln != 0;
+    link_dirty_ = true;
+    return;
+  }
   if (v.TagID >= first_module_id_) {
     const size_t k = static_cast<size_t>(v.TagID - first_module_id_);
     if (k < modules_.size()) publish_availability(modules_[k], module_answers(v));
@@ -214,7 +230,18 @@ void Line::report(const TTagValue& v) {
   const size_t idx = static_cast<size_t>(v.TagID - 1);
   Tag& t = tags_[idx];
   t.status = v.Status;
-  outbox_.emplace_back(t.slot, value_message(v, t.module));
+  if (publisher_ != nullptr) {
+    Report& r = reports_.emplace_back();
+    r.tag = idx;
+    r.type = v.DataType;
+    r.real = v.DataType == kTypeReal ? v.Data.dbl : 0;
+    r.boolean = v.DataType == kTypeBool && v.Data.bln != 0;
+    if (v.DataType == kTypeString && v.Data.str != nullptr) r.text = plat::gbk_to_utf8(v.Data.str);
+    r.status = v.Status;
+    r.time = v.Time;
+  } else {
+    outbox_.emplace_back(t.slot, value_message(v, t.module));
+  }
   if (!t.writing) return;
   // Delivery clears a tag's failure bits; a write that could not be delivered sets "no answer".
   if ((v.Status & KORVEL_STATUS_NO_ANSWER) != 0 && v.Status != t.status_before)
@@ -230,7 +257,6 @@ void Line::take_sets() {
     sets.swap(sets_);
   }
   for (const auto& [name, payload] : sets) {
-    const std::string result_topic = base_ + name + "/write_result";
     const auto it = by_name_.find(name);
     std::string err;
     SetValue value;
@@ -243,7 +269,7 @@ void Line::take_sets() {
     else if (!running_ || stop_.load())
       err = "the line is not running";
     if (!err.empty()) {
-      broker_.publish(result_topic, write_result(false, err), false);
+      result(name, false, err);
       continue;
     }
     Tag& t = tags_[it->second];
@@ -252,7 +278,7 @@ void Line::take_sets() {
     } else if (t.waiting.size() < kMaxWaitingPerTag) {
       t.waiting.push_back({value});
     } else {
-      broker_.publish(result_topic, write_result(false, "too many sets of this tag waiting"), false);
+      result(name, false, "too many sets of this tag waiting");
     }
   }
 }
@@ -273,9 +299,7 @@ void Line::issue(size_t idx, const SetValue& value) {
   const bool queued = x_.OnDataWrite(1, &rec, &msg) != 0;
   const std::string why = cli::take_message(msg);
   if (!queued) {
-    broker_.publish(
-        base_ + t.spec.name + "/write_result",
-        write_result(false, "refused by the library" + (why.empty() ? std::string() : ": " + why)), false);
+    result(t.spec.name, false, "refused by the library" + (why.empty() ? std::string() : ": " + why));
     return;
   }
   t.writing = true;
@@ -288,7 +312,7 @@ void Line::settle(size_t idx, bool ok, const std::string& error) {
   Tag& t = tags_[idx];
   t.writing = false;
   writing_.erase(std::find(writing_.begin(), writing_.end(), idx));
-  broker_.publish(base_ + t.spec.name + "/write_result", write_result(ok, error), false);
+  result(t.spec.name, ok, error);
   if (t.waiting.empty()) return;
   const Set next = t.waiting.front();
   t.waiting.pop_front();
@@ -321,6 +345,10 @@ void Line::settle_due(uint64_t now) {
 void Line::publish_link() {
   if (!link_dirty_) return;
   link_dirty_ = false;
+  if (publisher_ != nullptr) {
+    publisher_->link(publisher_line_, link_state_, link_text_, enabled_);
+    return;
+  }
   broker_.publish(base_ + "link",
                   "{\"state\": " + std::to_string(link_state_) + ", \"text\": " + json_text(link_text_) + "}",
                   true);
@@ -330,6 +358,10 @@ void Line::publish_availability(int module, bool online) {
   const auto it = availability_.find(module);
   if (it != availability_.end() && it->second == online) return;
   availability_[module] = online;
+  if (publisher_ != nullptr) {
+    publisher_->availability(publisher_line_, module, online);
+    return;
+  }
   broker_.publish(base_ + "module/" + std::to_string(module) + "/availability", online ? "online" : "offline",
                   true);
 }

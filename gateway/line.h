@@ -17,6 +17,7 @@
 #include "gateway/broker.h"
 #include "gateway/config.h"
 #include "gateway/payload.h"
+#include "gateway/publisher.h"
 
 namespace korvel::gateway {
 
@@ -30,6 +31,13 @@ class Line {
   const std::string& name() const { return config_.name; }
   // The topic filter of this line's sets.
   std::string set_filter() const { return base_ + "+/set"; }
+
+  // Reports and outcomes go to publisher (as its line number id) instead of the per-tag topics;
+  // before start().
+  void attach(Publisher* publisher, int id) {
+    publisher_ = publisher;
+    publisher_line_ = id;
+  }
 
   void start();
   // Ends polling, stops the driver (its statistics go to the library's log) and says so on the
@@ -74,6 +82,8 @@ class Line {
   void publish_availability(int module, bool online);
   void all_offline(int state, const std::string& text);
   void say(const std::string& text);
+  // The outcome of an order for a tag, once.
+  void result(const std::string& tag, bool ok, const std::string& error);
   uint64_t write_wait_ms() const;
 
   const LineConfig config_;
@@ -85,13 +95,17 @@ class Line {
   std::vector<size_t> writing_;  // the tags with a write on its way, oldest first
   std::vector<int> modules_;
   // Host identifiers of the internal tags the gateway adds after the user's.
-  int32_t link_state_id_ = 0, link_text_id_ = 0, first_module_id_ = 0;
+  int32_t link_state_id_ = 0, link_text_id_ = 0, enabled_id_ = 0, first_module_id_ = 0;
   std::vector<TTagInfo> infos_;
   std::vector<TTagValue> buf_;
   std::vector<std::pair<Broker::Slot*, std::string>> outbox_;  // a poll's value messages
   bool running_ = false;
   int link_state_ = 0;
   std::string link_text_;
+  bool enabled_ = true;
+  Publisher* publisher_ = nullptr;
+  int publisher_line_ = 0;
+  std::vector<Report> reports_;  // a poll's, for the publisher
   bool link_dirty_ = true;
   std::map<int, bool> availability_;
   std::string last_message_;

@@ -13,6 +13,7 @@
 #include "gateway/broker.h"
 #include "gateway/config.h"
 #include "gateway/line.h"
+#include "gateway/sparkplug_publisher.h"
 #include "platform/dynlib.h"
 
 using namespace korvel;
@@ -107,16 +108,32 @@ int main(int argc, char** argv) {
   if (!cli::load_library(args.library, lib, x, "korvel-gateway")) return 1;
 
   std::vector<std::unique_ptr<gateway::Line>> lines;
+  std::unique_ptr<gateway::SparkplugPublisher> sparkplug;
   const std::string prefix = config.mqtt.topic_prefix;
   gateway::Broker broker(config.mqtt, [&](const std::string& topic, const std::string& payload) {
+    if (sparkplug) {
+      sparkplug->on_message(topic, payload);
+      return;
+    }
     std::string line, tag;
     if (!split_set_topic(prefix, topic, line, tag)) return;
     for (auto& l : lines)
       if (l->name() == line) l->offer_set(tag, payload);
   });
+  if (config.mqtt.sparkplug) {
+    sparkplug = std::make_unique<gateway::SparkplugPublisher>(config, broker);
+    sparkplug->set_offer([&](int line, const std::string& tag, const std::string& payload) {
+      lines[static_cast<size_t>(line)]->offer_set(tag, payload);
+    });
+    for (const std::string& s : sparkplug->subscriptions()) broker.subscribe(s);
+    broker.set_will_source([&] { return sparkplug->will(); });
+  }
   for (const gateway::LineConfig& lc : config.lines) {
     lines.push_back(std::make_unique<gateway::Line>(lc, x, broker, prefix));
-    broker.subscribe(lines.back()->set_filter());
+    if (sparkplug)
+      lines.back()->attach(sparkplug.get(), static_cast<int>(lines.size() - 1));
+    else
+      broker.subscribe(lines.back()->set_filter());
   }
 
   std::signal(SIGINT, on_signal);
@@ -126,10 +143,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (auto& l : lines) l->start();
-  while (!g_stop) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  while (!g_stop) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // A new connection's births (or the primary host's return) do not wait for a line's poll.
+    if (sparkplug) sparkplug->tick();
+  }
 
   std::fprintf(stderr, "korvel-gateway: stopping\n");
   for (auto& l : lines) l->stop();
+  if (sparkplug) sparkplug->stop();  // the NDEATH after the modules' deaths
   broker.stop(3000);
   return 0;
 }

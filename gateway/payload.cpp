@@ -37,6 +37,19 @@ int utc_offset_minutes(const plat::DateTimeParts& p) {
   return static_cast<int>((as_utc - static_cast<long long>(t)) / 60);
 }
 
+// The offset changes at most on the half hour: asking the C library once per half hour keeps
+// its time-zone work out of every message.
+int cached_offset_minutes(const plat::DateTimeParts& p) {
+  thread_local long long cached_key = -1;
+  thread_local int cached_offset = 0;
+  const long long key = ((p.year * 13LL + p.month) * 32 + p.day) * 48 + p.hour * 2 + (p.minute >= 30 ? 1 : 0);
+  if (key != cached_key) {
+    cached_offset = utc_offset_minutes(p);
+    cached_key = key;
+  }
+  return cached_offset;
+}
+
 bool valid_utf8(const std::string& s) {
   return plat::gbk_to_utf8(plat::utf8_to_gbk(s)) == s;
 }
@@ -55,21 +68,22 @@ std::optional<int> module_of(const std::string& address) {
 
 std::string iso_time(double datetime) {
   const plat::DateTimeParts p = plat::decode_datetime(datetime);
-  // The offset changes at most on the half hour: asking the C library once per half hour keeps
-  // its time-zone work out of every message.
-  thread_local long long cached_key = -1;
-  thread_local int cached_offset = 0;
-  const long long key = ((p.year * 13LL + p.month) * 32 + p.day) * 48 + p.hour * 2 + (p.minute >= 30 ? 1 : 0);
-  if (key != cached_key) {
-    cached_offset = utc_offset_minutes(p);
-    cached_key = key;
-  }
-  const int off = cached_offset;
+  const int off = cached_offset_minutes(p);
   const int a = off < 0 ? -off : off;
   char text[48];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", p.year, p.month, p.day,
                 p.hour, p.minute, p.second, p.millisecond, off < 0 ? '-' : '+', a / 60, a % 60);
   return text;
+}
+
+uint64_t epoch_ms(double datetime) {
+  const plat::DateTimeParts p = plat::decode_datetime(datetime);
+  if (p.year < 1970) return 0;
+  const auto day = std::chrono::sys_days{std::chrono::year{p.year} / p.month / p.day};
+  const long long local_s = std::chrono::duration_cast<std::chrono::seconds>(day.time_since_epoch()).count() +
+                            p.hour * 3600LL + p.minute * 60LL + p.second;
+  const long long utc_s = local_s - cached_offset_minutes(p) * 60LL;
+  return utc_s < 0 ? 0 : static_cast<uint64_t>(utc_s) * 1000 + static_cast<uint64_t>(p.millisecond);
 }
 
 std::string value_message(const TTagValue& v, std::optional<int> module) {

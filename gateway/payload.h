@@ -18,6 +18,9 @@ std::optional<int> module_of(const std::string& address);
 // "2026-12-07T20:41:03.123+08:00": a local calendar date-time with the zone's offset at that moment.
 std::string iso_time(double datetime);
 
+// Milliseconds since 1970 UTC of a local calendar date-time.
+uint64_t epoch_ms(double datetime);
+
 // {"value": ..., "status": ..., "flags": [...], "module": n, "ts": "..."} of a reported value;
 // a string value is GBK and goes out as UTF-8.
 std::string value_message(const TTagValue& v, std::optional<int> module);
