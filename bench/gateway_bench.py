@@ -2,14 +2,16 @@
 each on its own simulator at 19200 baud, through one gateway to a local mosquitto. Measures the
 gateway's CPU share beside the same lines polled without MQTT (bench_many_lines, same run), its
 messages per second and CPU per message, and the latency from a value change in the simulator to the
-message at a subscriber.
-  gateway_bench.py SECONDS BUILD_DIR
+message at a subscriber. MODE json (per-tag topics, the default) or sparkplug (Sparkplug B: a
+device per module, its changes of a scan in one DDATA).
+  gateway_bench.py SECONDS BUILD_DIR [MODE]
 The last line is for scripts/bench: "RESULT key value ...". Needs Debian's python3-paho-mqtt."""
 import os
 import pwd
 import re
 import socket
 import statistics
+import struct
 import subprocess
 import sys
 import tempfile
@@ -44,7 +46,40 @@ def free_port():
         return s.getsockname()[1]
 
 
-def main(seconds, build):
+def ddata_metrics(payload):
+    """The number of metrics in a Sparkplug B payload: its top-level fields 2 (length-delimited)."""
+    i, n, count = 0, len(payload), 0
+    while i < n:
+        key, i = varint(payload, i)
+        kind = key & 7
+        if kind == 0:
+            _, i = varint(payload, i)
+        elif kind == 1:
+            i += 8
+        elif kind == 5:
+            i += 4
+        elif kind == 2:
+            size, i = varint(payload, i)
+            i += size
+            count += (key >> 3) == 2
+        else:
+            break
+    return count
+
+
+def varint(b, i):
+    v, shift = 0, 0
+    while True:
+        c = b[i]
+        i += 1
+        v |= (c & 0x7F) << shift
+        shift += 7
+        if c < 0x80:
+            return v, i
+
+
+def main(seconds, build, mode="json"):
+    sparkplug = mode == "sparkplug"
     sim, pdb = build + "/sim/korvel-sim", build + "/cli/korvel-pdb"
     gateway, many = build + "/gateway/korvel-gateway", build + "/bench/bench_many_lines"
     work = tempfile.mkdtemp(prefix="korvel-gw-bench-")
@@ -70,7 +105,8 @@ def main(seconds, build):
         reported = float(re.search(r"reported_per_s ([0-9.]+)", out).group(1))
 
         # The gateway: blocks and tag lists for the same lines, a broker, a subscriber.
-        config = ['[mqtt]\nurl = "mqtt://127.0.0.1:%d"\nclient_id = "bench"\ntopic_prefix = "korvel"\n']
+        config = ['[mqtt]\nurl = "mqtt://127.0.0.1:%d"\nclient_id = "bench"\ntopic_prefix = "korvel"\n' +
+                  ('mode = "sparkplug"\ngroup_id = "Plant"\nedge_node_id = "gw1"\n' if sparkplug else "")]
         port = free_port()
         for i in range(1, LINES + 1):
             mods = sum((["--module", "%d:PLNK" % m] for m in range(MODULES)), [])
@@ -96,13 +132,21 @@ def main(seconds, build):
         scans = {}
 
         received = [0]  # the broker's count of messages received, nearly all of them the gateway's
+        metrics = [0]  # Sparkplug: the tag changes in the DDATA of the lines subscribed to
 
         def on_message(_c, _u, msg):
             now = time.monotonic()
             if msg.topic.startswith("$SYS/"):
                 received[0] = int(msg.payload)
                 return
-            line, tag = msg.topic.split("/")[1:3]
+            if sparkplug:
+                # spBv1.0/Plant/DDATA/gw1/lineN-M: the device's changes of a scan, PV as the tag "m<M>t0".
+                line, module = msg.topic.split("/")[4].split("-")
+                tag = "m%st0" % module
+                with lock:
+                    metrics[0] += ddata_metrics(msg.payload)
+            else:
+                line, tag = msg.topic.split("/")[1:3]
             with lock:
                 if line == "line1":
                     arrived.setdefault(tag, []).append((now, msg.payload))
@@ -114,7 +158,10 @@ def main(seconds, build):
         sub.on_message = on_message
         sub.connect("127.0.0.1", port)
         for m in range(MODULES):
-            sub.subscribe([("korvel/line1/m%dt0" % m, 1), ("korvel/line2/m%dt0" % m, 1)])
+            if sparkplug:
+                sub.subscribe([("spBv1.0/Plant/DDATA/gw1/line1-%d" % m, 1), ("spBv1.0/Plant/DDATA/gw1/line2-%d" % m, 1)])
+            else:
+                sub.subscribe([("korvel/line1/m%dt0" % m, 1), ("korvel/line2/m%dt0" % m, 1)])
         sub.subscribe("$SYS/broker/messages/received", 0)
         sub.loop_start()
         gw = subprocess.Popen([gateway, "--config", work + "/gateway.toml", "--library", build + "/KorvelPLNK.so"],
@@ -124,7 +171,7 @@ def main(seconds, build):
 
         latencies = []
         time.sleep(1.1)
-        r0 = received[0]
+        r0, c0 = received[0], metrics[0]
         g0, b0, t0 = cpu_seconds(gw.pid), cpu_seconds(broker.pid), time.monotonic()
         value, pending = 2000, {}
         while time.monotonic() - t0 < seconds:
@@ -140,7 +187,8 @@ def main(seconds, build):
             with lock:
                 for mod, (v, sent) in list(pending.items()):
                     for at, payload in arrived.get("m%dt0" % mod, []):
-                        if at >= sent and re.search(rb'"value": ?%d(\.0)?[,}]' % v, payload):
+                        if at >= sent and (b"\x69" + struct.pack("<d", v) in payload if sparkplug else
+                                           re.search(rb'"value": ?%d(\.0)?[,}]' % v, payload)):
                             latencies.append((at - sent) * 1000)
                             del pending[mod]
                             break
@@ -152,6 +200,9 @@ def main(seconds, build):
         # load: its CPU per message is what compares between runs.
         time.sleep(1.1)
         sent = (received[0] - r0) / wall
+        # A tag change is a message in JSON mode; in Sparkplug mode a metric of a DDATA, counted on
+        # two of the sixteen alike lines.
+        changes = (metrics[0] - c0) / wall * LINES / 2 if sparkplug else sent
         with lock:
             # The first message of a tag is the table published at the start, not a scan.
             gaps = [(b - a) * 1000 for ts in scans.values() for a, b in zip(ts[1:], ts[2:])]
@@ -161,15 +212,19 @@ def main(seconds, build):
         gaps.sort()
         print("gateway: %.2f %% of one core (the same lines polled without MQTT: %.2f %%, %.0f reported changes/s),"
               " broker %.2f %%" % (gw_pct, polling, reported, broker_pct))
-        print("gateway: %.0f messages/s, %.2f us of CPU per message (polling alone: %.2f us per reported change)"
-              % (sent, gw_pct * 1e4 / max(sent, 1), polling * 1e4 / max(reported, 1)))
+        print("gateway (%s): %.0f messages/s, %.2f us of CPU per message (polling alone: %.2f us per reported change)"
+              % (mode, sent, gw_pct * 1e4 / max(sent, 1), polling * 1e4 / max(reported, 1)))
+        print("per tag change (%.0f changes/s): gateway %.2f us, broker %.2f us of CPU"
+              % (changes, gw_pct * 1e4 / max(changes, 1), broker_pct * 1e4 / max(changes, 1)))
         print("latency from a value change in the simulator to the subscriber: p50 %.0f ms, p99 %.0f ms (%d samples);"
               " the module's scan: p50 %.0f ms, p99 %.0f ms" % (q(latencies, .5), q(latencies, .99), len(latencies),
                                                                 q(gaps, .5), q(gaps, .99)))
         print("RESULT seconds %.0f gateway_cpu_pct %.2f polling_cpu_pct %.2f reported_per_s %.0f broker_cpu_pct %.2f latency_p50_ms %.1f "
-              "latency_p99_ms %.1f samples %d scan_p50_ms %.1f scan_p99_ms %.1f gateway_msgs_per_s %.0f gateway_us_per_msg %.2f"
+              "latency_p99_ms %.1f samples %d scan_p50_ms %.1f scan_p99_ms %.1f gateway_msgs_per_s %.0f gateway_us_per_msg %.2f "
+              "changes_per_s %.0f gateway_us_per_change %.2f broker_us_per_change %.2f mode %s"
               % (wall, gw_pct, polling, reported, broker_pct, q(latencies, .5), q(latencies, .99), len(latencies),
-                 q(gaps, .5), q(gaps, .99), sent, gw_pct * 1e4 / max(sent, 1)))
+                 q(gaps, .5), q(gaps, .99), sent, gw_pct * 1e4 / max(sent, 1), changes,
+                 gw_pct * 1e4 / max(changes, 1), broker_pct * 1e4 / max(changes, 1), mode))
     finally:
         for p in reversed(procs):
             if p.poll() is None:
@@ -179,4 +234,4 @@ def main(seconds, build):
 
 
 if __name__ == "__main__":
-    main(float(sys.argv[1]), sys.argv[2])
+    main(float(sys.argv[1]), sys.argv[2], *sys.argv[3:4])

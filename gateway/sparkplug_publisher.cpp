@@ -14,6 +14,8 @@ namespace {
 
 // Status bits of a tag that has never had a value: it is null, not good.
 constexpr uint32_t kNoValue = 0x00040000 | 0x00080000;
+// The lines' statistics change with every poll: they go out this often, not with each.
+constexpr uint64_t kStatsMs = 10000;
 
 uint64_t now_ms() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -59,6 +61,9 @@ SparkplugPublisher::SparkplugPublisher(const Config& config, Broker& broker)
     l.link_state = node_.add_node_metric(lc.name + "/Link State", sparkplug::kInt32);
     l.link_text = node_.add_node_metric(lc.name + "/Link Text", sparkplug::kString);
     l.enabled = node_.add_node_metric(lc.name + "/Communication Enabled", sparkplug::kBoolean);
+    l.polls_metric = node_.add_node_metric(lc.name + "/Statistics/Polls", sparkplug::kInt64);
+    l.reported_metric = node_.add_node_metric(lc.name + "/Statistics/Values Reported", sparkplug::kInt64);
+    l.failed_metric = node_.add_node_metric(lc.name + "/Statistics/Values Failed", sparkplug::kInt64);
     for (const TDevInfo& d : lc.block->Devices)
       if (d.DevType != 2) l.device_of_module[d.DevID] = node_.add_device(device_id(lc, d.DevID));
     for (size_t t = 0; t < lc.tags.size(); ++t) {
@@ -130,6 +135,15 @@ void SparkplugPublisher::flush_locked() {
 
 void SparkplugPublisher::tick() {
   std::lock_guard<std::mutex> lock(mu_);
+  const uint64_t now = now_ms();
+  if (now - stats_at_ >= kStatsMs) {
+    stats_at_ = now;
+    for (const LineRef& l : lines_) {
+      for (auto [metric, count] :
+           {std::pair{l.polls_metric, l.polls}, {l.reported_metric, l.reported}, {l.failed_metric, l.failed}})
+        node_.set_node_value(metric, sparkplug::Value{false, 0, false, static_cast<int64_t>(count), {}}, now);
+    }
+  }
   flush_locked();
 }
 
@@ -198,8 +212,11 @@ void SparkplugPublisher::on_message(const std::string& topic, const std::string&
 
 void SparkplugPublisher::values(int line, const std::vector<Report>& reports) {
   std::lock_guard<std::mutex> lock(mu_);
-  const LineRef& l = lines_[static_cast<size_t>(line)];
+  LineRef& l = lines_[static_cast<size_t>(line)];
+  ++l.polls;
+  l.reported += reports.size();
   for (const Report& r : reports) {
+    if (r.status != 0) ++l.failed;
     if (r.tag >= l.tags.size()) continue;
     const Place p = l.tags[r.tag];
     sparkplug::Value v;

@@ -49,6 +49,9 @@ class SparkplugPublisher : public Publisher {
     std::map<std::string, size_t> by_name;
     std::map<int, int> device_of_module;
     int link_state = -1, link_text = -1, enabled = -1;
+    // Statistics: polls, values reported, of them with a failure; as metrics every kStatsMs.
+    int polls_metric = -1, reported_metric = -1, failed_metric = -1;
+    uint64_t polls = 0, reported = 0, failed = 0;
   };
   struct Owner {
     int line = -1;
@@ -74,6 +77,7 @@ class SparkplugPublisher : public Publisher {
   unsigned long host_connection_ = 0;  // the connection on which the host was last seen online
   uint64_t host_timestamp_ = 0;
   bool stopped_ = false;
+  uint64_t stats_at_ = 0;
   bool said_bdseq_ = false;
 };
 

@@ -612,6 +612,9 @@ class Configuration(unittest.TestCase):
                  "/dev/ttyUSB0 is the port of line \"line1\""),
                 ([("line1", b, t, [])], {"mqtt_extra": 'colour = "red"'}, ":5: unknown key 'colour'", "colour"),
                 ([("line1", b, t, [])], {"url": "mqtt://::1:1883"}, ":2: url must be", "url"),  # IPv6 needs brackets
+                ([("line1", b, t, [])], {"mqtt_extra": 'mode = "sparkplug"\nedge_node_id = "gw1"'}, "in [mqtt]",
+                 "'group_id' missing"),
+                ([("line1", b, t, [])], {"mqtt_extra": 'group_id = "Plant"'}, ":5: ", "group_id needs mode"),
             ]
             for lines, extra, where, what in cases:
                 path = write_config(work, 1883, lines, **extra)
