@@ -133,7 +133,8 @@ class Reader {
   // devices: the lines so far by their serial device.
   bool line(const toml::table& t, LineConfig& l, std::set<std::string>& names,
             std::map<std::string, std::string>& devices) {
-    if (!known_keys(t, {"name", "block", "tags", "writable", "port", "device_ids"}, "in [[line]]")) return false;
+    if (!known_keys(t, {"name", "block", "tags", "writable", "port", "device_ids"}, "in [[line]]"))
+      return false;
     if (!text(t, "name", l.name, true, "in [[line]]")) return false;
     const std::string where = "in line \"" + l.name + "\"";
     if (!topic_safe(l.name))

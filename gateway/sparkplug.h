@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/KorvelPLNK.h"
+
 namespace korvel::gateway::sparkplug {
 
 // Sparkplug datatypes the gateway uses.
@@ -113,8 +115,8 @@ class Node {
     uint32_t type = 0;
     bool quality = false;
     Value value;
-    uint32_t status = 0x00080000;  // no value yet
-    uint32_t sent_status = 0x00080000;
+    uint32_t status = KORVEL_STATUS_NO_VALUE_YET;
+    uint32_t sent_status = KORVEL_STATUS_NO_VALUE_YET;
     uint64_t ts = 0;
     bool dirty = false;
   };

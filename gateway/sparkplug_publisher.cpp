@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "cli/blockfile.h"
+#include "driver/KorvelPLNK.h"
 #include "driver/records.h"
 #include "gateway/payload.h"
 #include "platform/files.h"
@@ -13,7 +14,7 @@ namespace korvel::gateway {
 namespace {
 
 // Status bits of a tag that has never had a value: it is null, not good.
-constexpr uint32_t kNoValue = 0x00040000 | 0x00080000;
+constexpr uint32_t kNoValue = KORVEL_STATUS_ADDRESS_REFUSED | KORVEL_STATUS_NO_VALUE_YET;
 // The lines' statistics change with every poll: they go out this often, not with each.
 constexpr uint64_t kStatsMs = 10000;
 
