@@ -136,14 +136,9 @@ bool TDLLObject::CheckResult(const std::string& answer) {
     if (!proto::AnswerValid(CurCommand->DeviceAddr, answer)) return false;
     if (proto::AnswerRefused(answer)) return true;
     // An answer whose number does not read is damaged, whatever its check characters say; taken
-    // as good it would show the tag's old value with a good status. The tags share the body, so
-    // the first that takes a number decides.
-    for (const int32_t idx : CurCommand->TagIndex) {
-      const TDLLTag* t = TagAt(idx);
-      if (t != nullptr && proto::TakesNumber(t->AddrType, t->TagType))
-        return proto::NumberReads(proto::AnswerBody(answer));
-    }
-    return true;
+    // as good it would show another answer's bits or text, or the tags' old values, with a good
+    // status. Every read is answered with a number, so this holds whatever tags the command serves.
+    return proto::NumberReads(proto::AnswerBody(answer));
   });
 }
 

@@ -216,11 +216,6 @@ Variant DecodeValue(int32_t addrType, uint8_t tagType, int32_t channel, std::str
   return Variant(((c >> bit) & 1u) != 0);
 }
 
-bool TakesNumber(int32_t addrType, uint8_t tagType) {
-  const AddrTypeInfo* t = AddrTypeOf(addrType);
-  return t != nullptr && t->decoding == Decoding::Numeric && (tagType == kTypeReal || tagType == kTypeBool);
-}
-
 bool NumberReads(std::string_view body) {
   double v = 0;
   return !body.empty() && ParseNumber(body.substr(0, body.size() - 1), &v);

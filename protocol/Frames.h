@@ -97,12 +97,11 @@ bool ParseNumber(std::string_view text, double* out);
 Variant DecodeValue(int32_t addrType, uint8_t tagType, int32_t channel, std::string_view body,
                     const Variant& current);
 
-// True when a tag of this address type and tag type takes its value from the body's number.
-bool TakesNumber(int32_t addrType, uint8_t tagType);
-// True when the body's number reads, so that DecodeValue does not fall back to a tag's current
-// value. A body that fails this for a tag that takes a number was not made by the module for that
-// request: a byte sum does not see every damage (a cut answer followed by another station's can
-// carry right check characters).
+// True when the body is what every answer to a read request holds: a number that reads, then the
+// status character. The answer to a request is the same frame whatever tags it serves, so a body
+// that fails this was not made by the module for that request, whether or not its tags take the
+// number: a byte sum does not see every damage (a cut answer run together with another station's
+// can carry right check characters, and then holds a second start character).
 bool NumberReads(std::string_view body);
 
 }  // namespace korvel::proto
