@@ -500,6 +500,12 @@ class TBaseDLLObject {
   bool ContinueChain(Handler send);
   // Starts the rest after a read that ended without an accepted answer (see Resting).
   void RestLine();
+  // The rest and the answer windows belong to the port, not to the instance: leaving hands them
+  // (a read still waiting ends as a miss) to the process's record of the device, and the next
+  // instance to open it takes them over, so that it waits as this one would have. A device opened
+  // for the first time, or long enough after its last use, costs nothing. "" shares nothing.
+  void LeaveLine(const std::string& device);
+  void TakeOverLine(const std::string& device);
   // True while the line rests; a rest that is over is ended.
   bool LineResting();
   // True while CurCommand must wait: the line rests, or an answer that the request could take for

@@ -13,6 +13,7 @@ class SerialLine final : public Line {
   explicit SerialLine(TBaseDLLObject* owner) : comm_(owner, true) {}
   bool open(const PDB& block, std::string& message) override { return comm_.Open(&block, message); }
   bool is_open() const override { return comm_.IsOpen(); }
+  std::string device() const override { return comm_.DevicePath; }
   std::string settings_note() const override { return comm_.SettingsNote; }
   std::string open_failure() const override { return comm_.IsOpen() ? std::string() : comm_.OpenFailure; }
   bool send(const std::string& text) override { return comm_.SendText(text); }
@@ -41,6 +42,8 @@ void TCustomDLLObject::CreatePort() {
 bool TCustomDLLObject::OpenPort(const PDB& block, std::string& msg) {
   if (Line_ == nullptr) return false;
   const bool open = Line_->open(block, msg);
+  // An answer to another instance's request on this device may still be due.
+  TakeOverLine(Line_->device());
   const std::string note = open ? Line_->settings_note() : std::string();
   if (!note.empty()) LogLine(GBK("：") + note + "\r\n");
   return open;
@@ -56,7 +59,8 @@ const std::string& TCustomDLLObject::ReadPort() {
 }
 
 void TCustomDLLObject::DestroyPort() {
-  // Destroying the line closes it.
+  // Destroying the line closes it; its rest stays with the device for the next instance.
+  if (Line_ != nullptr) LeaveLine(Line_->device());
   Line_.reset();
   PortExists = false;
 }

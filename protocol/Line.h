@@ -18,6 +18,10 @@ class Line {
 
   virtual bool is_open() const = 0;
 
+  // The device the line goes to, as the process names it (its path): an instance that opens the
+  // same device after another takes over that one's rest. "" when the line shares no device.
+  virtual std::string device() const { return {}; }
+
   // What of the settings the device did not take at the last open, as a log text; "" when it
   // took them all.
   virtual std::string settings_note() const { return {}; }

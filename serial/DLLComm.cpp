@@ -114,6 +114,7 @@ void TCommClass::OpenPort(bool retry) {
 void TCommClass::OpenHandle(bool retry) {
   if (IsOpen()) return;  // an open port keeps its device
   const std::string path = plat::serial_device_path(PortName);
+  DevicePath = path;
   const uint64_t start = plat::tick_ms();
   // The try count also bounds the loop when a test has stopped the clock.
   constexpr uint64_t kMaxTries = kOpenRetryMs / kOpenRetryPauseMs + 1;

@@ -123,6 +123,8 @@ class TCommClass {
   // What of the line settings the device did not take at the last open, as a log text; empty
   // when it took them all.
   std::string SettingsNote;
+  // The device path the port name stands for, from the first open on.
+  std::string DevicePath;
   // Why the last open of the device failed: its path and the system's reason; empty after a
   // successful open.
   std::string OpenFailure;

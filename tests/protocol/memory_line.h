@@ -17,10 +17,18 @@ namespace korvel::test {
 
 class MemoryLine final : public Line {
  public:
-  // What the test can change while the driver owns the line.
+  struct Byte {
+    uint64_t at;
+    char c;
+  };
+  // What the test can change while the driver owns the line, and the wire itself: a line opened
+  // again on the same control (a host's reload) meets the bytes still on their way.
   struct Control {
     bool present = true;  // false: the device is gone (opens and sends fail) until it is back
     int sends = 0;        // requests that went out
+    std::string device;   // the device path the line gives the driver ("": none to share)
+    uint64_t gone_until = 0;
+    std::deque<Byte> on_way;
   };
 
   MemoryLine(sim::ModuleSim& sim, std::shared_ptr<Control> control)
@@ -33,6 +41,7 @@ class MemoryLine final : public Line {
     return open_;
   }
   bool is_open() const override { return open_ && Present(plat::tick_ms()); }
+  std::string device() const override { return control_->device; }
 
   bool send(const std::string& text) override {
     const uint64_t now = plat::tick_ms();
@@ -47,7 +56,7 @@ class MemoryLine final : public Line {
     ++control_->sends;
     for (const sim::Reply& r : sim_.feed(std::string_view(text).substr(0, 255), now)) {
       if (r.vanish_ms > 0) {  // the line goes away for a while, and this request's answer with it
-        gone_until_ = now + r.vanish_ms;
+        control_->gone_until = now + r.vanish_ms;
         continue;
       }
       uint64_t at = now + r.delay_ms;
@@ -67,30 +76,26 @@ class MemoryLine final : public Line {
   }
 
  private:
-  bool Present(uint64_t now) const { return control_->present && now >= gone_until_; }
-  struct Byte {
-    uint64_t at;
-    char c;
-  };
+  bool Present(uint64_t now) const { return control_->present && now >= control_->gone_until; }
   void Queue(uint64_t at, char c) {
     // Kept in arrival order; bytes of one tick keep the order they were sent in.
-    auto pos = std::upper_bound(on_way_.begin(), on_way_.end(), at,
+    std::deque<Byte>& on_way = control_->on_way;
+    auto pos = std::upper_bound(on_way.begin(), on_way.end(), at,
                                 [](uint64_t t, const Byte& b) { return t < b.at; });
-    on_way_.insert(pos, Byte{at, c});
+    on_way.insert(pos, Byte{at, c});
   }
   void Arrive(uint64_t now) {
-    while (!on_way_.empty() && on_way_.front().at <= now) {
-      received_ += on_way_.front().c;
-      on_way_.pop_front();
+    std::deque<Byte>& on_way = control_->on_way;
+    while (!on_way.empty() && on_way.front().at <= now) {
+      received_ += on_way.front().c;
+      on_way.pop_front();
     }
   }
 
   sim::ModuleSim& sim_;
   std::shared_ptr<Control> control_;
   bool open_ = false;
-  uint64_t gone_until_ = 0;
   std::string received_;
-  std::deque<Byte> on_way_;
 };
 
 }  // namespace korvel::test

@@ -366,11 +366,25 @@ class LineMachine : public ::testing::Test {
     return infos_.size() - 1;
   }
   void Start() {
+    obj_ = std::make_unique<TDLLObject>(true);
+    Open();
+  }
+  void Open() {
     std::vector<const TTagInfo*> list;
     for (const TTagInfo& t : infos_) list.push_back(&t);
-    obj_ = std::make_unique<TDLLObject>(true);
     obj_->UseLine(std::make_unique<test::MemoryLine>(sim_, wire_));
     ASSERT_TRUE(obj_->IniDLLObj(&block_, list)) << obj_->sErrEvent;
+  }
+  // A host's reload: the instance stops (FreeDriver), then it or a new one starts on the same port
+  // (IniDriver), the old instance's answer perhaps still on its way.
+  void Reload(bool newInstance) {
+    obj_->Stop();
+    std::unique_ptr<TDLLObject> old;
+    if (newInstance) {
+      old = std::move(obj_);
+      obj_ = std::make_unique<TDLLObject>(false);
+    }
+    Open();
   }
   TDLLTag& T(size_t i) { return *obj_->TagList.at(i); }
   static bool Good(const TDLLTag& t) { return (t.Status & 0x01F00000u) == 0; }
@@ -491,6 +505,7 @@ struct Crossing {
   int polls = 4000;
   std::map<int, double> pv = {};  // a station's value, when not its number + 0.5
   std::map<int, int> alarm = {};  // a station's alarm bits, when not 0
+  int reloadEvery = 0;            // > 0: the host reloads once in every that many polls
 };
 
 void PrintTo(const Crossing& c, std::ostream* os) {
@@ -536,8 +551,12 @@ TEST_P(Crossings, NoRequestTakesAnotherOnesAnswer) {
         wrong.push_back(T(o.tag).TagName + "=" + T(o.tag).Value.toString() + " at poll " +
                         std::to_string(poll));
   };
+  wire_->device = "/dev/crossing";
   for (; poll < p.polls; ++poll) {
     p.drive(sim_, *obj_, poll);
+    // Once in every reloadEvery polls, at a point that moves from one period to the next.
+    const long period = p.reloadEvery > 0 ? poll / p.reloadEvery : 0;
+    if (p.reloadEvery > 0 && poll % p.reloadEvery == period * 89 % p.reloadEvery) Reload(period % 2 == 0);
     Poll();
   }
   EXPECT_TRUE(wrong.empty()) << wrong.size() << " values of another request, first " << wrong.front();
@@ -607,6 +626,12 @@ void RunTogether(sim::ModuleSim& sim, TDLLObject&, long poll) {
   sim.add_fault(70, {sim::FaultKind::Cut, -1, 0});
 }
 
+// Station 28 answers in 30 ms; its twin 19 in turn in 30 ms and half a time-out late.
+void LateTwin(sim::ModuleSim& sim, TDLLObject&, long poll) {
+  if (poll == 0) sim.add_fault(28, {sim::FaultKind::Delay, 30, 0});
+  if (sim.faults(19).empty()) sim.add_fault(19, {sim::FaultKind::Delay, poll % 2 == 0 ? 30 : 150, 1});
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Line, Crossings,
     ::testing::Values(
@@ -614,8 +639,8 @@ INSTANTIATE_TEST_SUITE_P(
         Crossing{"slip", {19, 28, 5}, Kinds::Pv, 100, SlipOnce, 5000}, Twice(19, 28), Twice(23, 32),
         Twice(45, 54), Twice(9, 90), Crossing{"late", {19, 28, 37, 46}, Kinds::All, 100, LateUpToThree, 8000},
         Crossing{"pause", {19, 28}, Kinds::Pv, 500, PauseWhileDue, 8000},
-        Crossing{
-            "run_together", {70, 77}, Kinds::NoNumber, 100, RunTogether, 4000, {{70, 70.25}}, {{77, 1}}}),
+        Crossing{"run_together", {70, 77}, Kinds::NoNumber, 100, RunTogether, 4000, {{70, 70.25}}, {{77, 1}}},
+        Crossing{"reload", {28, 19}, Kinds::All, 100, LateTwin, 20000, {}, {}, 397}),
     [](const ::testing::TestParamInfo<Crossing>& i) {
       return std::string(i.param.name) + "_" + std::to_string(i.param.stations[0]) + "_" +
              std::to_string(i.param.stations[1]);
