@@ -1,6 +1,9 @@
 #include "gateway/broker.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -25,6 +28,15 @@ constexpr int kMaxRetryS = 30;
 // Sparkplug messages that wait for the broker: beyond this the session starts again with births
 // rather than hold a slow broker's backlog.
 constexpr size_t kMaxOrdered = 100000;
+// Results wait here while the broker is away; sets come only from a connected broker, so this is
+// far more than can pile up.
+constexpr size_t kMaxOnce = 20000;
+
+// A topic as it goes into a log line: a hostile one may be 64 kB long.
+std::string shown(const std::string& topic) {
+  return topic.size() <= 120 ? topic
+                             : topic.substr(0, 100) + "... (" + std::to_string(topic.size()) + " bytes)";
+}
 
 // libmosquitto keeps process-wide state (the TLS library among it) that is set up once.
 struct LibInit {
@@ -34,8 +46,15 @@ struct LibInit {
 
 }  // namespace
 
-Broker::Broker(const MqttConfig& config, OnMessage on_message)
-    : config_(config), status_topic_(config.topic_prefix + "/status"), on_message_(std::move(on_message)) {}
+Broker::Broker(const MqttConfig& config, OnMessage on_message, OnRefused on_refused)
+    : config_(config),
+      status_topic_(config.topic_prefix + "/status"),
+      on_message_(std::move(on_message)),
+      on_refused_(std::move(on_refused)) {}
+
+bool Broker::v5() const {
+  return config_.protocol == MqttProtocol::v5;
+}
 
 Broker::~Broker() {
   quit_.store(true);
@@ -49,22 +68,22 @@ Broker::~Broker() {
 
 bool Broker::start(std::string& err) {
   static LibInit init;
-  // JSON: a persistent session (clean_session false), the broker keeps our subscriptions and the
-  // sets sent to us while we were away for a moment. Sparkplug asks for a clean session: a
-  // command is for the session it was sent in.
-  mosq_ = mosquitto_new(config_.client_id.c_str(), config_.sparkplug, this);
+  // A clean session on every connection: what the broker queued for a gateway that was stopped or
+  // away (sets above all) is never replayed to it later; the subscriptions are made anew.
+  mosq_ = mosquitto_new(config_.client_id.c_str(), true, this);
   if (mosq_ == nullptr) {
     err = "cannot create the MQTT client";
     return false;
   }
   // Our own thread drives the client: publishing only queues the packet.
   mosquitto_threaded_set(mosq_, true);
-  mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-  mosquitto_connect_with_flags_callback_set(
-      mosq_, [](mosquitto* m, void* self, int rc, int flags) { on_connect(m, self, rc, flags, nullptr); });
-  mosquitto_disconnect_callback_set(mosq_, &Broker::on_disconnect);
-  mosquitto_message_callback_set(mosq_, &Broker::on_message);
-  mosquitto_publish_callback_set(mosq_, &Broker::on_publish);
+  mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, v5() ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
+  mosquitto_connect_v5_callback_set(mosq_, &Broker::on_connect);
+  mosquitto_disconnect_v5_callback_set(mosq_, &Broker::on_disconnect);
+  mosquitto_message_v5_callback_set(mosq_, &Broker::on_message);
+  mosquitto_publish_v5_callback_set(mosq_, &Broker::on_publish);
+  mosquitto_subscribe_v5_callback_set(mosq_, &Broker::on_subscribe);
+  mosquitto_log_callback_set(mosq_, &Broker::on_log);
   mosquitto_max_inflight_messages_set(mosq_, 0);  // flush_locked() keeps the window
   const std::string offline = "offline";
   if (!config_.sparkplug && mosquitto_will_set(mosq_, status_topic_.c_str(), static_cast<int>(offline.size()),
@@ -79,7 +98,9 @@ bool Broker::start(std::string& err) {
     err = "cannot set the user name";
     return false;
   }
-  if (config_.tls) {
+  if (config_.tls && !config_.tls_server_name.empty()) {
+    if (!tls_for_name(err)) return false;
+  } else if (config_.tls) {
     const char* ca = config_.ca_file.empty() ? nullptr : config_.ca_file.c_str();
     const char* capath = ca == nullptr ? "/etc/ssl/certs" : nullptr;
     const int rc =
@@ -97,6 +118,40 @@ bool Broker::start(std::string& err) {
   }
   // A broker that is not there yet is no error: the network thread keeps trying.
   net_ = std::thread([this] { run(); });
+  return true;
+}
+
+bool Broker::tls_for_name(std::string& err) {
+  // The broker's certificate is checked against the given name instead of the url's host: the
+  // client library checks only the url's host, so the TLS context is ours, set up as the library
+  // sets up its own (the CA, the client's certificate, the peer verified) and with the name that
+  // OpenSSL checks while it verifies the chain. Verification stays on.
+  SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+  const auto fail = [&](const std::string& what) {
+    SSL_CTX_free(ctx);
+    err = "TLS set-up refused: " + what;
+    return false;
+  };
+  if (ctx == nullptr) return fail("no TLS context");
+  SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+  const bool ca_ok = config_.ca_file.empty() ? SSL_CTX_load_verify_dir(ctx, "/etc/ssl/certs") == 1
+                                             : SSL_CTX_load_verify_file(ctx, config_.ca_file.c_str()) == 1;
+  if (!ca_ok) return fail("cannot load the CA certificates");
+  if (!config_.cert_file.empty() &&
+      (SSL_CTX_use_certificate_chain_file(ctx, config_.cert_file.c_str()) != 1 ||
+       SSL_CTX_use_PrivateKey_file(ctx, config_.key_file.c_str(), SSL_FILETYPE_PEM) != 1 ||
+       SSL_CTX_check_private_key(ctx) != 1))
+    return fail("cannot load the client certificate and key");
+  if (X509_VERIFY_PARAM_set1_host(SSL_CTX_get0_param(ctx), config_.tls_server_name.c_str(), 0) != 1)
+    return fail("cannot check the name " + config_.tls_server_name);
+  SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+  mosquitto_int_option(mosq_, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
+  const int rc = mosquitto_void_option(mosq_, MOSQ_OPT_SSL_CTX, ctx);
+  SSL_CTX_free(ctx);  // the client holds its own reference
+  if (rc != MOSQ_ERR_SUCCESS) {
+    err = std::string("TLS set-up refused: ") + mosquitto_strerror(rc);
+    return false;
+  }
   return true;
 }
 
@@ -195,13 +250,28 @@ void Broker::finish() {
   }
 }
 
-bool Broker::send_locked(const std::string& topic, Entry& e) {
+Broker::Sent Broker::send_locked(const std::string& topic, const std::string& payload, bool retain) {
   int mid = 0;
-  const int rc = mosquitto_publish(mosq_, &mid, topic.c_str(), static_cast<int>(e.payload.size()),
-                                   e.payload.data(), kQos, e.retain);
-  e.sent = rc == MOSQ_ERR_SUCCESS;
-  if (e.sent) ++in_flight_;
-  return e.sent;
+  const int rc = v5() ? mosquitto_publish_v5(mosq_, &mid, topic.c_str(), static_cast<int>(payload.size()),
+                                             payload.data(), kQos, retain, nullptr)
+                      : mosquitto_publish(mosq_, &mid, topic.c_str(), static_cast<int>(payload.size()),
+                                          payload.data(), kQos, retain);
+  if (rc == MOSQ_ERR_SUCCESS) {
+    ++in_flight_;
+    sent_.fetch_add(1, std::memory_order_relaxed);
+    if (v5()) in_flight_topics_[mid] = topic;
+    return Sent::ok;
+  }
+  // The connection went (or memory ran short): the next connection sends it.
+  if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_NOMEM) return Sent::later;
+  // Anything else is this message's own fault and would be refused again: sending it for ever would
+  // hold up every message behind it.
+  refused_by_client_.fetch_add(1, std::memory_order_relaxed);
+  if (said_refused_.size() < 1000 && said_refused_.insert(topic).second)
+    std::fprintf(stderr,
+                 "korvel-gateway: mqtt: a message to %s is refused by the client library (%s); dropped\n",
+                 shown(topic).c_str(), mosquitto_strerror(rc));
+  return Sent::refused;
 }
 
 void Broker::queue_locked(Slot& slot) {
@@ -237,12 +307,25 @@ void Broker::flush_locked() {
     }
     ordered_.pop_front();
   }
-  // At most kWindow messages wait for the broker's acknowledgement; the others wait here, one per
-  // topic, so a slow or absent broker costs memory for the latest values only.
-  while (connected_.load() && in_flight_ < kWindow && !pending_.empty()) {
+  // At most kWindow messages wait for the broker's acknowledgement; the others wait here: results
+  // each once, values one per topic, so a slow or absent broker costs memory for the latest values
+  // only.
+  while (connected_.load() && in_flight_ < kWindow) {
+    if (!once_.empty()) {
+      const auto& [topic, payload] = once_.front();
+      if (send_locked(topic, payload, false) == Sent::later) return;
+      once_.pop_front();
+      continue;
+    }
+    if (pending_.empty()) return;
     Slot& slot = *pending_.front();
     Entry& e = slot.second;
-    if (!e.sent && !send_locked(slot.first, e)) return;  // the connection went: the next one sends it
+    if (!e.sent) {
+      const Sent r = send_locked(slot.first, e.payload, e.retain);
+      if (r == Sent::later) return;
+      e.sent = true;
+      if (r == Sent::refused) e.has_message = false;  // not offered again after a reconnection
+    }
     e.queued = false;
     pending_.pop_front();
     if (!e.retain && !e.pinned) latest_.erase(latest_.find(slot.first));
@@ -259,7 +342,19 @@ Broker::Slot* Broker::slot(const std::string& topic) {
 void Broker::publish(const std::string& topic, std::string payload, bool retain) {
   {
     std::lock_guard<std::mutex> lock(mu_);
-    take_locked(*latest_.try_emplace(topic).first, std::move(payload), retain);
+    if (retain) {
+      take_locked(*latest_.try_emplace(topic).first, std::move(payload), retain);
+    } else {
+      if (once_.size() >= kMaxOnce) {
+        once_.pop_front();
+        if (dropped_.fetch_add(1) == 0)
+          std::fprintf(stderr,
+                       "korvel-gateway: mqtt: more than %zu results wait for the broker; the oldest "
+                       "are dropped\n",
+                       kMaxOnce);
+      }
+      once_.emplace_back(topic, std::move(payload));
+    }
   }
   wake();
 }
@@ -298,9 +393,21 @@ void Broker::connected_now(bool session_present) {
   next_try_ms_ = 0;
   in_flight_ = 0;
   acked_.store(0);
+  in_flight_topics_.clear();
+  look_up_mids_.clear();
+  {
+    std::lock_guard<std::mutex> log_lock(log_mu_);
+    last_log_.clear();
+  }
   int mid = 0;
   if (!config_.sparkplug) mosquitto_publish(mosq_, &mid, status_topic_.c_str(), 6, "online", kQos, true);
   for (const std::string& s : subscriptions_) mosquitto_subscribe(mosq_, &mid, s.c_str(), kQos);
+  for (const std::string& s : look_ups_) {
+    // MQTT 5 spares us our own messages on it; with 3.1.1 they come, as live (not retained) ones.
+    const int rc = v5() ? mosquitto_subscribe_v5(mosq_, &mid, s.c_str(), kQos, MQTT_SUB_OPT_NO_LOCAL, nullptr)
+                        : mosquitto_subscribe(mosq_, &mid, s.c_str(), kQos);
+    if (rc == MOSQ_ERR_SUCCESS) look_up_mids_[mid] = s;
+  }
   // A broker without our session has lost what it held for us, retained values included.
   for (Slot& slot : latest_) {
     Entry& e = slot.second;
@@ -311,16 +418,17 @@ void Broker::connected_now(bool session_present) {
   flush_locked();
 }
 
-void Broker::on_connect(mosquitto*, void* self, int rc, int flags, const void*) {
+void Broker::on_connect(mosquitto*, void* self, int rc, int flags, const mqtt5__property*) {
   auto* b = static_cast<Broker*>(self);
   if (rc != 0) {
-    std::fprintf(stderr, "korvel-gateway: broker refused the connection: %s\n", mosquitto_connack_string(rc));
+    std::fprintf(stderr, "korvel-gateway: broker refused the connection: %s\n",
+                 b->v5() ? mosquitto_reason_string(rc) : mosquitto_connack_string(rc));
     return;
   }
   b->connected_now((flags & 1) != 0);
 }
 
-void Broker::on_disconnect(mosquitto*, void* self, int rc) {
+void Broker::on_disconnect(mosquitto*, void* self, int rc, const mqtt5__property*) {
   auto* b = static_cast<Broker*>(self);
   std::lock_guard<std::mutex> lock(b->mu_);
   b->connected_.store(false);
@@ -329,29 +437,60 @@ void Broker::on_disconnect(mosquitto*, void* self, int rc) {
   b->published_.notify_all();
 }
 
-void Broker::on_publish(mosquitto*, void* self, int) {
+void Broker::on_publish(mosquitto*, void* self, int mid, int reason, const mqtt5__property*) {
+  auto* b = static_cast<Broker*>(self);
   // Counted without the lock, which a line may hold for a whole poll's messages: the network
   // thread settles the count and refills the window once it has read every acknowledgement.
-  static_cast<Broker*>(self)->acked_.fetch_add(1, std::memory_order_relaxed);
+  b->acked_.fetch_add(1, std::memory_order_relaxed);
+  const auto it = b->in_flight_topics_.find(mid);
+  if (it == b->in_flight_topics_.end()) return;
+  const std::string topic = std::move(it->second);
+  b->in_flight_topics_.erase(it);
+  if (reason < 0x80) return;
+  // An ACL that denies our topics: without this the broker's refusal would go unnoticed.
+  b->refused_by_broker_.fetch_add(1, std::memory_order_relaxed);
+  const std::string why = mosquitto_reason_string(reason);
+  if (b->said_refused_.size() < 1000 && b->said_refused_.insert(topic).second)
+    std::fprintf(stderr, "korvel-gateway: mqtt: the broker refuses messages to %s: %s\n",
+                 shown(topic).c_str(), why.c_str());
+  if (b->on_refused_) b->on_refused_(topic, why);
 }
 
-void Broker::on_message(mosquitto*, void* self, const mosquitto_message* m) {
+void Broker::on_subscribe(mosquitto*, void* self, int mid, int, const int*, const mqtt5__property*) {
+  auto* b = static_cast<Broker*>(self);
+  const auto it = b->look_up_mids_.find(mid);
+  if (it == b->look_up_mids_.end()) return;
+  // The retained messages follow the acknowledgement and come before the broker reads this.
+  mosquitto_unsubscribe(b->mosq_, nullptr, it->second.c_str());
+  b->look_up_mids_.erase(it);
+}
+
+void Broker::on_log(mosquitto*, void* self, int level, const char* text) {
+  // The client library's own words: the TLS library's reason for a refused certificate is only
+  // here.
+  if ((level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING)) == 0 || text == nullptr) return;
+  auto* b = static_cast<Broker*>(self);
+  std::lock_guard<std::mutex> lock(b->log_mu_);
+  if (b->last_log_ == text) return;
+  b->last_log_ = text;
+  std::fprintf(stderr, "korvel-gateway: mqtt: %s\n", text);
+}
+
+void Broker::on_message(mosquitto*, void* self, const mosquitto_message* m, const mqtt5__property*) {
   auto* b = static_cast<Broker*>(self);
   if (m == nullptr || m->topic == nullptr) return;
-  // A retained set is the broker's copy, handed again on every subscription: written once when it
-  // was published, it is not written again on each reconnection.
-  // A primary host's STATE is retained by design: it is read, not written.
-  if (m->retain && !(b->config_.sparkplug && std::string_view(m->topic).starts_with("spBv1.0/STATE/"))) {
-    std::fprintf(stderr,
-                 "korvel-gateway: %s: a retained set is not written again (publish sets without retain)\n",
-                 m->topic);
-    return;
-  }
   const std::string payload =
       m->payload != nullptr && m->payloadlen > 0
           ? std::string(static_cast<const char*>(m->payload), static_cast<size_t>(m->payloadlen))
           : std::string();
-  b->on_message_(m->topic, payload);
+  b->on_message_(m->topic, payload, m->retain);
+}
+
+std::string Broker::statistics() const {
+  return std::to_string(sent_.load()) + " messages sent, " + std::to_string(refused_by_client_.load()) +
+         " refused by the client library, " + std::to_string(refused_by_broker_.load()) +
+         " refused by the broker" +
+         (dropped_.load() != 0 ? ", " + std::to_string(dropped_.load()) + " results dropped" : std::string());
 }
 
 void Broker::stop(int timeout_ms) {
@@ -360,7 +499,7 @@ void Broker::stop(int timeout_ms) {
   {
     std::unique_lock<std::mutex> lock(mu_);
     published_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
-      return (in_flight_ == 0 && pending_.empty() && ordered_.empty()) || !connected_.load();
+      return (in_flight_ == 0 && pending_.empty() && ordered_.empty() && once_.empty()) || !connected_.load();
     });
   }
   mosquitto_disconnect(mosq_);

@@ -1,7 +1,9 @@
 #include "gateway/config.h"
 
+#include <mosquitto.h>
 #include <toml++/toml.h>
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <set>
 
@@ -16,6 +18,36 @@ namespace {
 // A topic level taken from the configuration must not split or widen a topic.
 bool topic_safe(const std::string& s) {
   return !s.empty() && s.find_first_of("/+#") == std::string::npos && s.find('\0') == std::string::npos;
+}
+
+// MQTT carries topics, client ids and user names as UTF-8 text of at most 65,535 bytes; the client
+// library refuses control characters too. What it would refuse at run time is refused here.
+constexpr size_t kMaxMqttText = 65535;
+// The longest topic the gateway makes below a line's name.
+constexpr size_t kLongestModuleTopic = sizeof("/module/999/availability") - 1;
+constexpr size_t kLongestTagSuffix = sizeof("/write_result") - 1;
+
+// A name as it goes into a message: a hostile one may be 64 kB long or not text at all.
+std::string shown(const std::string& s) {
+  std::string out;
+  for (unsigned char c : s.substr(0, 60)) {
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  return s.size() > 60 ? out + "... (" + std::to_string(s.size()) + " bytes)" : out;
+}
+
+std::string mqtt_text_fault(const std::string& s) {
+  if (s.size() > kMaxMqttText)
+    return "is " + std::to_string(s.size()) + " bytes long, MQTT takes at most 65,535";
+  if (mosquitto_validate_utf8(s.data(), static_cast<int>(s.size())) != MOSQ_ERR_SUCCESS)
+    return "is not UTF-8 text without control characters (a tab, another code page)";
+  return std::string();
 }
 
 class Reader {
@@ -59,11 +91,11 @@ class Reader {
     if (node == nullptr || !node->is_table()) return fail(node ? node : &root, "a [mqtt] table is required");
     const toml::table& t = *node->as_table();
     const std::string where = "in [mqtt]";
-    if (!known_keys(
-            t,
-            {"url", "client_id", "topic_prefix", "username", "password_file", "ca_file", "cert_file",
-             "key_file", "keepalive", "mode", "group_id", "edge_node_id", "primary_host_id", "bdseq_file"},
-            where))
+    if (!known_keys(t,
+                    {"url", "client_id", "topic_prefix", "username", "password_file", "ca_file", "cert_file",
+                     "key_file", "keepalive", "mode", "group_id", "edge_node_id", "primary_host_id",
+                     "bdseq_file", "protocol", "tls_server_name"},
+                    where))
       return false;
     std::string url, password_file, mode = "json";
     if (!text(t, "mode", mode, false, where)) return false;
@@ -85,6 +117,29 @@ class Reader {
       if (!topic_safe(level))
         return fail(t.get("topic_prefix"),
                     "topic_prefix must be topic levels without '+', '#' or empty levels");
+    if (const std::string f = mqtt_text_fault(m.topic_prefix); !f.empty())
+      return fail(t.get("topic_prefix"), "topic_prefix " + f);
+    // The broker keeps '$' topics for itself and silently refuses to take ours there.
+    if (!m.topic_prefix.empty() && m.topic_prefix[0] == '$')
+      return fail(t.get("topic_prefix"), "topic_prefix must not start with '$'");
+    if (const std::string f = mqtt_text_fault(m.client_id); !f.empty())
+      return fail(t.get("client_id"), "client_id " + f);
+    if (const std::string f = mqtt_text_fault(m.username); !f.empty())
+      return fail(t.get("username"), "username " + f);
+    if (const toml::node* p = t.get("protocol")) {
+      const auto* v = p->as_string();
+      if (v != nullptr && v->get() == "5")
+        m.protocol = MqttProtocol::v5;
+      else if (v != nullptr && v->get() == "3.1.1")
+        m.protocol = MqttProtocol::v311;
+      else
+        return fail(p, "protocol must be \"5\" or \"3.1.1\"");
+    }
+    if (!text(t, "tls_server_name", m.tls_server_name, false, where)) return false;
+    if (!m.tls_server_name.empty() &&
+        (!m.tls || m.tls_server_name.find_first_of("/@ :[]") != std::string::npos ||
+         !mqtt_text_fault(m.tls_server_name).empty()))
+      return fail(t.get("tls_server_name"), "tls_server_name must be a host name, with an mqtts:// url");
     if (const toml::node* k = t.get("keepalive")) {
       const auto* i = k->as_integer();
       if (i == nullptr || i->get() < 5 || i->get() > 3600)
@@ -104,6 +159,9 @@ class Reader {
       if (m.username.empty()) return fail(t.get("password_file"), "password_file needs a username");
       const std::string pf = resolve(password_file);
       if (!plat::read_file(pf, m.password, 4096)) return fail(t.get("password_file"), "cannot read " + pf);
+      // As ssh refuses a key others can read: the password is as good as published.
+      if (plat::open_to_others(pf))
+        return fail(t.get("password_file"), pf + " is open to other users (chmod o-rwx " + pf + ")");
       m.password = m.password.substr(0, m.password.find_first_of("\r\n"));
       if (m.password.empty()) return fail(t.get("password_file"), pf + " holds no password");
     }
@@ -131,7 +189,7 @@ class Reader {
   }
 
   // devices: the lines so far by their serial device.
-  bool line(const toml::table& t, LineConfig& l, std::set<std::string>& names,
+  bool line(const toml::table& t, const std::string& prefix, LineConfig& l, std::set<std::string>& names,
             std::map<std::string, std::string>& devices) {
     if (!known_keys(t, {"name", "block", "tags", "writable", "port", "device_ids"}, "in [[line]]"))
       return false;
@@ -139,6 +197,11 @@ class Reader {
     const std::string where = "in line \"" + l.name + "\"";
     if (!topic_safe(l.name))
       return fail(t.get("name"), "the name must be one topic level (no '/', '+', '#') " + where);
+    if (const std::string f = mqtt_text_fault(l.name); !f.empty())
+      return fail(t.get("name"), "the name " + f);
+    const size_t base = prefix.size() + 1 + l.name.size();
+    if (base + kLongestModuleTopic > kMaxMqttText)
+      return fail(t.get("name"), "the name makes topics longer than MQTT takes " + where);
     if (!names.insert(l.name).second) return fail(t.get("name"), "a second line named \"" + l.name + "\"");
     std::string block, tags;
     if (!text(t, "block", block, true, where) || !text(t, "tags", tags, false, where)) return false;
@@ -162,8 +225,13 @@ class Reader {
     for (const cli::TagSpec& s : l.tags) {
       if (!topic_safe(s.name) || s.name == "link" || s.name == "module")
         return fail(t.get("tags"),
-                    "tag name '" + s.name +
+                    "tag name '" + shown(s.name) +
                         "' cannot be a topic level (no '/', '+', '#', not 'link' or 'module') " + where);
+      if (const std::string f = mqtt_text_fault(s.name); !f.empty())
+        return fail(t.get("tags"), "tag name '" + shown(s.name) + "' " + f + " " + where);
+      if (base + 1 + s.name.size() + kLongestTagSuffix > kMaxMqttText)
+        return fail(t.get("tags"),
+                    "tag name '" + shown(s.name) + "' makes topics longer than MQTT takes " + where);
       if (!tag_names.insert(s.name).second)
         return fail(t.get("tags"), "tag '" + s.name + "' listed twice " + where);
     }
@@ -276,7 +344,7 @@ bool load_config(const std::string& path, Config& config, std::string& err) {
   std::map<std::string, std::string> devices;
   for (const toml::node& n : *lines->as_array()) {
     LineConfig l;
-    if (!r.line(*n.as_table(), l, names, devices)) return false;
+    if (!r.line(*n.as_table(), config.mqtt.topic_prefix, l, names, devices)) return false;
     config.lines.push_back(std::move(l));
   }
   // Lines of distinct devices whose blocks name the same port number (blocks made with the

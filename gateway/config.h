@@ -11,6 +11,8 @@
 
 namespace korvel::gateway {
 
+enum class MqttProtocol { v5, v311 };
+
 struct MqttConfig {
   std::string host;
   int port = 1883;
@@ -26,6 +28,8 @@ struct MqttConfig {
   std::string group_id, edge_node_id;
   std::string primary_host_id;  // empty: births without waiting for a primary host application
   std::string bdseq_file;       // where bdSeq is kept across restarts
+  MqttProtocol protocol = MqttProtocol::v5;
+  std::string tls_server_name;  // the name the broker's certificate must carry, when not the url's host
 };
 
 struct LineConfig {

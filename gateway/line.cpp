@@ -16,9 +16,16 @@
 namespace korvel::gateway {
 namespace {
 
-// Sets that wait in the gateway: all lines' sets not yet taken, and per tag behind its write.
-constexpr size_t kMaxQueuedSets = 256;
-constexpr size_t kMaxWaitingPerTag = 8;
+// The status bits that say a value was not read (address refused ... failing repeatedly).
+constexpr uint32_t kStatusFailure = KORVEL_STATUS_ADDRESS_REFUSED | KORVEL_STATUS_NO_VALUE_YET |
+                                    KORVEL_STATUS_NO_ANSWER | KORVEL_STATUS_INCOMPLETE |
+                                    KORVEL_STATUS_BAD_CHECK | KORVEL_STATUS_REFUSED |
+                                    KORVEL_STATUS_REPEATED_FAILURE;
+// Sets received and not yet taken by the line's thread, which takes them up as they come.
+constexpr size_t kMaxQueuedSets = 4096;
+// At a stop, writes already handed to the library get this long to go out and be answered.
+constexpr uint64_t kStopSettleMs = 3000;
+const char kStopping[] = "gateway stopping";
 
 std::string joined_flags(uint32_t status) {
   std::string out;
@@ -35,26 +42,18 @@ bool module_answers(const TTagValue& v) {
   return text.ends_with(GBK("通讯正常!")) || text.ends_with(GBK("通讯出现干扰!"));
 }
 
-std::string json_text(const std::string& utf8) {
-  return cli::json_string(utf8);
-}
-
 }  // namespace
 
-Line::Line(const LineConfig& config, const cli::HostExports& x, Broker& broker, const std::string& prefix)
-    : config_(config), x_(x), broker_(broker), base_(prefix + "/" + config.name + "/") {
-  for (const cli::TagSpec& s : config_.tags) {
-    Tag t;
-    t.spec = s;
-    t.topic = base_ + s.name;
-    t.slot = broker_.slot(t.topic);
-    t.module = module_of(s.address);
-    t.writable =
-        std::find(config_.writable.begin(), config_.writable.end(), s.name) != config_.writable.end();
-    by_name_[s.name] = tags_.size();
-    tags_.push_back(std::move(t));
+Line::Line(const LineConfig& config, const cli::HostExports& x, Publisher& publisher, int id)
+    : config_(config), x_(x), pub_(publisher), id_(id) {
+  tags_.resize(config_.tags.size());
+  for (size_t i = 0; i < config_.tags.size(); ++i) {
+    const std::string& name = config_.tags[i].name;
+    tags_[i].writable =
+        std::find(config_.writable.begin(), config_.writable.end(), name) != config_.writable.end();
+    by_name_[name] = i;
   }
-  // The line's health is published whatever the user's list holds: the line's state as a number
+  // The line's health is handed on whatever the user's list holds: the line's state as a number
   // and a text, and each configured module's link.
   std::vector<cli::TagSpec> all = config_.tags;
   link_state_id_ = static_cast<int32_t>(all.size() + 1);
@@ -84,9 +83,16 @@ void Line::start() {
   thread_ = std::thread([this] { run(); });
 }
 
-void Line::stop() {
-  stop_.store(true);
+void Line::request_stop() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    stop_.store(true);
+  }
   wake_.notify_all();
+}
+
+void Line::stop() {
+  request_stop();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -95,21 +101,20 @@ void Line::say(const std::string& text) {
 }
 
 void Line::offer_set(const std::string& tag, const std::string& payload) {
+  const char* refusal = nullptr;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    if (sets_.size() < kMaxQueuedSets) {
+    if (finished_)
+      refusal = kStopping;
+    else if (sets_.size() >= kMaxQueuedSets)
+      refusal = "too many sets waiting";
+    else
       sets_.emplace_back(tag, payload);
-      return;
-    }
   }
-  result(tag, false, "too many sets waiting");
-}
-
-void Line::result(const std::string& tag, bool ok, const std::string& error) {
-  if (publisher_ != nullptr)
-    publisher_->write_result(publisher_line_, tag, ok, error);
+  if (refusal != nullptr)
+    result(tag, false, refusal);
   else
-    broker_.publish(base_ + tag + "/write_result", write_result(ok, error), false);
+    wake_.notify_one();
 }
 
 uint64_t Line::write_wait_ms() const {
@@ -146,12 +151,19 @@ void Line::stop_driver() {
   say("stopped" + (text.empty() ? std::string() : ": " + text));
 }
 
+void Line::wait_for_sets(uint64_t ms) {
+  std::unique_lock<std::mutex> lock(mu_);
+  wake_.wait_for(lock, std::chrono::milliseconds(std::max<uint64_t>(ms, 1)),
+                 [&] { return stop_.load() || !sets_.empty(); });
+}
+
 void Line::run() {
   uint64_t retry_ms = 1000;
   uint64_t next_start = 0;
   while (!stop_.load()) {
     if (!running_) {
-      // A line that did not start is tried again with back-off; sets meanwhile get their refusal.
+      // A line that did not start is tried again with back-off; sets meanwhile get their refusal
+      // as they come.
       if (plat::tick_ms() >= next_start) {
         running_ = start_driver();
         if (!running_) {
@@ -162,27 +174,45 @@ void Line::run() {
       if (!running_) {
         take_sets();
         const uint64_t now = plat::tick_ms();
-        std::unique_lock<std::mutex> lock(mu_);
-        wake_.wait_for(lock, std::chrono::milliseconds(next_start > now ? next_start - now : 1),
-                       [&] { return stop_.load() || !sets_.empty(); });
+        wait_for_sets(next_start > now ? next_start - now : 1);
         continue;
       }
       retry_ms = 1000;
     }
+    // A set wakes the line: it is handed to the library and sent by the poll that follows.
     take_sets();
     poll();
     settle_due(plat::tick_ms());
-    const uint16_t period = x_.DetectScanTime();
-    std::unique_lock<std::mutex> lock(mu_);
-    wake_.wait_for(lock, std::chrono::milliseconds(period == 0 ? 1 : period),
-                   [&] { return stop_.load() || !sets_.empty(); });
+    wait_for_sets(x_.DetectScanTime());
   }
+  stopping_ = true;
+  take_sets();
+  for (const auto& [idx, value] : waiting_) result(config_.tags[idx].name, false, kStopping);
+  waiting_.clear();
+  drain();
   while (!writing_.empty())
     settle(writing_.front(), false, "the gateway stopped before the outcome was known");
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    finished_ = true;
+  }
   take_sets();
   if (running_) stop_driver();
   running_ = false;
   all_offline(KORVEL_LINK_PAUSED, "stopped");
+}
+
+void Line::drain() {
+  // Writes handed to the library may be on the wire already: polling a little longer tells their
+  // outcome instead of guessing it.
+  const uint64_t until = plat::tick_ms() + kStopSettleMs;
+  while (running_ && !writing_.empty() && plat::tick_ms() < until) {
+    take_sets();
+    poll();
+    settle_due(plat::tick_ms());
+    if (writing_.empty()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<uint16_t>(x_.DetectScanTime(), 1, 100)));
+  }
 }
 
 void Line::poll() {
@@ -195,14 +225,17 @@ void Line::poll() {
   if (!text.empty()) last_message_ = text;
   for (int32_t i = 0; i < n && i < static_cast<int32_t>(buf_.size()); ++i) {
     TTagValue& v = buf_[static_cast<size_t>(i)];
+    char* owned = v.DataType == kTypeString ? v.Data.str : nullptr;
     report(v);
-    if (v.DataType == kTypeString) std::free(v.Data.str);
+    std::free(owned);
   }
-  if (!outbox_.empty()) broker_.publish_retained(outbox_);
-  outbox_.clear();
-  if (publisher_ != nullptr) publisher_->values(publisher_line_, reports_);
+  pub_.values(id_, reports_);
   reports_.clear();
-  publish_link();
+  link_changed();
+}
+
+void Line::result(const std::string& tag, bool ok, const std::string& error) {
+  pub_.write_result(id_, tag, ok, error);
 }
 
 void Line::report(const TTagValue& v) {
@@ -223,25 +256,32 @@ void Line::report(const TTagValue& v) {
   }
   if (v.TagID >= first_module_id_) {
     const size_t k = static_cast<size_t>(v.TagID - first_module_id_);
-    if (k < modules_.size()) publish_availability(modules_[k], module_answers(v));
+    if (k < modules_.size()) set_availability(modules_[k], module_answers(v));
     return;
   }
   if (v.TagID < 1 || static_cast<size_t>(v.TagID) > tags_.size()) return;
   const size_t idx = static_cast<size_t>(v.TagID - 1);
   Tag& t = tags_[idx];
   t.status = v.Status;
-  if (publisher_ != nullptr) {
-    Report& r = reports_.emplace_back();
-    r.tag = idx;
-    r.type = v.DataType;
-    r.real = v.DataType == kTypeReal ? v.Data.dbl : 0;
-    r.boolean = v.DataType == kTypeBool && v.Data.bln != 0;
-    if (v.DataType == kTypeString && v.Data.str != nullptr) r.text = plat::gbk_to_utf8(v.Data.str);
-    r.status = v.Status;
-    r.time = v.Time;
-  } else {
-    outbox_.emplace_back(t.slot, value_message(v, t.module));
+  if ((v.Status & kStatusFailure) == 0) {
+    t.has_read = true;
+    if (v.DataType == kTypeReal)
+      t.last_number = v.Data.dbl;
+    else if (v.DataType == kTypeBool)
+      t.last_number = v.Data.bln;
+    else if (v.DataType == kTypeString)
+      last_text_[idx] = v.Data.str != nullptr ? plat::gbk_to_utf8(v.Data.str) : std::string();
   }
+  // A failing module's tags come with a placeholder (0, false, "Error"): what a subscriber must
+  // see is the last value read, with the flags that say it is not current.
+  Report& r = reports_.emplace_back();
+  r.tag = idx;
+  r.type = t.has_read ? v.DataType : kNoValueRead;
+  r.real = t.last_number;
+  r.boolean = t.last_number != 0;
+  if (r.type == kTypeString) r.text = last_text_[idx];
+  r.status = v.Status;
+  r.time = v.Time;
   if (!t.writing) return;
   // Delivery clears a tag's failure bits; a write that could not be delivered sets "no answer".
   if ((v.Status & KORVEL_STATUS_NO_ANSWER) != 0 && v.Status != t.status_before)
@@ -256,42 +296,50 @@ void Line::take_sets() {
     std::lock_guard<std::mutex> lock(mu_);
     sets.swap(sets_);
   }
-  for (const auto& [name, payload] : sets) {
-    const auto it = by_name_.find(name);
-    std::string err;
-    SetValue value;
-    if (it == by_name_.end())
-      err = "unknown tag";
-    else if (!tags_[it->second].writable)
-      err = "not writable";
-    else if (!parse_set(payload, tags_[it->second].spec.type, value, err))
-      ;
-    else if (!running_ || stop_.load())
-      err = "the line is not running";
-    if (!err.empty()) {
-      result(name, false, err);
-      continue;
-    }
-    Tag& t = tags_[it->second];
-    if (!t.writing) {
-      issue(it->second, value);
-    } else if (t.waiting.size() < kMaxWaitingPerTag) {
-      t.waiting.push_back({value});
-    } else {
-      result(name, false, "too many sets of this tag waiting");
-    }
+  for (const auto& [name, payload] : sets) order(name, payload);
+}
+
+void Line::order(const std::string& name, const std::string& payload) {
+  const auto it = by_name_.find(name);
+  std::string err;
+  SetValue value;
+  if (it == by_name_.end())
+    err = "unknown tag";
+  else if (!tags_[it->second].writable)
+    err = "not writable";
+  else if (!parse_set(payload, config_.tags[it->second].type, value, err))
+    ;
+  else if (stopping_)
+    err = kStopping;
+  else if (!running_)
+    err = "the line is not running";
+  if (!err.empty()) {
+    result(name, false, err);
+    return;
   }
+  const size_t idx = it->second;
+  if (!tags_[idx].writing) {
+    issue(idx, value);
+    return;
+  }
+  // The newest set of a tag wins, as in the library's own write queue: one waits behind the
+  // write on its way, and a newer one takes its place.
+  auto [w, fresh] = waiting_.try_emplace(idx, value);
+  if (fresh) return;
+  result(name, false, "superseded");
+  w->second = std::move(value);
 }
 
 void Line::issue(size_t idx, const SetValue& value) {
   Tag& t = tags_[idx];
+  const uint8_t type = config_.tags[idx].type;
   TTagValue rec{};
   rec.TagID = static_cast<int32_t>(idx + 1);
-  rec.DataType = t.spec.type;
+  rec.DataType = type;
   std::string text = value.text;
-  if (t.spec.type == kTypeReal)
+  if (type == kTypeReal)
     rec.Data.dbl = value.real;
-  else if (t.spec.type == kTypeBool)
+  else if (type == kTypeBool)
     rec.Data.bln = value.boolean ? 1 : 0;
   else
     rec.Data.str = text.data();
@@ -299,7 +347,8 @@ void Line::issue(size_t idx, const SetValue& value) {
   const bool queued = x_.OnDataWrite(1, &rec, &msg) != 0;
   const std::string why = cli::take_message(msg);
   if (!queued) {
-    result(t.spec.name, false, "refused by the library" + (why.empty() ? std::string() : ": " + why));
+    result(config_.tags[idx].name, false,
+           "refused by the library" + (why.empty() ? std::string() : ": " + why));
     return;
   }
   t.writing = true;
@@ -311,67 +360,56 @@ void Line::issue(size_t idx, const SetValue& value) {
 void Line::settle(size_t idx, bool ok, const std::string& error) {
   Tag& t = tags_[idx];
   t.writing = false;
-  writing_.erase(std::find(writing_.begin(), writing_.end(), idx));
-  result(t.spec.name, ok, error);
-  if (t.waiting.empty()) return;
-  const Set next = t.waiting.front();
-  t.waiting.pop_front();
-  if (stop_.load() || !running_) {
-    settle(idx, false, "the gateway stopped before the set was written");
+  if (const auto it = std::find(writing_.begin(), writing_.end(), idx); it != writing_.end())
+    writing_.erase(it);
+  const std::string& name = config_.tags[idx].name;
+  result(name, ok, error);
+  const auto w = waiting_.find(idx);
+  if (w == waiting_.end()) return;
+  const SetValue next = std::move(w->second);
+  waiting_.erase(w);
+  if (stopping_ || !running_) {
+    result(name, false, stopping_ ? kStopping : "the line is not running");
     return;
   }
-  issue(idx, next.value);
+  issue(idx, next);
 }
 
 void Line::settle_due(uint64_t now) {
-  for (size_t k = 0; k < writing_.size();) {
-    const size_t i = writing_[k];
-    Tag& t = tags_[i];
-    if (now < t.deadline) {
-      ++k;
-      continue;
-    }
-    // The library had the time to send the write or to report it failed. A failure it could not
-    // report (the tag was failing already) leaves the status bad.
+  // The library had the time to send the write or to report it failed. A failure it could not
+  // report (the tag was failing already) leaves the status bad.
+  std::vector<size_t> due;
+  for (size_t i : writing_)
+    if (now >= tags_[i].deadline) due.push_back(i);
+  for (size_t i : due) {
+    const Tag& t = tags_[i];
+    if (!t.writing || now < t.deadline) continue;  // settled meanwhile, or its next write
     if (t.status == 0)
       settle(i, true, std::string());
     else
       settle(i, false, "not delivered: " + joined_flags(t.status));
-    // settle() took the tag off the list, or put its next write on at the end.
-    if (k < writing_.size() && writing_[k] == i) ++k;
   }
 }
 
-void Line::publish_link() {
+void Line::link_changed() {
   if (!link_dirty_) return;
   link_dirty_ = false;
-  if (publisher_ != nullptr) {
-    publisher_->link(publisher_line_, link_state_, link_text_, enabled_);
-    return;
-  }
-  broker_.publish(base_ + "link",
-                  "{\"state\": " + std::to_string(link_state_) + ", \"text\": " + json_text(link_text_) + "}",
-                  true);
+  pub_.link(id_, link_state_, link_text_, enabled_);
 }
 
-void Line::publish_availability(int module, bool online) {
+void Line::set_availability(int module, bool online) {
   const auto it = availability_.find(module);
   if (it != availability_.end() && it->second == online) return;
   availability_[module] = online;
-  if (publisher_ != nullptr) {
-    publisher_->availability(publisher_line_, module, online);
-    return;
-  }
-  broker_.publish(base_ + "module/" + std::to_string(module) + "/availability", online ? "online" : "offline",
-                  true);
+  pub_.availability(id_, module, online);
 }
 
 void Line::all_offline(int state, const std::string& text) {
-  for (int m : modules_) publish_availability(m, false);
+  for (int m : modules_) set_availability(m, false);
   link_state_ = state;
   link_text_ = text;
   link_dirty_ = true;
-  publish_link();
+  link_changed();
 }
 
 }  // namespace korvel::gateway

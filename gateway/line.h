@@ -1,20 +1,17 @@
 // One line of modules as the gateway drives it: its own thread and its own driver instance,
-// polling at the rate the library asks for, publishing what the library reports and writing the
-// sets it receives.
+// polling at the rate the library asks for, handing what the library reports to its publisher and
+// carrying out the orders (sets) it is given, each answered exactly once.
 #pragma once
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/host_exports.h"
-#include "gateway/broker.h"
 #include "gateway/config.h"
 #include "gateway/payload.h"
 #include "gateway/publisher.h"
@@ -23,50 +20,40 @@ namespace korvel::gateway {
 
 class Line {
  public:
-  Line(const LineConfig& config, const cli::HostExports& x, Broker& broker, const std::string& prefix);
+  // Reports and outcomes go to publisher, which knows this line as `id`.
+  Line(const LineConfig& config, const cli::HostExports& x, Publisher& publisher, int id);
   ~Line();
   Line(const Line&) = delete;
   Line& operator=(const Line&) = delete;
 
   const std::string& name() const { return config_.name; }
-  // The topic filter of this line's sets.
-  std::string set_filter() const { return base_ + "+/set"; }
-
-  // Reports and outcomes go to publisher (as its line number id) instead of the per-tag topics;
-  // before start().
-  void attach(Publisher* publisher, int id) {
-    publisher_ = publisher;
-    publisher_line_ = id;
-  }
 
   void start();
-  // Ends polling, stops the driver (its statistics go to the library's log) and says so on the
-  // line's topics; returns when the thread has ended.
+  // Asks the line to stop without waiting: sets not yet sent are answered "gateway stopping",
+  // writes on their way are given a short time to settle.
+  void request_stop();
+  // request_stop(), then waits until the line's thread has stopped the driver (its statistics go
+  // to the library's log) and said so through the publisher.
   void stop();
 
-  // From the broker's thread: a set for a tag of this line. Taken by the line's thread.
+  // From any thread: an order to set the tag named `tag` to the value in `payload` (as parse_set
+  // reads it). The line's thread takes it up at once; its outcome goes to Publisher::write_result.
   void offer_set(const std::string& tag, const std::string& payload);
+  // True when the line has a tag of that name.
+  bool has_tag(const std::string& tag) const { return by_name_.count(tag) != 0; }
 
   // Polls made so far (all lines' sum is what a benchmark compares).
   uint64_t polls() const { return polls_.load(); }
 
  private:
-  // A set that waits for its tag's earlier set to be settled.
-  struct Set {
-    SetValue value;
-  };
   struct Tag {
-    cli::TagSpec spec;
-    std::string topic;
-    Broker::Slot* slot = nullptr;
-    std::optional<int> module;
     bool writable = false;
+    bool writing = false;  // a write handed to the library and not yet settled
+    bool has_read = false;
     uint32_t status = 0x00080000;  // until the library reports it: no value yet
-    // The write on its way, and what the tag looked like when it was handed over.
-    bool writing = false;
-    uint32_t status_before = 0;
+    uint32_t status_before = 0;    // when the write was handed over
     uint64_t deadline = 0;
-    std::deque<Set> waiting;
+    double last_number = 0;  // the last value read (real or Boolean)
   };
 
   void run();
@@ -74,38 +61,40 @@ class Line {
   void stop_driver();
   void poll();
   void report(const TTagValue& v);
+  void result(const std::string& tag, bool ok, const std::string& error);
   void take_sets();
+  void order(const std::string& name, const std::string& payload);
   void issue(size_t tag, const SetValue& value);
   void settle(size_t tag, bool ok, const std::string& error);
   void settle_due(uint64_t now);
-  void publish_link();
-  void publish_availability(int module, bool online);
+  void drain();
+  void link_changed();
+  void set_availability(int module, bool online);
   void all_offline(int state, const std::string& text);
   void say(const std::string& text);
-  // The outcome of an order for a tag, once.
-  void result(const std::string& tag, bool ok, const std::string& error);
   uint64_t write_wait_ms() const;
+  void wait_for_sets(uint64_t ms);
 
   const LineConfig config_;
   const cli::HostExports& x_;
-  Broker& broker_;
-  const std::string base_;  // "<prefix>/<line>/"
+  Publisher& pub_;
+  const int id_;
   std::vector<Tag> tags_;
   std::map<std::string, size_t> by_name_;
-  std::vector<size_t> writing_;  // the tags with a write on its way, oldest first
+  std::map<size_t, std::string> last_text_;  // the last text read of string tags (UTF-8)
+  std::vector<size_t> writing_;              // the tags with a write on its way, oldest first
+  std::map<size_t, SetValue> waiting_;       // per tag, the newest set behind its write
   std::vector<int> modules_;
   // Host identifiers of the internal tags the gateway adds after the user's.
   int32_t link_state_id_ = 0, link_text_id_ = 0, enabled_id_ = 0, first_module_id_ = 0;
   std::vector<TTagInfo> infos_;
   std::vector<TTagValue> buf_;
-  std::vector<std::pair<Broker::Slot*, std::string>> outbox_;  // a poll's value messages
   bool running_ = false;
+  bool stopping_ = false;  // the line's thread: no set is sent any more
   int link_state_ = 0;
-  std::string link_text_;
   bool enabled_ = true;
-  Publisher* publisher_ = nullptr;
-  int publisher_line_ = 0;
-  std::vector<Report> reports_;  // a poll's, for the publisher
+  std::vector<Report> reports_;  // a poll's
+  std::string link_text_;
   bool link_dirty_ = true;
   std::map<int, bool> availability_;
   std::string last_message_;
@@ -116,6 +105,7 @@ class Line {
   std::mutex mu_;
   std::condition_variable wake_;
   std::vector<std::pair<std::string, std::string>> sets_;  // tag, payload
+  bool finished_ = false;  // the line's thread takes no more sets: offer_set answers them
 };
 
 }  // namespace korvel::gateway

@@ -86,29 +86,31 @@ uint64_t epoch_ms(double datetime) {
   return utc_s < 0 ? 0 : static_cast<uint64_t>(utc_s) * 1000 + static_cast<uint64_t>(p.millisecond);
 }
 
-std::string value_message(const TTagValue& v, std::optional<int> module) {
+std::string value_message(const Report& v, std::optional<int> module) {
   // Built by hand in the documented key order: this runs for every reported change.
   std::string m;
   m.reserve(128);
   m += "{\"value\": ";
-  if (v.DataType == kTypeReal) {
-    if (std::isfinite(v.Data.dbl)) {
+  if (v.type == kTypeReal) {
+    if (std::isfinite(v.real)) {
       char num[32];
-      const auto r = std::to_chars(num, num + sizeof num, v.Data.dbl);
+      const auto r = std::to_chars(num, num + sizeof num, v.real);
       m.append(num, r.ptr);
     } else {
       m += "null";
     }
-  } else if (v.DataType == kTypeBool) {
-    m += v.Data.bln != 0 ? "true" : "false";
+  } else if (v.type == kTypeBool) {
+    m += v.boolean ? "true" : "false";
+  } else if (v.type == kTypeString) {
+    m += cli::json_string(v.text);
   } else {
-    m += cli::json_string(v.Data.str != nullptr ? plat::gbk_to_utf8(v.Data.str) : std::string());
+    m += "null";  // never read
   }
   m += ", \"status\": ";
-  m += std::to_string(v.Status);
+  m += std::to_string(v.status);
   m += ", \"flags\": [";
   bool first = true;
-  for (const std::string& f : cli::status_flag_names(v.Status)) {
+  for (const std::string& f : cli::status_flag_names(v.status)) {
     m += first ? "" : ", ";
     m += cli::json_string(f);
     first = false;
@@ -116,7 +118,7 @@ std::string value_message(const TTagValue& v, std::optional<int> module) {
   m += "], \"module\": ";
   m += module ? std::to_string(*module) : "null";
   m += ", \"ts\": \"";
-  m += iso_time(v.Time);
+  m += iso_time(v.time);
   m += "\"}";
   return m;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "driver/records.h"
+#include "gateway/publisher.h"
 
 namespace korvel::gateway {
 
@@ -22,8 +23,8 @@ std::string iso_time(double datetime);
 uint64_t epoch_ms(double datetime);
 
 // {"value": ..., "status": ..., "flags": [...], "module": n, "ts": "..."} of a reported value;
-// a string value is GBK and goes out as UTF-8.
-std::string value_message(const TTagValue& v, std::optional<int> module);
+// a value never read (kNoValueRead) is null.
+std::string value_message(const Report& v, std::optional<int> module);
 
 // A set's payload turned into the value of a tag of type (kTypeReal/Bool/String): a JSON number,
 // boolean or string, or plain text. False with the reason in err; string values come back in GBK.

@@ -8,10 +8,15 @@
 
 namespace korvel::gateway {
 
-// A reported value of a tag of the line's list.
+// The type of a Report of a tag never read: the library's placeholder (0, false, "Error" for a
+// module it takes for faulty) is no value anybody read, and is not handed on.
+constexpr uint8_t kNoValueRead = 0xFF;
+
+// A reported value of a tag of the line's list: the last value read, also when the status carries
+// failure flags.
 struct Report {
-  size_t tag = 0;  // its place in the line's list
-  uint8_t type = 0;
+  size_t tag = 0;    // its place in the line's list
+  uint8_t type = 0;  // kTypeReal, kTypeBool, kTypeString, or kNoValueRead
   double real = 0;
   bool boolean = false;
   std::string text;  // UTF-8
@@ -27,7 +32,8 @@ class Publisher {
   // The line's state (COMMLINK as a number and its text, ENCOMMLINK), when it changed.
   virtual void link(int line, int state, const std::string& text, bool enabled) = 0;
   virtual void availability(int line, int module, bool online) = 0;
-  // The one outcome of an order for a tag of the line (by its name).
+  // The one outcome of an order for a tag of the line (by its name): from the line's thread, or
+  // from the thread that offered the order when the line cannot take it.
   virtual void write_result(int line, const std::string& tag, bool ok, const std::string& error) = 0;
 };
 

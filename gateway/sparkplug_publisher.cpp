@@ -221,8 +221,8 @@ void SparkplugPublisher::values(int line, const std::vector<Report>& reports) {
     if (r.tag >= l.tags.size()) continue;
     const Place p = l.tags[r.tag];
     sparkplug::Value v;
-    if ((r.status & kNoValue) == 0) {
-      // A failing tag keeps the last value the library gives it; its Quality says it is bad.
+    if ((r.status & kNoValue) == 0 && r.type != kNoValueRead) {
+      // A failing tag keeps the last value read (the line's); its Quality says it is bad.
       v.null = false;
       if (r.type == kTypeReal)
         v.real = r.real;

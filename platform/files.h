@@ -12,6 +12,9 @@ char path_separator();
 std::string native_path(const std::string& path);
 
 bool file_exists(const std::string& path);
+// True when users other than the file's owner and group may read or write it (POSIX mode bits);
+// false on Windows, whose access lists this does not judge.
+bool open_to_others(const std::string& path);
 // True when anything (file, directory, device, socket) is there.
 bool path_exists(const std::string& path);
 bool directory_exists(const std::string& path);

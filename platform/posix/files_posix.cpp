@@ -29,6 +29,11 @@ bool file_exists(const std::string& path) {
   return ::stat(native_path(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool open_to_others(const std::string& path) {
+  struct stat st {};
+  return ::stat(native_path(path).c_str(), &st) == 0 && (st.st_mode & (S_IROTH | S_IWOTH)) != 0;
+}
+
 bool path_exists(const std::string& path) {
   struct stat st {};
   return ::stat(native_path(path).c_str(), &st) == 0;

@@ -1,5 +1,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -40,6 +41,16 @@ bool start_program(const std::string& program, const std::vector<std::string>& a
 
 bool open_url(const std::string& url) {
   return spawn_detached({"xdg-open", url});
+}
+
+bool run_self_again(const std::vector<std::string>& args) {
+  if (args.empty()) return false;
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  // The running program's own file, whatever its name was or has become on the disk.
+  ::execv("/proc/self/exe", argv.data());
+  return false;
 }
 
 }  // namespace korvel::plat

@@ -46,6 +46,10 @@ bool file_exists(const std::string& path) {
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool open_to_others(const std::string&) {
+  return false;
+}
+
 bool path_exists(const std::string& path) {
   return attributes(path) != INVALID_FILE_ATTRIBUTES;
 }
