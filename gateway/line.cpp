@@ -47,32 +47,40 @@ bool module_answers(const TTagValue& v) {
 Line::Line(const LineConfig& config, const cli::HostExports& x, Publisher& publisher, int id)
     : config_(config), x_(x), pub_(publisher), id_(id) {
   tags_.resize(config_.tags.size());
+  by_name_.resize(config_.tags.size());
   for (size_t i = 0; i < config_.tags.size(); ++i) {
     const std::string& name = config_.tags[i].name;
     tags_[i].writable =
         std::find(config_.writable.begin(), config_.writable.end(), name) != config_.writable.end();
-    by_name_[name] = i;
+    by_name_[i] = i;
   }
+  std::sort(by_name_.begin(), by_name_.end(),
+            [&](size_t a, size_t b) { return config_.tags[a].name < config_.tags[b].name; });
   // The line's health is handed on whatever the user's list holds: the line's state as a number
   // and a text, and each configured module's link.
-  std::vector<cli::TagSpec> all = config_.tags;
-  link_state_id_ = static_cast<int32_t>(all.size() + 1);
-  all.push_back({"~link", "COMMLINK", kTypeReal, 1000});
-  link_text_id_ = static_cast<int32_t>(all.size() + 1);
-  all.push_back({"~linktext", "COMMLINK", kTypeString, 1000});
-  enabled_id_ = static_cast<int32_t>(all.size() + 1);
-  all.push_back({"~enabled", "ENCOMMLINK", kTypeBool, 1000});
-  first_module_id_ = static_cast<int32_t>(all.size() + 1);
+  const size_t n = config_.tags.size();
+  link_state_id_ = static_cast<int32_t>(n + 1);
+  internal_.push_back({"~link", "COMMLINK", kTypeReal, 1000});
+  link_text_id_ = static_cast<int32_t>(n + 2);
+  internal_.push_back({"~linktext", "COMMLINK", kTypeString, 1000});
+  enabled_id_ = static_cast<int32_t>(n + 3);
+  internal_.push_back({"~enabled", "ENCOMMLINK", kTypeBool, 1000});
+  first_module_id_ = static_cast<int32_t>(n + 4);
   // As a text: only the text follows the module's own link; a number or a Boolean follows the
   // whole line's.
   for (const TDevInfo& d : config_.block->Devices) {
     if (d.DevType == 2) continue;
     modules_.push_back(d.DevID);
-    all.push_back(
+    internal_.push_back(
         {"~dev" + std::to_string(d.DevID), "DEVICELINK" + std::to_string(d.DevID), kTypeString, 1000});
   }
-  infos_ = cli::tag_infos(all);
-  buf_.resize(infos_.size() + 1);
+  buf_.resize(n + internal_.size() + 1);
+}
+
+const size_t* Line::find(const std::string& name) const {
+  const auto it = std::lower_bound(by_name_.begin(), by_name_.end(), name,
+                                   [&](size_t i, const std::string& v) { return config_.tags[i].name < v; });
+  return it != by_name_.end() && config_.tags[*it].name == name ? &*it : nullptr;
 }
 
 Line::~Line() {
@@ -125,7 +133,17 @@ uint64_t Line::write_wait_ms() const {
 }
 
 bool Line::start_driver() {
-  std::vector<TTagInfo*> pointers = cli::tag_pointers(infos_);
+  // The descriptors live only while the library reads them: kept, they would cost more than the
+  // gateway's own state of every tag.
+  std::vector<TTagInfo> infos;
+  {
+    std::vector<cli::TagSpec> all;
+    all.reserve(config_.tags.size() + internal_.size());
+    all.insert(all.end(), config_.tags.begin(), config_.tags.end());
+    all.insert(all.end(), internal_.begin(), internal_.end());
+    infos = cli::tag_infos(all);
+  }
+  std::vector<TTagInfo*> pointers = cli::tag_pointers(infos);
   PDB block = *config_.block;
   char* msg = nullptr;
   const bool ok = x_.IniDriver(static_cast<int32_t>(pointers.size()), pointers.data(), &block, &msg) != 0;
@@ -300,14 +318,14 @@ void Line::take_sets() {
 }
 
 void Line::order(const std::string& name, const std::string& payload) {
-  const auto it = by_name_.find(name);
+  const size_t* it = find(name);
   std::string err;
   SetValue value;
-  if (it == by_name_.end())
+  if (it == nullptr)
     err = "unknown tag";
-  else if (!tags_[it->second].writable)
+  else if (!tags_[*it].writable)
     err = "not writable";
-  else if (!parse_set(payload, config_.tags[it->second].type, value, err))
+  else if (!parse_set(payload, config_.tags[*it].type, value, err))
     ;
   else if (stopping_)
     err = kStopping;
@@ -317,7 +335,7 @@ void Line::order(const std::string& name, const std::string& payload) {
     result(name, false, err);
     return;
   }
-  const size_t idx = it->second;
+  const size_t idx = *it;
   if (!tags_[idx].writing) {
     issue(idx, value);
     return;

@@ -21,6 +21,7 @@ namespace korvel::gateway {
 class Line {
  public:
   // Reports and outcomes go to publisher, which knows this line as `id`.
+  // The configuration must outlive the line.
   Line(const LineConfig& config, const cli::HostExports& x, Publisher& publisher, int id);
   ~Line();
   Line(const Line&) = delete;
@@ -40,7 +41,7 @@ class Line {
   // reads it). The line's thread takes it up at once; its outcome goes to Publisher::write_result.
   void offer_set(const std::string& tag, const std::string& payload);
   // True when the line has a tag of that name.
-  bool has_tag(const std::string& tag) const { return by_name_.count(tag) != 0; }
+  bool has_tag(const std::string& tag) const { return find(tag) != nullptr; }
 
   // Polls made so far (all lines' sum is what a benchmark compares).
   uint64_t polls() const { return polls_.load(); }
@@ -56,6 +57,7 @@ class Line {
     double last_number = 0;  // the last value read (real or Boolean)
   };
 
+  const size_t* find(const std::string& name) const;
   void run();
   bool start_driver();
   void stop_driver();
@@ -75,19 +77,19 @@ class Line {
   uint64_t write_wait_ms() const;
   void wait_for_sets(uint64_t ms);
 
-  const LineConfig config_;
+  const LineConfig& config_;
   const cli::HostExports& x_;
   Publisher& pub_;
   const int id_;
   std::vector<Tag> tags_;
-  std::map<std::string, size_t> by_name_;
+  std::vector<size_t> by_name_;              // the tags' indexes, in the order of their names
   std::map<size_t, std::string> last_text_;  // the last text read of string tags (UTF-8)
   std::vector<size_t> writing_;              // the tags with a write on its way, oldest first
   std::map<size_t, SetValue> waiting_;       // per tag, the newest set behind its write
   std::vector<int> modules_;
   // Host identifiers of the internal tags the gateway adds after the user's.
   int32_t link_state_id_ = 0, link_text_id_ = 0, enabled_id_ = 0, first_module_id_ = 0;
-  std::vector<TTagInfo> infos_;
+  std::vector<cli::TagSpec> internal_;  // the tags the gateway adds after the user's
   std::vector<TTagValue> buf_;
   bool running_ = false;
   bool stopping_ = false;  // the line's thread: no set is sent any more
