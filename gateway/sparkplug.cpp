@@ -199,7 +199,15 @@ void Node::set_value(int device, int metric, const Value& v, uint32_t status, ui
   m.value = v;
   m.status = status;
   m.ts = ts;
-  if (!m.dirty) d.dirty.push_back(metric);
+  mark(device, d, metric);
+}
+
+void Node::mark(int device, Device& d, int metric) {
+  Metric& m = d.metrics[static_cast<size_t>(metric)];
+  if (m.dirty) return;
+  // A flush visits the devices with changes only: a node has thousands, a poll changes a few.
+  if (d.dirty.empty()) dirty_devices_.push_back(device);
+  d.dirty.push_back(metric);
   m.dirty = true;
 }
 
@@ -210,10 +218,7 @@ void Node::touch(int device, int metric) {
     m.dirty = true;
     return;
   }
-  Device& d = devices_[static_cast<size_t>(device)];
-  Metric& m = d.metrics[static_cast<size_t>(metric)];
-  if (!m.dirty) d.dirty.push_back(metric);
-  m.dirty = true;
+  mark(device, devices_[static_cast<size_t>(device)], metric);
 }
 
 void Node::set_online(int device, bool online) {
@@ -231,7 +236,7 @@ void Node::device_birth(int di, uint64_t now_ms, std::vector<Message>& out) {
     all.push_back(&m);
     m.dirty = false;
   }
-  d.dirty.clear();
+  d.dirty.clear();  // its entry in dirty_devices_ is skipped from now on
   emit(device_topic("DBIRTH", di), encode(now_ms, all, true, true), out);
   for (Metric& m : d.metrics) m.sent_status = m.status;
   d.announced_online = true;
@@ -261,6 +266,7 @@ void Node::birth(uint64_t now_ms, std::vector<Message>& out) {
     device_birth(d, now_ms, out);
     if (!devices_[static_cast<size_t>(d)].online) device_death(d, now_ms, out);
   }
+  dirty_devices_.clear();
   born_ = true;
 }
 
@@ -285,9 +291,15 @@ void Node::flush(uint64_t now_ms, std::vector<Message>& out) {
       device_death(di, now_ms, out);
   }
   status_changed_.clear();
-  for (int di = 0; di < devices(); ++di) {
+  // A dead device keeps its changes listed (its next DBIRTH carries them).
+  std::vector<int> still_dirty;
+  for (int di : dirty_devices_) {
     Device& d = devices_[static_cast<size_t>(di)];
-    if (d.dirty.empty() || !d.announced_online) continue;
+    if (d.dirty.empty()) continue;
+    if (!d.announced_online) {
+      still_dirty.push_back(di);
+      continue;
+    }
     std::vector<const Metric*> changed;
     changed.reserve(d.dirty.size());
     for (int i : d.dirty) changed.push_back(&d.metrics[static_cast<size_t>(i)]);
@@ -299,6 +311,7 @@ void Node::flush(uint64_t now_ms, std::vector<Message>& out) {
     }
     d.dirty.clear();
   }
+  dirty_devices_.swap(still_dirty);
 }
 
 bool Node::command(const std::string& topic_text, const std::string& payload, Command& out) const {

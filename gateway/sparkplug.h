@@ -132,12 +132,14 @@ class Node {
   void emit(const std::string& topic, std::string payload, std::vector<Message>& out);
   void device_birth(int d, uint64_t now_ms, std::vector<Message>& out);
   void device_death(int d, uint64_t now_ms, std::vector<Message>& out);
+  void mark(int device, Device& d, int metric);
 
   std::string group_, node_;
   std::vector<Metric> node_metrics_;
   std::vector<int> node_dirty_;
   std::vector<Device> devices_;
   std::vector<int> status_changed_;  // devices whose availability changed since the last flush
+  std::vector<int> dirty_devices_;   // devices with changed metrics, each once
   uint64_t next_alias_ = 0;
   uint64_t bdseq_ = 0;
   uint64_t seq_ = 0;
