@@ -216,7 +216,20 @@ std::vector<Fault> ModuleSim::take_faults(Station& st) {
   return active;
 }
 
-void ModuleSim::apply_faults(const std::vector<Fault>& active, Reply& r) {
+void ModuleSim::set_noise(std::string bytes) {
+  std::lock_guard<std::mutex> lock(mu_);
+  noise_ = std::move(bytes);
+}
+
+std::string ModuleSim::noise(size_t n) const {
+  if (noise_.empty()) return garbage(n);
+  std::string out;
+  out.reserve(n);
+  for (size_t i = 0; i < n; ++i) out += noise_[i % noise_.size()];
+  return out;
+}
+
+void ModuleSim::apply_faults(const std::vector<Fault>& active, Reply& r) const {
   std::string& frame_out = r.bytes;  // the answer body, still without its CR
   if (find_fault(active, FaultKind::BadCheck)) {
     char& last = frame_out.back();
@@ -229,19 +242,19 @@ void ModuleSim::apply_faults(const std::vector<Fault>& active, Reply& r) {
   }
   if (const Fault* f = find_fault(active, FaultKind::OverLong)) {
     // The answer runs on without its CR: digits past the check characters, never a CR or "?".
-    frame_out.pop_back();
+    if (!frame_out.empty() && frame_out.back() == kCR) frame_out.pop_back();  // a cut one has none
     const size_t len = param_or(*f, 600);
     for (size_t i = 0; frame_out.size() < len; ++i) frame_out += static_cast<char>('0' + i % 10);
   }
   if (find_fault(active, FaultKind::Double)) frame_out += frame_out;
   if (const Fault* f = find_fault(active, FaultKind::GarbageBefore))
-    frame_out = garbage(param_or(*f, 3)) + frame_out;
-  if (const Fault* f = find_fault(active, FaultKind::GarbageAfter)) frame_out += garbage(param_or(*f, 3));
+    frame_out = noise(param_or(*f, 3)) + frame_out;
+  if (const Fault* f = find_fault(active, FaultKind::GarbageAfter)) frame_out += noise(param_or(*f, 3));
   if (const Fault* f = find_fault(active, FaultKind::Delay)) r.delay_ms = param_or(*f, 500);
   if (const Fault* f = find_fault(active, FaultKind::Dribble))
     r.gap_ms = std::max<uint32_t>(1, param_or(*f, 20));
   if (const Fault* f = find_fault(active, FaultKind::Stray)) {
-    r.after = garbage(param_or(*f, 3));
+    r.after = noise(param_or(*f, 3));
     r.after_ms = kStrayGapMs;
   }
   if (const Fault* f = find_fault(active, FaultKind::NoiseCr)) {
@@ -249,7 +262,7 @@ void ModuleSim::apply_faults(const std::vector<Fault>& active, Reply& r) {
     const uint32_t lead = param_or(*f, 5);
     r.after = std::move(frame_out);
     r.after_ms = lead;
-    frame_out = garbage(2) + kCR;
+    frame_out = noise(2) + kCR;
     r.delay_ms = r.delay_ms > lead ? r.delay_ms - lead : 0;
   }
   if (const Fault* f = find_fault(active, FaultKind::Repeat)) {

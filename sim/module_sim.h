@@ -81,6 +81,9 @@ class ModuleSim {
   void add_fault(int station, Fault f);
   void clear_faults(int station);  // -1: every station
   std::vector<Fault> faults(int station) const;
+  // The bytes the noise faults send from now on, repeated as far as needed (default "~z*"). Neither
+  // CR nor "?": those would make the noise a frame end or a refusal of its own.
+  void set_noise(std::string bytes);
 
   // --- serving ---
   // Takes bytes from the line; for each complete request frame (up to CR) decides the reply.
@@ -128,7 +131,8 @@ class ModuleSim {
   // The station's faults that act on this request; counted ones are used up.
   static std::vector<Fault> take_faults(Station& st);
   // Damages and times the answer in r.bytes (its body, without CR) as the active faults say.
-  static void apply_faults(const std::vector<Fault>& active, Reply& r);
+  void apply_faults(const std::vector<Fault>& active, Reply& r) const;
+  std::string noise(size_t n) const;
   std::string answer_text(const Station& s, const Request& req, uint64_t now_ms) const;
   void push_log(WireEvent e);
 
@@ -137,6 +141,7 @@ class ModuleSim {
   std::map<int, Station> stations_;
   std::string pending_;
   bool discarding_ = false;  // an over-long frame is dropped up to its CR
+  std::string noise_;        // empty: garbage()
   std::vector<WireEvent> log_;
   size_t log_limit_ = 0;
   size_t write_limit_ = 0;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -27,7 +28,13 @@ class MemoryLine final : public Line {
     bool present = true;  // false: the device is gone (opens and sends fail) until it is back
     int sends = 0;        // requests that went out
     std::string device;   // the device path the line gives the driver ("": none to share)
+    // Bytes the wire carries per millisecond: 0 delivers an answer in one piece, n > 0 spreads it
+    // as a serial line at about n x 10 kbaud does, so a read can find part of it.
+    uint32_t bytes_per_ms = 0;
+    // Told every reply the simulator makes, with the tick of the request.
+    std::function<void(const sim::Reply&, uint64_t)> on_reply;
     uint64_t gone_until = 0;
+    uint64_t held_until = 0;  // the line takes nothing until then: sends fail
     std::deque<Byte> on_way;
   };
 
@@ -53,18 +60,26 @@ class MemoryLine final : public Line {
       return false;
     }
     open_ = true;
+    if (now < control_->held_until) return false;  // nothing of it leaves
     ++control_->sends;
     for (const sim::Reply& r : sim_.feed(std::string_view(text).substr(0, 255), now)) {
+      if (control_->on_reply) control_->on_reply(r, now);
       if (r.vanish_ms > 0) {  // the line goes away for a while, and this request's answer with it
         control_->gone_until = now + r.vanish_ms;
         continue;
       }
-      uint64_t at = now + r.delay_ms;
-      for (char c : r.bytes) {
-        Queue(at, c);
-        at += r.gap_ms;
+      if (r.hold_ms > 0) {  // the line stops taking the master's bytes
+        control_->held_until = now + r.hold_ms;
+        continue;
       }
-      for (char c : r.after) Queue(at + r.after_ms, c);
+      const uint32_t pace = control_->bytes_per_ms;
+      uint64_t at = now + r.delay_ms;
+      for (size_t i = 0; i < r.bytes.size(); ++i) {
+        if (i > 0) at += r.gap_ms > 0 ? r.gap_ms : pace > 0 && i % pace == 0 ? 1 : 0;
+        Queue(at, r.bytes[i]);
+      }
+      at += r.after_ms;
+      for (size_t i = 0; i < r.after.size(); ++i) Queue(at + (pace > 0 ? i / pace : 0), r.after[i]);
       sim_.record_sent(r, now);
     }
     return true;
