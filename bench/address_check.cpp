@@ -7,8 +7,8 @@
 #include <string>
 
 #include "bench/local_log.h"
-#include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
+#include "exports/KorvelPLNK.h"
 #include "framework/DLLBase.h"
 
 namespace {

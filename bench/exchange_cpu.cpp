@@ -15,10 +15,10 @@
 
 #include "bench/local_log.h"
 #include "bench/one_module.h"
-#include "driver/DLLMain.h"
-#include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
 #include "driver/records.h"
+#include "exports/DLLMain.h"
+#include "exports/KorvelPLNK.h"
 #include "framework/DLLBase.h"
 #include "platform/clock.h"
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "bench/count_new.h"
-#include "driver/DLLMain.h"
-#include "driver/KorvelPLNK.h"
+#include "exports/DLLMain.h"
+#include "exports/KorvelPLNK.h"
 #include "framework/DLLBase.h"
 #include "platform/clock.h"
 #include "platform/thread_slot.h"

@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
 #include "driver/records.h"
+#include "exports/KorvelPLNK.h"
 #include "platform/dynlib.h"
 #include "platform/hoststring.h"
 

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "bench/one_module.h"
-#include "driver/DLLMain.h"
-#include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
 #include "driver/records.h"
+#include "exports/DLLMain.h"
+#include "exports/KorvelPLNK.h"
 #include "protocol/DLLRealize.h"
 #include "protocol/Frames.h"
 #include "sim/sim_line.h"

@@ -17,10 +17,10 @@
 
 #include "bench/count_new.h"
 #include "bench/local_log.h"
-#include "driver/DLLMain.h"
-#include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
 #include "driver/records.h"
+#include "exports/DLLMain.h"
+#include "exports/KorvelPLNK.h"
 #include "framework/DLLBase.h"
 #include "platform/clock.h"
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <memory>
 
-#include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
 #include "driver/records.h"
+#include "exports/KorvelPLNK.h"
 
 namespace korvel::bench {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <type_traits>
 
-#include "driver/KorvelPLNK.h"
+#include "exports/KorvelPLNK.h"
 #include "platform/dynlib.h"
 
 namespace korvel::cli {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "driver/KorvelPLNK.h"
+#include "exports/KorvelPLNK.h"
 #include "sim/wire.h"
 
 namespace korvel::cli {

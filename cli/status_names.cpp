@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <iterator>
 
-#include "driver/KorvelPLNK.h"
+#include "exports/KorvelPLNK.h"
 
 namespace korvel::cli {
 

@@ -11,7 +11,7 @@ if(NOT WIN32)
     # The library loads its window backend from its own directory.
     install(TARGETS korvel_qt LIBRARY DESTINATION ${KORVEL_INSTALL_PKGLIBDIR} COMPONENT qt)
   endif()
-  install(FILES driver/KorvelPLNK.h driver/records.h driver/PDB.h
+  install(FILES exports/KorvelPLNK.h driver/records.h driver/PDB.h
           DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvelplnk COMPONENT main)
   set(KORVEL_INSTALL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/korvelplnk)
   install(FILES README.md DESTINATION ${KORVEL_INSTALL_DOCDIR} COMPONENT main)
@@ -37,10 +37,10 @@ if(NOT WIN32)
       list(APPEND depends ${man_TOOL})
     endif()
     add_custom_command(OUTPUT ${out}
-                       COMMAND ${CMAKE_COMMAND} -DPAGE=${source} ${tool} -DHEADER=${CMAKE_SOURCE_DIR}/driver/KorvelPLNK.h
+                       COMMAND ${CMAKE_COMMAND} -DPAGE=${source} ${tool} -DHEADER=${CMAKE_SOURCE_DIR}/exports/KorvelPLNK.h
                                -DVERSION=${PROJECT_VERSION} -DOUT=${page} -DGZIP=${KORVEL_GZIP}
                                -P ${CMAKE_SOURCE_DIR}/cmake/package/manpage.cmake
-                       DEPENDS ${depends} ${CMAKE_SOURCE_DIR}/driver/KorvelPLNK.h VERBATIM)
+                       DEPENDS ${depends} ${CMAKE_SOURCE_DIR}/exports/KorvelPLNK.h VERBATIM)
     add_custom_target(${name}_${section}_man ALL DEPENDS ${out})
     install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
   endfunction()
@@ -182,7 +182,7 @@ if(WIN32)
   if(KORVEL_MSVC_IMPLIB)
     install(FILES ${KORVEL_MSVC_IMPLIB} DESTINATION .)
   endif()
-  install(FILES driver/KorvelPLNK.h driver/records.h driver/PDB.h cmake/KorvelPLNK.def README.md
+  install(FILES exports/KorvelPLNK.h driver/records.h driver/PDB.h cmake/KorvelPLNK.def README.md
           DESTINATION .)
   file(GLOB korvel_manual ${CMAKE_SOURCE_DIR}/docs/*.md)
   install(FILES ${korvel_manual} DESTINATION docs)

@@ -6,13 +6,13 @@
 
 #include "driver/getfileinfo.h"
 #include "framework/DLLBase.h"
+#include "framework/XSysInfo.h"
 #include "platform/clock.h"
 #include "platform/datetime.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
 #include "platform/text.h"
-#include "tools/XSysInfo.h"
 
 namespace korvel {
 namespace {

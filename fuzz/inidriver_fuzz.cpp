@@ -11,10 +11,10 @@
 #include <memory>
 #include <vector>
 
-#include "driver/DLLMain.h"
-#include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
 #include "driver/records.h"
+#include "exports/DLLMain.h"
+#include "exports/KorvelPLNK.h"
 #include "framework/DLLBase.h"
 #include "platform/env.h"
 #include "platform/pty.h"

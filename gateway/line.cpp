@@ -9,7 +9,7 @@
 
 #include "cli/host_tags.h"
 #include "cli/status_names.h"
-#include "driver/KorvelPLNK.h"
+#include "exports/KorvelPLNK.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 

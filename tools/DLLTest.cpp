@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/DLLMain.h"
 #include "driver/DLLTools.h"
-#include "driver/KorvelPLNK.h"
 #include "driver/Variant.h"
+#include "exports/DLLMain.h"
+#include "exports/KorvelPLNK.h"
 #include "framework/DLLBase.h"
 #include "platform/clock.h"
 #include "platform/text.h"

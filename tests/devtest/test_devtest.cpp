@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "driver/DLLMain.h"
-#include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
+#include "exports/DLLMain.h"
+#include "exports/KorvelPLNK.h"
 #include "framework/DLLBase.h"
 #include "platform/clock.h"
 #include "platform/env.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/DLLMain.h"
-#include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
+#include "exports/DLLMain.h"
+#include "exports/KorvelPLNK.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/files.h"

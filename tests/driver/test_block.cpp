@@ -4,9 +4,9 @@
 #include <cstring>
 #include <random>
 
-#include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
 #include "driver/records.h"
+#include "exports/KorvelPLNK.h"
 #include "platform/text.h"
 
 using namespace korvel;

@@ -7,10 +7,10 @@
 #include <random>
 #include <thread>
 
-#include "driver/DLLMain.h"
-#include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
 #include "driver/records.h"
+#include "exports/DLLMain.h"
+#include "exports/KorvelPLNK.h"
 #include "platform/hoststring.h"
 #include "platform/text.h"
 

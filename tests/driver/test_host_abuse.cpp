@@ -24,10 +24,10 @@
 #include <thread>
 #include <vector>
 
-#include "driver/DLLMain.h"
-#include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
 #include "driver/records.h"
+#include "exports/DLLMain.h"
+#include "exports/KorvelPLNK.h"
 #include "framework/DLLBase.h"
 #include "platform/clock.h"
 #include "platform/event.h"

@@ -10,8 +10,8 @@
 #include <sstream>
 #include <thread>
 
-#include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
+#include "exports/KorvelPLNK.h"
 #include "sim/sim_line.h"
 
 #include "driver/getfileinfo.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "driver/KorvelPLNK.h"
+#include "exports/KorvelPLNK.h"
 #include "protocol/DLLRealize.h"
 #include "script_object.h"
 

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <map>
 
-#include "driver/DLLMain.h"
-#include "driver/KorvelPLNK.h"
+#include "exports/DLLMain.h"
+#include "exports/KorvelPLNK.h"
 #include "platform/env.h"
 #include "platform/pty.h"
 #include "script_object.h"

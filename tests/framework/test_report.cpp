@@ -8,7 +8,7 @@
 #include <random>
 #include <thread>
 
-#include "driver/DLLMain.h"
+#include "exports/DLLMain.h"
 #include "script_object.h"
 
 namespace korvel::test {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "driver/DLLMain.h"
+#include "exports/DLLMain.h"
 #include "script_object.h"
 
 namespace korvel::test {

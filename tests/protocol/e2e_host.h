@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "driver/DLLMain.h"
-#include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
 #include "driver/getfileinfo.h"
 #include "driver/records.h"
+#include "exports/DLLMain.h"
+#include "exports/KorvelPLNK.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "sim/sim_line.h"

@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
 #include "driver/records.h"
+#include "exports/KorvelPLNK.h"
 #include "version_table.h"
 
 namespace {

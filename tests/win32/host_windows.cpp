@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "driver/KorvelPLNK.h"
 #include "driver/PDB.h"
+#include "exports/KorvelPLNK.h"
 #include "tests/common/window_scenarios.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "driver/KorvelPLNK.h"
 #include "driver/getfileinfo.h"
+#include "exports/KorvelPLNK.h"
 #include "platform/dynlib.h"
 #include "platform/env.h"
 #include "platform/process.h"

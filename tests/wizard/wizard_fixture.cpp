@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <random>
 
-#include "driver/KorvelPLNK.h"
 #include "driver/getfileinfo.h"
+#include "exports/KorvelPLNK.h"
 #include "framework/DLLBase.h"
 #include "platform/files.h"
 #include "wizard/DLLStep5.h"

@@ -1,6 +1,6 @@
 // The fifteen exports. Each is a thin shim: check the host's pointers, catch everything,
 // hand out texts as host-owned copies.
-#include "driver/DLLMain.h"
+#include "exports/DLLMain.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "driver/DLLTools.h"
-#include "driver/KorvelPLNK.h"
 #include "driver/getfileinfo.h"
 #include "driver/records.h"
+#include "exports/KorvelPLNK.h"
 #include "platform/clock.h"
 #include "platform/hoststring.h"
 #include "platform/text.h"

@@ -1,4 +1,4 @@
-#include "tools/XSysInfo.h"
+#include "framework/XSysInfo.h"
 
 #include <cstdio>
 

@@ -1,2 +1,2 @@
 // The shared library's own unit: everything else comes from the static parts.
-#include "driver/KorvelPLNK.h"
+#include "exports/KorvelPLNK.h"
