@@ -107,7 +107,7 @@ class LibraryTest(unittest.TestCase):
         self.assertEqual(decode_status(0x01100000), ["no answer", "failing repeatedly"])
         self.assertEqual(decode_status(0x00040001), ["address refused", "bits 0x00000001"])
         # Every code the public header names, with the same value here.
-        header = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "driver", "KorvelPLNK.h")
+        header = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "exports", "KorvelPLNK.h")
         with open(header, encoding="utf-8") as f:
             named = re.findall(r"#define KORVEL_((?:STATUS|LINK)_\w+) (\w+)", f.read())
         self.assertEqual(len(named), 14)
