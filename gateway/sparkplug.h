@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/KorvelPLNK.h"
+#include "exports/KorvelPLNK.h"
 
 namespace korvel::gateway::sparkplug {
 

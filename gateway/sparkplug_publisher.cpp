@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "cli/blockfile.h"
-#include "driver/KorvelPLNK.h"
 #include "driver/records.h"
+#include "exports/KorvelPLNK.h"
 #include "gateway/payload.h"
 #include "platform/files.h"
 
